@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+// An engine failure: what the engine refused and why. The message names the
+// table file where one is involved, so the user can tell which file is at fault.
+class EngineError : public std::runtime_error
+{
+public:
+    explicit EngineError(const QString &message);
+    QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// The silent abort: cancels the operation under way and is shown to nobody.
+class EAbort : public std::exception
+{
+public:
+    const char *what() const noexcept override { return "Operation aborted"; }
+};
+
+// Raises the silent abort.
+[[noreturn]] void Abort();

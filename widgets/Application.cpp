@@ -1,0 +1,51 @@
+#include "Application.h"
+
+#include "EngineError.h"
+
+#include <QMessageBox>
+
+namespace {
+std::function<void(const QString &)> &errorSink()
+{
+    static std::function<void(const QString &)> sink;
+    return sink;
+}
+} // namespace
+
+Application::Application(int &argc, char **argv) : QApplication(argc, argv) {}
+
+bool Application::notify(QObject *receiver, QEvent *event)
+{
+    bool handled = false;
+    guarded([&] { handled = QApplication::notify(receiver, event); });
+    return handled;
+}
+
+bool Application::guarded(const std::function<void()> &action)
+{
+    try {
+        action();
+        return true;
+    } catch (const EAbort &) {
+    } catch (const EngineError &e) {
+        showError(e.message());
+    } catch (const std::exception &e) {
+        showError(QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+}
+
+void Application::showError(const QString &message)
+{
+    if (errorSink()) {
+        errorSink()(message);
+        return;
+    }
+    QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(),
+                          message);
+}
+
+void Application::setErrorSink(std::function<void(const QString &)> sink)
+{
+    errorSink() = std::move(sink);
+}
