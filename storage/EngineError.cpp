@@ -2,8 +2,7 @@
 
 EngineError::EngineError(const QString &message)
     : std::runtime_error(message.toStdString()), m_message(message)
-{
-}
+{}
 
 void Abort()
 {

@@ -1,0 +1,203 @@
+#pragma once
+
+#include "Field.h"
+#include "Session.h"
+
+#include <QHash>
+#include <QObject>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class DataSource;
+
+enum class DataSetState
+{
+    Inactive,
+    Browse,
+    Edit,
+    Insert
+};
+
+enum LocateOption
+{
+    LocateCaseInsensitive = 0x1,
+    LocatePartialKey = 0x2
+};
+Q_DECLARE_FLAGS(LocateOptions, LocateOption)
+
+// One record as read from a table: its row id and a value per column. Blob
+// columns are read only when asked for, so a page of rows stays small.
+struct Record
+{
+    qint64 rowid = 0;
+    QList<QVariant> values;
+    QList<bool> pending; // blob not read yet
+};
+
+// A dataset over the rows of a table or of a SELECT, in the style of the
+// classic data-aware desktop frameworks: states, a current record, navigation,
+// locate, edit/insert/post/cancel/delete, events, master links and lookups.
+//
+// Lists over one table are read by key: the ordered row ids are fetched once
+// (eight bytes a row) and row contents a page at a time, so opening or
+// scrolling a list of a million rows reads only what is shown. Other SELECTs
+// (joins) are read whole.
+class DataSet : public QObject
+{
+    Q_OBJECT
+public:
+    using Event = std::function<void(DataSet &)>;
+
+    explicit DataSet(QObject *parent = nullptr);
+    ~DataSet() override;
+
+    void setSession(Session *session) { m_session = session; }
+    Session *session() const { return m_session; }
+
+    // Events. A handler may throw EAbort to cancel the operation silently.
+    Event beforeInsert, afterInsert, onNewRecord, beforeEdit, beforePost, afterPost, afterCancel,
+        beforeDelete, afterDelete, afterScroll, afterOpen;
+
+    // Persistent fields: declared before opening, they are the only fields the
+    // dataset exposes. Without them every column becomes a field.
+    Field *addField(const QString &name, FieldKind kind, int size = 0);
+    Field *addLookupField(const QString &name, int size, const QString &keyField,
+                          DataSet *lookupDataSet, const QString &lookupKeyField,
+                          const QString &resultField);
+
+    void open();
+    void close();
+    bool active() const { return m_state != DataSetState::Inactive; }
+    void setActive(bool active) { active ? open() : close(); }
+    DataSetState state() const { return m_state; }
+    // Reads the rows again, staying on the current record where it still is.
+    void refresh();
+    // Reads the current record again from its table.
+    void refreshRecord();
+
+    void first();
+    void last();
+    void next();
+    void prior();
+    bool eof() const { return m_eof; }
+    bool bof() const { return m_bof; }
+    bool isEmpty() const { return recordCount() == 0; }
+    int recordCount() const;
+    int recNo() const { return m_current; } // 0-based; -1 when empty
+    // Makes the row at a display position current (the insert row counts).
+    void moveTo(int row);
+
+    bool locate(const QString &fieldNames, const QVariantList &values, LocateOptions options = {});
+    bool locate(const QString &fieldName, const QVariant &value, LocateOptions options = {})
+    {
+        return locate(fieldName, QVariantList{value}, options);
+    }
+    // The value of `resultField` in the first row whose `keyField` equals `key`.
+    QVariant lookup(const QString &keyField, const QVariant &key, const QString &resultField);
+
+    void append();
+    void insert();
+    void edit();
+    void post();
+    void cancel();
+    void deleteRecord();
+    // Posts a modified record and drops an unmodified one, as moving off it does.
+    void checkBrowseMode();
+    bool modified() const { return m_modified; }
+    bool canModify() const;
+
+    // Posts already commit with a full sync; this makes the contract explicit
+    // for callers that save after each post.
+    void saveChanges();
+
+    QList<Field *> fields() const;
+    Field *findField(const QString &name) const;
+    Field *fieldByName(const QString &name) const; // throws when there is none
+
+    // Rows as a grid shows them: the record being inserted counts as a row.
+    int displayRowCount() const;
+    bool isInsertRow(int row) const { return m_state == DataSetState::Insert && row == m_current; }
+    QVariant displayValue(int row, const Field *field) const;
+
+    // Blob columns of a stored row are read here, on demand.
+    QByteArray readBlob(qint64 rowid, const Field *field) const;
+
+signals:
+    void reset();
+    void scrolled();
+    void rowChanged(int row);
+    void fieldChanged(const QString &fieldName);
+    void stateChanged();
+    void posted();
+
+protected:
+    // How a subclass's rows are read. Keyed plans read one table by row id.
+    struct Plan
+    {
+        bool keyed = true;
+        bool live = false;      // rows may be changed through the dataset
+        TableRef base;          // the table rows are read from and written to
+        QString selectList;     // columns of a keyed read
+        QString from;           // FROM clause as the SQL writes it
+        QString rowidColumn;    // "rowid" or "F.rowid"
+        QString where;          // condition, possibly empty
+        QString orderBy;        // with collation, possibly empty
+        QString sql;            // the whole text, for plans read whole
+        QVariantMap parameters; // named parameters without ':'
+    };
+    virtual Plan buildPlan() = 0;
+    // Field values a new record takes from a master (detail tables).
+    virtual void assignLinkedFields() {}
+    // Re-reads rows after a link, filter or parameter changed.
+    void relink();
+    QString contextName() const;
+
+private:
+    void readKeys();
+    void readAllRows();
+    void createFields();
+    void bindFields(const QStringList &columns, const QStringList &declaredTypes);
+    const Record &recordAt(int row) const;
+    void loadPage(int page) const;
+    void dropCache();
+    void setState(DataSetState state);
+    void setCurrent(int row, bool notify = true);
+    void startRecord(int position);
+    void applyDefaults();
+    Record emptyRecord() const;
+    void writeInsert();
+    void writeUpdate();
+    std::optional<qint64> locateRowid(const QString &condition, const QVariantList &values);
+    int positionOfRowid(qint64 rowid) const;
+    void placeNewRow(qint64 rowid);
+    void requireActive() const;
+    void requireModifiable() const;
+    QString rowidList(int page) const;
+
+    friend class Field;
+    QVariant currentValue(const Field *field) const;
+    void setCurrentValue(Field *field, const QVariant &value);
+
+    Session *m_session = nullptr;
+    DataSetState m_state = DataSetState::Inactive;
+    Plan m_plan;
+    std::vector<std::unique_ptr<Field>> m_fields;
+    bool m_persistent = false;
+    std::vector<qint64> m_keys; // keyed plans: row ids in list order
+    QList<Record> m_allRows;    // plans read whole
+    QStringList m_columns;      // column names of a record
+    QList<bool> m_blobColumns;
+    mutable QHash<int, QList<Record>> m_pages;
+    mutable QList<int> m_pageUse; // least recently used first
+    int m_current = -1;
+    bool m_eof = true;
+    bool m_bof = true;
+    Record m_buffer; // the record being edited or inserted
+    bool m_modified = false;
+    int m_returnTo = -1; // where a cancelled insert goes back to
+};
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(LocateOptions)

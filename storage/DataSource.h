@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+
+class DataSet;
+
+// Joins a dataset to whatever follows it: grids, edit boxes, detail datasets
+// and queries whose parameters come from its current record.
+class DataSource : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DataSource(QObject *parent = nullptr);
+
+    DataSet *dataSet() const { return m_dataSet; }
+    void setDataSet(DataSet *dataSet);
+
+signals:
+    // The rows as a whole changed: opened, closed, re-read.
+    void dataSetReset();
+    // Another record became current.
+    void currentMoved();
+    // The row at `row` (display position) changed its values.
+    void rowChanged(int row);
+    // A field of the record being edited changed.
+    void fieldChanged(const QString &fieldName);
+    void stateChanged();
+    // The dataset's current record was posted (its key may be new).
+    void recordPosted();
+    void dataSetChanged();
+
+private:
+    void connectDataSet();
+    DataSet *m_dataSet = nullptr;
+    QMetaObject::Connection m_connections[7];
+};

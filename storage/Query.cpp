@@ -1,0 +1,111 @@
+#include "Query.h"
+
+#include "DataSource.h"
+#include "EngineError.h"
+#include "SqlText.h"
+#include "TableFiles.h"
+
+Query::Query(QObject *parent) : DataSet(parent) {}
+
+void Query::setSql(const QStringList &lines)
+{
+    close();
+    m_sql = lines;
+}
+
+void Query::setSqlLine(int index, const QString &line)
+{
+    close();
+    while (m_sql.size() <= index)
+        m_sql << QString();
+    m_sql[index] = line;
+}
+
+void Query::addSqlLine(const QString &line)
+{
+    close();
+    m_sql << line;
+}
+
+void Query::setDataSource(DataSource *source)
+{
+    if (m_dataSource == source)
+        return;
+    for (auto &connection : m_sourceConnections)
+        disconnect(connection);
+    m_dataSource = source;
+    if (source) {
+        m_sourceConnections[0] = connect(source, &DataSource::currentMoved, this, &Query::relink);
+        m_sourceConnections[1] = connect(source, &DataSource::dataSetReset, this, &Query::relink);
+        m_sourceConnections[2] = connect(source, &DataSource::recordPosted, this, &Query::relink);
+    }
+    relink();
+}
+
+void Query::setParam(const QString &name, const QVariant &value)
+{
+    m_params.insert(name, value);
+}
+
+QVariantMap Query::parameterValues() const
+{
+    QVariantMap values;
+    DataSet *master = m_dataSource ? m_dataSource->dataSet() : nullptr;
+    if (master && master->active()) {
+        for (Field *field : master->fields())
+            values.insert(field->fieldName(), field->value());
+    }
+    for (auto it = m_params.cbegin(); it != m_params.cend(); ++it)
+        values.insert(it.key(), it.value());
+    return values;
+}
+
+DataSet::Plan Query::buildPlan()
+{
+    const QString sql = text();
+    if (!SqlText::isSelect(sql))
+        throw EngineError(QStringLiteral("Запрос не возвращает строк: ") + sql.simplified());
+    const SqlText::SelectShape shape = SqlText::parseSelect(sql);
+    Plan plan;
+    plan.parameters = parameterValues();
+    if (!shape.singleTable) {
+        plan.keyed = false;
+        plan.sql = shape.orderBy.isEmpty()
+                       ? sql
+                       : sql.left(shape.orderClauseStart) + QStringLiteral("ORDER BY ") +
+                             SqlText::collatedOrderBy(shape.orderBy);
+        return plan;
+    }
+    plan.base = session()->tableByName(shape.table);
+    plan.live = m_requestLive;
+    plan.from = shape.from;
+    plan.selectList = shape.selectList;
+    plan.rowidColumn = shape.alias.isEmpty() ? QStringLiteral("rowid") : shape.alias + ".rowid";
+    plan.where = shape.where;
+    plan.orderBy = SqlText::collatedOrderBy(shape.orderBy);
+    if (shape.orderBy.isEmpty())
+        plan.orderBy.clear();
+    return plan;
+}
+
+void Query::execSql()
+{
+    const QString sql = text();
+    const SqlText::Definition definition = SqlText::parseDefinition(sql);
+    switch (definition.kind) {
+    case SqlText::Definition::Create:
+        TableFiles::createTable(*session(), definition.fileName, definition.fields);
+        return;
+    case SqlText::Definition::Alter:
+        TableFiles::alterTable(*session(), definition.fileName, definition.actions);
+        return;
+    case SqlText::Definition::None:
+        break;
+    }
+    Statement statement = session()->prepare(sql);
+    const QVariantMap values = parameterValues();
+    for (int i = 1; i <= statement.parameterCount(); ++i)
+        statement.bind(i, values.value(statement.parameterName(i)));
+    while (statement.step()) {
+    }
+}

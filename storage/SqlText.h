@@ -1,0 +1,50 @@
+#pragma once
+
+#include "TableFiles.h"
+
+#include <QString>
+
+// Reading the catalogue's SQL texts: the shape of a SELECT (so that a list
+// over one table can be read by key, a page at a time) and the engine's own
+// table-definition statements.
+namespace SqlText {
+
+struct SelectShape
+{
+    bool singleTable = false; // one table in FROM, no grouping, joins or unions
+    QString selectList;
+    QString from;
+    QString where;
+    QString orderBy;
+    qsizetype orderClauseStart = -1; // where "order by" begins in the text
+    QString table;                   // the one table, as the text names it
+    QString alias;                   // its alias, or empty
+};
+
+SelectShape parseSelect(const QString &sql);
+
+// "order by name" sorts in the catalogue's alphabetical order: every term gets
+// the Russian collation (it leaves numbers alone).
+QString collatedOrderBy(const QString &orderBy);
+
+struct Definition
+{
+    enum Kind
+    {
+        None,
+        Create,
+        Alter
+    } kind = None;
+    QString fileName;
+    QList<FieldDef> fields;                 // Create
+    QList<TableFiles::AlterAction> actions; // Alter
+};
+
+// Recognises "Create Table" and "Alter Table" texts, whatever their line
+// layout; any other text gives kind None. Throws on a malformed definition.
+Definition parseDefinition(const QString &sql);
+
+// True when the first word of the text is SELECT.
+bool isSelect(const QString &sql);
+
+} // namespace SqlText

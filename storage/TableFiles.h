@@ -1,0 +1,43 @@
+#pragma once
+
+#include "FieldDef.h"
+#include "Session.h"
+
+// Structure operations on one table file: what fields and indexes it has,
+// index upkeep, creation, alteration and packing.
+namespace TableFiles {
+
+QList<FieldDef> fields(Session &session, const TableRef &table);
+QList<IndexDef> indexes(Session &session, const TableRef &table);
+
+// Adds an index. The primary index (no name, `primary` set) may be declared
+// again: when the table already has that very key, nothing changes.
+void addIndex(Session &session, const QString &fileName, const IndexDef &index);
+void deleteIndex(Session &session, const QString &fileName, const QString &indexName);
+
+// Creates the file `fileName` in the session's directory holding one table
+// named after the file. The file appears whole or not at all.
+void createTable(Session &session, const QString &fileName, const QList<FieldDef> &fields);
+
+struct AlterAction
+{
+    enum Kind
+    {
+        Add,
+        Drop
+    } kind;
+    FieldDef field; // for Drop only the name counts
+};
+// Drops and adds fields in one transaction: after any interruption the table
+// has either its old structure or its new one, with every row.
+void alterTable(Session &session, const QString &fileName, const QList<AlterAction> &actions);
+
+// Rewrites the table file without the space of deleted rows, through a
+// connection of its own. Returns 0 on success, else the engine's error code.
+int packTable(const QString &directory, const QString &fileName, QString *message = nullptr);
+
+// Assigns the next auto-increment value of a table: never reused, because the
+// highest value handed out is kept in the file's header (user_version).
+qint64 nextAutoIncrement(Session &session, const TableRef &table, const QString &field);
+
+} // namespace TableFiles

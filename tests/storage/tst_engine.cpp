@@ -1,0 +1,261 @@
+#include "Catalogue.h"
+#include "EngineError.h"
+#include "Query.h"
+#include "Session.h"
+#include "SqlText.h"
+#include "Table.h"
+#include "TableFiles.h"
+#include "TextRules.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace TestCatalogue;
+
+class EngineTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Session> m_session;
+
+    QString path(const QString &file) const { return m_dir->filePath(file); }
+
+    void run(const QString &sql)
+    {
+        Query query;
+        query.setSession(m_session.get());
+        query.setSql(sql.split('\n'));
+        query.execSql();
+    }
+
+    QStringList column(const QString &sql)
+    {
+        Query query;
+        query.setSession(m_session.get());
+        query.setSql(sql.split('\n'));
+        query.open();
+        QStringList values;
+        for (query.first(); !query.eof(); query.next())
+            values << query.fields().first()->asString();
+        return values;
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_session = std::make_unique<Session>(m_dir->path());
+    }
+
+    void cleanup()
+    {
+        m_session.reset();
+        m_dir.reset();
+    }
+
+    void russianOrderIgnoresCaseAndPutsLatinFirst()
+    {
+        QStringList names{"яблоко", "Банан", "ёж",   "Ель",   "апельсин",
+                          "Zebra",  "apple", "Ёлка", "БАНАН", "есть"};
+        std::sort(names.begin(), names.end(),
+                  [](const QString &a, const QString &b) { return TextRules::compare(a, b) < 0; });
+        // Ё sorts as Е, as in a dictionary.
+        QCOMPARE(names, QStringList({"apple", "Zebra", "апельсин", "Банан", "БАНАН", "ёж", "Ёлка",
+                                     "Ель", "есть", "яблоко"}));
+        const QByteArray a = QStringLiteral("ёж").toUtf8(), b = QStringLiteral("ЕЖ").toUtf8();
+        QVERIFY(TextRules::compareUtf8(a.data(), int(a.size()), b.data(), int(b.size())) > 0);
+        QCOMPARE(TextRules::upper("абвгдеёжзийклмнопрстуфхцчшщъыьэюя abc"),
+                 QString("АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ ABC"));
+    }
+
+    void createStatementInVerifierLayoutMakesReadableTable()
+    {
+        // The five lines as the structure verifier writes them.
+        run("Create Table \"FOLDERS.DB\" (\n\"FOLDERS.DB\".\"FolderID\" AutoInc\n, \n"
+            "\"FOLDERS.DB\".\"Description\" CHAR(50)\n)");
+        QCOMPARE(shell(path("FOLDERS.DB"),
+                       "select name || ' ' || type from pragma_table_info('FOLDERS')"),
+                 QString("FolderID AutoInc\nDescription CHAR(50)"));
+        const QList<FieldDef> fields =
+            TableFiles::fields(*m_session, m_session->tableByFile("folders.db"));
+        QCOMPARE(fields.size(), 2);
+        QCOMPARE(fields[0].kind, FieldKind::AutoInc);
+        QCOMPARE(fields[1].kind, FieldKind::String);
+        QCOMPARE(fields[1].size, 50);
+        QVERIFY_THROWS_EXCEPTION(
+            EngineError, run("Create Table \"FOLDERS.DB\" (\n\"FOLDERS.DB\".\"X\" Integer\n)"));
+    }
+
+    void alterStatementWithCommaOnItsOwnLineKeepsOtherData()
+    {
+        run(createStatement("FIRMS.DB",
+                            {{"FirmID", "AutoInc"}, {"Name", "CHAR(240)"}, {"WWW", "CHAR(40)"}}));
+        run("Insert Into Firms (FirmID, Name, WWW) Values (1, 'Опт', 'opt.example')");
+        run("Alter Table \"FIRMS.DB\" \n Drop \"FIRMS.DB\".\"WWW\", \n ADD \n"
+            "\"FIRMS.DB\".\"WWW\" CHAR(60)\n,\n ADD \n\"FIRMS.DB\".\"Phones\" CHAR(60)");
+        QCOMPARE(
+            shell(path("FIRMS.DB"),
+                  "select group_concat(name || ':' || type, ' ') from pragma_table_info('FIRMS')"),
+            QString("FirmID:AutoInc Name:CHAR(240) WWW:CHAR(60) Phones:CHAR(60)"));
+        QCOMPARE(shell(path("FIRMS.DB"), "select FirmID, Name, quote(WWW) from FIRMS"),
+                 QString("1|Опт|NULL"));
+        QVERIFY_THROWS_EXCEPTION(EngineError,
+                                 run("Alter Table \"FIRMS.DB\" \n Drop \"FIRMS.DB\".\"Nope\""));
+        QCOMPARE(shell(path("FIRMS.DB"), "select count(*) from pragma_table_info('FIRMS')"),
+                 QString("4"));
+    }
+
+    void everyCatalogueStatementRunsOnMoreTablesThanOneConnectionAttaches()
+    {
+        createCatalogue(*m_session);
+        // Two more tables than the connection can attach at once.
+        run(createStatement("EXTRA1.DB", {{"A", "Integer"}}));
+        run(createStatement("EXTRA2.DB", {{"A", "Integer"}}));
+        run("Insert Into Firms (FirmID, Name) Values (1, 'Альфа')");
+        run("Insert Into Firms (FirmID, Name) Values (2, 'бета')");
+        run("Insert Into Items (ItemID, Name) Values (7, 'Гвоздь')");
+        run("Insert Into CrFirms (FirmID, ItemID, Type) Values (1, 7, 'm')");
+        run("Insert Into CrFirms (FirmID, ItemID, Type) Values (1, 7, 's')");
+        run("Insert Into CrFolders (FolderID, FirmID, ItemID) Values (3, 1, 0)");
+        run("Insert Into CrFolders (FolderID, ItemID) Values (3, 7)");
+        run("Insert Into GrpFrm (FirmID, GroupID) Values (1, 5)");
+        run("Insert Into Extra1 (A) Values (1)");
+        run("Insert Into Extra2 (A) Values (2)");
+        QCOMPARE(
+            column("Select * From Firms\n Where  FirmID in (Select FirmID From CrFolders Where "
+                   "FolderID=3)  and FirmID in (Select FirmID From GrpFrm Where "
+                   "GroupID=5)\n\norder by name")
+                .size(),
+            1);
+        QCOMPARE(
+            column("Select * from Items\n Where  ItemID in (Select ItemID From CrFolders Where "
+                   "FolderID=3) \n\norder by name"),
+            QStringList({"7"}));
+        QCOMPARE(column("SELECT Items.Name, Items.Description, Items.ItemID\nFROM Crfirms, Items\n"
+                        "WHERE  Crfirms.Type = 'm' \nAnd  Crfirms.ItemID = Items.ItemID\nAnd "
+                        "Crfirms.FirmID=1"),
+                 QStringList({"Гвоздь"}));
+        QCOMPARE(column("Select A From Extra1"), QStringList({"1"}));
+        QCOMPARE(column("Select A From Extra2"), QStringList({"2"}));
+        run("Delete From CrFolders Where FirmID=1");
+        run("Delete From CrFirms Where ItemID=7");
+        QCOMPARE(shell(path("CRFOLDERS.DB"), "select count(*) from CRFOLDERS"), QString("1"));
+        QCOMPARE(shell(path("CRFIRMS.DB"), "select count(*) from CRFIRMS"), QString("0"));
+    }
+
+    void searchTextsFoldCaseAndBlankFieldsFailTheEmptyPattern()
+    {
+        createCatalogue(*m_session);
+        run("Insert Into Firms (FirmID, Name, Sinonyms) Values (1, 'Мебель Юг', 'диваны')");
+        run("Insert Into Firms (FirmID, Name) Values (2, 'Zeta''s')");
+        run("Insert Into Firms (FirmID, Name) Values (3, 'мебельный цех')");
+        const QString search = "Select * From Firms Where Upper(Name) like '%1' %2 Upper(Sinonyms) "
+                               "like '%3' %4 Upper(Description) like '%5'";
+        auto found = [&](QString name, QString j1, QString syn, QString j2, QString desc) {
+            return column(search.arg(name, j1, syn, j2, desc)).size();
+        };
+        QCOMPARE(found("%МЕБЕЛЬ%", "or", "%%", "or", "%%"), 2);
+        QCOMPARE(found("%%", "and", "%%", "and", "%%"), 0); // blank fields never match '%%'
+        QCOMPARE(found("%МЕБЕЛЬ%", "and", "%ДИВАН%", "or", "%%"), 1);
+        QCOMPARE(found("%ZETA''S%", "or", "%%", "or", "%%"), 2);
+        QCOMPARE(found("%мебель%", "or", "%%", "or", "%%"), 1); // like itself keeps case
+        QCOMPARE(column("Select Name From Firms Where Upper(Name) like '%Ц_Х%'"),
+                 QStringList({"мебельный цех"}));
+    }
+
+    void badInputRaisesErrorsThatNameTheFileAndDamageNothing()
+    {
+        createCatalogue(*m_session);
+        run("Insert Into Folders (FolderID, Description) Values (1, 'Склад')");
+        QFile junk(path("JUNK.DB"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(8192, 'x'));
+        junk.close();
+        auto messageOf = [&](const std::function<void()> &action) {
+            try {
+                action();
+            } catch (const EngineError &e) {
+                return e.message();
+            }
+            return QString();
+        };
+        QVERIFY(messageOf([&] { column("Select * From Junk"); }).contains("JUNK.DB"));
+        QCOMPARE(QFileInfo(path("JUNK.DB")).size(), 8192);
+        QVERIFY(messageOf([&] { column("Select * From Nowhere"); }).contains("Nowhere.DB"));
+        QVERIFY(messageOf([&] { column("Select Nothing From Folders"); }).contains("FOLDERS.DB"));
+        QVERIFY(!messageOf([&] { column("Selec * From Folders"); }).isEmpty());
+
+        // Another program holds the table: the engine waits a little, then says so.
+        m_session->setBusyTimeout(50);
+        QProcess holder;
+        holder.start("sqlite3", {path("FOLDERS.DB")});
+        QVERIFY(holder.waitForStarted());
+        holder.write("BEGIN EXCLUSIVE; INSERT INTO FOLDERS VALUES (9, 'x');\n.print held\n");
+        holder.waitForReadyRead(5000);
+        const QString locked = messageOf([&] { run("Delete From Folders Where FolderID=1"); });
+        QVERIFY2(locked.contains("FOLDERS.DB") && locked.contains("занята"), qPrintable(locked));
+        holder.write("ROLLBACK;\n.quit\n");
+        holder.waitForFinished();
+        QCOMPARE(shell(path("FOLDERS.DB"), "select Description from FOLDERS"), QString("Склад"));
+    }
+
+    void indexesCanBeDeclaredAgainAndPackingReclaimsSpace()
+    {
+        createCatalogue(*m_session);
+        Table firms;
+        firms.setSession(m_session.get());
+        firms.setTableName("FIRMS.DB");
+        firms.addIndex({}, "FirmID", true, true, false); // the same key again
+        QVERIFY_THROWS_EXCEPTION(EngineError, firms.addIndex("ByName", "Name", false, false, true));
+        firms.deleteIndex("ByName");
+        firms.addIndex("ByName", "Name", false, false, true);
+        const QList<IndexDef> indexes = firms.indexDefs();
+        QCOMPARE(indexes.size(), 2);
+        for (const IndexDef &index : indexes) {
+            QCOMPARE(index.primary, index.name.isEmpty());
+            QCOMPARE(index.caseInsensitive, !index.primary);
+        }
+        QVERIFY_THROWS_EXCEPTION(EngineError, firms.deleteIndex("Missing"));
+
+        firms.open();
+        for (int i = 0; i < 2000; ++i) {
+            firms.append();
+            firms.fieldByName("Name")->setAsString(QString(200, QChar(0x0430 + i % 32)));
+            firms.post();
+        }
+        firms.close();
+        run("Delete From Firms Where FirmID > 10");
+        const qint64 before = QFileInfo(path("FIRMS.DB")).size();
+        QCOMPARE(TableFiles::packTable(m_dir->path(), "firms.db"), 0);
+        QVERIFY(QFileInfo(path("FIRMS.DB")).size() < before / 4);
+        QCOMPARE(shell(path("FIRMS.DB"), "select count(*) from FIRMS"), QString("10"));
+        QString message;
+        QVERIFY(TableFiles::packTable(m_dir->path(), "MISSING.DB", &message) != 0);
+        QVERIFY(message.contains("MISSING.DB"));
+    }
+
+    void selectShapesAreRecognised()
+    {
+        const auto files = SqlText::parseSelect("Select F.* From Files F\nWhere F.FirmID=:FirmID");
+        QVERIFY(files.singleTable);
+        QCOMPARE(files.table, QString("Files"));
+        QCOMPARE(files.alias, QString("F"));
+        QCOMPARE(files.where, QString("F.FirmID=:FirmID"));
+        const auto join = SqlText::parseSelect("SELECT Items.Name\nFROM Crfirms, Items\nWHERE 1");
+        QVERIFY(!join.singleTable);
+        const auto nested =
+            SqlText::parseSelect("Select * From Firms\n Where FirmID in (Select FirmID From GrpFrm "
+                                 "Where GroupID=1)\n\norder by name");
+        QVERIFY(nested.singleTable);
+        QCOMPARE(nested.orderBy, QString("name"));
+        QCOMPARE(SqlText::collatedOrderBy("name desc, FirmID"),
+                 QString("name COLLATE RU desc, FirmID COLLATE RU"));
+    }
+};
+
+QTEST_GUILESS_MAIN(EngineTest)
+#include "tst_engine.moc"
