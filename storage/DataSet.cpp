@@ -3,6 +3,7 @@
 #include "EngineError.h"
 #include "TableFiles.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace {
@@ -539,6 +540,27 @@ std::optional<qint64> DataSet::locateRowid(const QString &condition, const QVari
     return statement.int64(0);
 }
 
+bool DataSet::leadsTheOrder(const Field *field) const
+{
+    static const QRegularExpression firstTerm(
+        QStringLiteral("^\\s*(?:\\w+\\.)?\"?(\\w+)\"?\\s+COLLATE\\s+RU\\s*(?:,|$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto m = firstTerm.match(m_plan.orderBy);
+    return m.hasMatch() &&
+           m.captured(1).compare(m_columns[field->m_column], Qt::CaseInsensitive) == 0;
+}
+
+// In the list's order every name that begins with a text, in any letter case,
+// lies between the text in small letters and the text followed by the highest
+// character: the index on the name finds the first one without a scan.
+QString DataSet::prefixRange(const Field *field, const QString &prefix, QVariantList &bound) const
+{
+    const QString low = prefix.toLower();
+    bound << low << low + QString::fromUcs4(U"\U0010FFFF");
+    const QString column = quoted(m_columns[field->m_column]);
+    return QStringLiteral("%1 COLLATE RU >= ? AND %1 COLLATE RU < ?").arg(column);
+}
+
 bool DataSet::locate(const QString &fieldNames, const QVariantList &values, LocateOptions options)
 {
     requireActive();
@@ -574,6 +596,11 @@ bool DataSet::locate(const QString &fieldNames, const QVariantList &values, Loca
                 conditions << column + QStringLiteral(" = ?");
                 bound << located[i]->converted(values[i]);
             }
+        }
+        if (located.size() == 1 && options.testFlag(LocatePartialKey) &&
+            options.testFlag(LocateCaseInsensitive) && leadsTheOrder(located.first()) &&
+            !values.first().toString().isEmpty()) {
+            conditions << prefixRange(located.first(), values.first().toString(), bound);
         }
         if (const auto rowid = locateRowid(conditions.join(QStringLiteral(" AND ")), bound))
             position = positionOfRowid(*rowid);
@@ -713,6 +740,8 @@ void DataSet::post()
 
 void DataSet::writeInsert()
 {
+    // Attached before the transaction starts: no file can be attached inside one.
+    m_plan.base = m_session->tableByFile(m_plan.base.fileName);
     const QList<FieldDef> tableFields = TableFiles::fields(*m_session, m_plan.base);
     Session::Transaction transaction(*m_session);
     QStringList columns, marks;

@@ -172,6 +172,8 @@ private:
     void writeUpdate();
     std::optional<qint64> locateRowid(const QString &condition, const QVariantList &values);
     int positionOfRowid(qint64 rowid) const;
+    bool leadsTheOrder(const Field *field) const;
+    QString prefixRange(const Field *field, const QString &prefix, QVariantList &bound) const;
     void placeNewRow(qint64 rowid);
     void requireActive() const;
     void requireModifiable() const;

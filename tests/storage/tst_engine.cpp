@@ -1,3 +1,4 @@
+#include "Aliases.h"
 #include "Catalogue.h"
 #include "EngineError.h"
 #include "Query.h"
@@ -236,6 +237,53 @@ private slots:
         QString message;
         QVERIFY(TableFiles::packTable(m_dir->path(), "MISSING.DB", &message) != 0);
         QVERIFY(message.contains("MISSING.DB"));
+    }
+
+    void aliasesPersistWithThePathFirst()
+    {
+        QFile::remove(Aliases::configFile());
+        {
+            Aliases aliases;
+            QVERIFY(!aliases.isAlias("Quillon"));
+            aliases.addStandardAlias("Quillon", "/srv/Каталог/Data", "Paradox");
+            aliases.saveConfigFile();
+        }
+        Aliases reread;
+        QVERIFY(reread.isAlias("QUILLON"));
+        QCOMPARE(reread.aliasParams("Quillon"),
+                 QStringList({"PATH=/srv/Каталог/Data", "DEFAULT DRIVER=Paradox"}));
+        QCOMPARE(reread.directory("Quillon"), QString("/srv/Каталог/Data"));
+        QVERIFY_THROWS_EXCEPTION(EngineError, reread.aliasParams("Other"));
+
+        QFile damaged(Aliases::configFile());
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("PATH without a section\n");
+        damaged.close();
+        QVERIFY_THROWS_EXCEPTION(EngineError, Aliases());
+        QFile::remove(Aliases::configFile());
+    }
+
+    void twoConnectionsShareTablesWithoutCollidingKeys()
+    {
+        createCatalogue(*m_session);
+        Session other(m_dir->path());
+        Table mine, theirs;
+        mine.setSession(m_session.get());
+        theirs.setSession(&other);
+        for (Table *t : {&mine, &theirs}) {
+            t->setTableName("FOLDERS.DB");
+            t->open();
+        }
+        for (int i = 0; i < 20; ++i) {
+            Table &t = i % 2 ? theirs : mine;
+            t.append();
+            t.fieldByName("Description")->setAsString(QString::number(i));
+            t.post();
+        }
+        QCOMPARE(shell(path("FOLDERS.DB"),
+                       "select count(distinct FolderID) || ' ' || max(FolderID) from FOLDERS"),
+                 QString("20 20"));
+        QCOMPARE(shell(path("FOLDERS.DB"), "pragma integrity_check"), QString("ok"));
     }
 
     void selectShapesAreRecognised()
