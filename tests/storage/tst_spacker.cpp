@@ -147,15 +147,6 @@ private Q_SLOTS:
         QCOMPARE(packer.Progress, 100);
     }
 
-    void defaultsOfANewPacker()
-    {
-        TStreamPacker packer;
-        QCOMPARE(packer.Action, aCompress);
-        QCOMPARE(packer.Method, clNone);
-        QCOMPARE(packer.Progress, 0);
-        QVERIFY(!packer.OnChangeProgress);
-    }
-
     void roundTripAtBufferSeams_data()
     {
         QTest::addColumn<QByteArray>("bytes");
