@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// What the storage layer asks of the windows: questions, messages and the
+// progress of long work. The windows implement it (splash window, message
+// boxes); the command line prints; tests record.
+class StorageUi
+{
+public:
+    virtual ~StorageUi() = default;
+
+    // An OK/Cancel question; true for OK.
+    virtual bool confirm(const QString &question) = 0;
+    // An information message.
+    virtual void message(const QString &text) = 0;
+
+    // The status line of the progress window ("Проверка данных").
+    virtual void setStatus(const QString &text) = 0;
+    // Shows the progress bar and sets its range; the position goes to 0.
+    virtual void startProgress(int maximum) = 0;
+    // The caption of the table being worked on.
+    virtual void setTableCaption(const QString &caption) = 0;
+    // One step further; the window is repainted and pending events handled.
+    virtual void stepProgress() = 0;
+};
