@@ -668,8 +668,9 @@ void DataSet::startRecord(int position)
     m_buffer = emptyRecord();
     m_current = position;
     setState(DataSetState::Insert);
-    assignLinkedFields();
+    // Defaults first: a value the master link gives wins over a default.
     applyDefaults();
+    assignLinkedFields();
     if (onNewRecord)
         onNewRecord(*this);
     // Values a new record starts with do not make it worth keeping.

@@ -1,0 +1,395 @@
+#include "UData.h"
+
+#include "Aliases.h"
+#include "BaseMaker.h"
+#include "EngineError.h"
+#include "SettingsStore.h"
+#include "StorageUi.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+Tdm *dm = nullptr;
+
+namespace {
+
+const QString aliasName = QStringLiteral("Quillon");
+
+QString keyText(const DataSet &dataSet, const QString &field)
+{
+    return QString::number(dataSet.fieldByName(field)->asInteger());
+}
+
+} // namespace
+
+Tdm::Tdm(StorageUi &ui, QObject *parent) : QObject(parent), m_ui(ui)
+{
+    dm = this;
+    declareDataSets();
+}
+
+Tdm::~Tdm()
+{
+    if (dm == this)
+        dm = nullptr;
+}
+
+QList<DataSource *> Tdm::dataSources()
+{
+    return {&dsFirms,        &dsItems,     &dsFolder,    &dsGrpFirm,   &dsGrpItem,
+            &dsCrFirmFolder, &dsFirmFiles, &dsFSaler,    &dsFMaker,    &dsCrItemFolder,
+            &dsItemFiles,    &dsListFirm,  &dsMainFirms, &dsMainItems, &dsListFolders,
+            &dsGrpFrm,       &dsGrpItm};
+}
+
+void Tdm::declareDataSets()
+{
+    const QList<std::pair<DataSource *, DataSet *>> pairs = {
+        {&dsFirms, &tblFirms},           {&dsItems, &tblItem},
+        {&dsFolder, &tblFolder},         {&dsGrpFirm, &tblGrpFirm},
+        {&dsGrpItem, &tblGrpItem},       {&dsCrFirmFolder, &tblCrFirmFolder},
+        {&dsFirmFiles, &qFirmFiles},     {&dsFSaler, &qFSaler},
+        {&dsFMaker, &qFMaker},           {&dsCrItemFolder, &tblCrItemFolder},
+        {&dsItemFiles, &qItemFiles},     {&dsListFirm, &qListFirm},
+        {&dsMainFirms, &qFirms},         {&dsMainItems, &qItems},
+        {&dsListFolders, &qListFolders}, {&dsGrpFrm, &tblGrpFrm},
+        {&dsGrpItm, &tblGrpItm}};
+    const QStringList names = {
+        "dsFirms",        "tblFirms",        "dsItems",     "tblItem",        "dsFolder",
+        "tblFolder",      "dsGrpFirm",       "tblGrpFirm",  "dsGrpItem",      "tblGrpItem",
+        "dsCrFirmFolder", "tblCrFirmFolder", "dsFirmFiles", "qFirmFiles",     "dsFSaler",
+        "qFSaler",        "dsFMaker",        "qFMaker",     "dsCrItemFolder", "tblCrItemFolder",
+        "dsItemFiles",    "qItemFiles",      "dsListFirm",  "qListFirm",      "dsMainFirms",
+        "qFirms",         "dsMainItems",     "qItems",      "dsListFolders",  "qListFolders",
+        "dsGrpFrm",       "tblGrpFrm",       "dsGrpItm",    "tblGrpItm"};
+    for (int i = 0; i < pairs.size(); ++i) {
+        pairs[i].first->setObjectName(names[2 * i]);
+        pairs[i].second->setObjectName(names[2 * i + 1]);
+        pairs[i].first->setDataSet(pairs[i].second);
+    }
+    TMPQuery.setObjectName(QStringLiteral("TMPQuery"));
+    declareLists();
+    declareFirmChain();
+    declareItemChain();
+
+    tblFolder.setTableName(QStringLiteral("FOLDERS.DB"));
+    tblFolder.afterPost = [this](DataSet &d) { tblFolderAfterPost(d); };
+    tblFolder.beforeDelete = [this](DataSet &d) { tblFolderBeforeDelete(d); };
+    tblFolder.afterScroll = [this](DataSet &d) { tblFolderAfterScroll(d); };
+    tblGrpFirm.setTableName(QStringLiteral("GRFIRMS.DB"));
+    tblGrpItem.setTableName(QStringLiteral("GRITEMS.DB"));
+    for (DataSet *groups :
+         {static_cast<DataSet *>(&tblGrpFirm), static_cast<DataSet *>(&tblGrpItem)})
+        groups->afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
+}
+
+void Tdm::declareLists()
+{
+    qListFirm.setSql({QStringLiteral("Select FirmID,Name From Firms")});
+    qFirms.setSql({QStringLiteral("Select * From Firms"), QString(), QString(),
+                   QStringLiteral("order by name")});
+    const QList<std::pair<QString, int>> firmFields = {
+        {"Name", 240},  {"Sinonyms", 240}, {"Description", 240}, {"Address", 200},
+        {"Email", 100}, {"WWW", 60},       {"Phones", 60}};
+    qFirms.addField(QStringLiteral("FirmID"), FieldKind::Integer);
+    const QList<int> widths = {250, 250, 250, 200, 100, 0, 0};
+    for (int i = 0; i < firmFields.size(); ++i)
+        qFirms.addField(firmFields[i].first, FieldKind::String, firmFields[i].second)
+            ->setDisplayWidth(widths[i]);
+    qItems.setSql({QStringLiteral("Select * from Items"), QString(), QString(),
+                   QStringLiteral("order by name")});
+    qListFolders.setSql({QStringLiteral("Select * From Folders")});
+}
+
+void Tdm::declareMembershipFields(Table &table)
+{
+    table.setTableName(QStringLiteral("CRFOLDERS.DB"));
+    table.addField(QStringLiteral("FolderID"), FieldKind::Integer);
+    table.addField(QStringLiteral("FirmID"), FieldKind::Integer);
+    table.addField(QStringLiteral("ItemID"), FieldKind::Integer)->setDefaultExpression("0");
+    table.addLookupField(QStringLiteral("FolderName"), 50, QStringLiteral("FolderID"),
+                         &qListFolders, QStringLiteral("FolderID"), QStringLiteral("Description"));
+    table.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
+}
+
+void Tdm::declareFileFields(Query &files, int descriptionSize)
+{
+    files.setRequestLive(true);
+    files.addField(QStringLiteral("FileID"), FieldKind::AutoInc)->setReadOnly(true);
+    files.addField(QStringLiteral("FirmID"), FieldKind::Integer);
+    files.addField(QStringLiteral("ItemID"), FieldKind::Integer);
+    files.addField(QStringLiteral("Description"), FieldKind::String, descriptionSize)
+        ->setDisplayWidth(60);
+    files.addField(QStringLiteral("FileName"), FieldKind::String, 13);
+    files.addField(QStringLiteral("File"), FieldKind::Binary);
+    files.beforeInsert = [this](DataSet &d) { qFirmFilesBeforeInsert(d); };
+    files.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
+}
+
+void Tdm::declareRelationFields(Query &relation)
+{
+    relation.setRequestLive(true);
+    relation.addField(QStringLiteral("FirmID"), FieldKind::Integer);
+    relation.addField(QStringLiteral("ItemID"), FieldKind::Integer);
+    relation.addField(QStringLiteral("Type"), FieldKind::String, 1);
+    relation.addLookupField(QStringLiteral("FirmName"), 240, QStringLiteral("FirmID"), &qListFirm,
+                            QStringLiteral("FirmID"), QStringLiteral("Name"));
+    relation.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
+    relation.setDataSource(&dsItems);
+}
+
+void Tdm::declareFirmChain()
+{
+    tblFirms.setTableName(QStringLiteral("FIRMS.DB"));
+    tblFirms.setIndexFieldNames(QStringLiteral("FirmID"));
+    tblFirms.setMasterSource(&dsMainFirms);
+    tblFirms.setMasterFields(QStringLiteral("FirmID"));
+    tblFirms.beforeDelete = [this](DataSet &d) { tblFirmBeforeDelete(d); };
+    // A post that waits for a later save can be lost in a crash: saved at once too.
+    tblFirms.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
+
+    declareMembershipFields(tblCrFirmFolder);
+    tblCrFirmFolder.setIndexName(QStringLiteral("Firm"));
+    tblCrFirmFolder.setMasterSource(&dsFirms);
+    tblCrFirmFolder.setMasterFields(QStringLiteral("FirmID"));
+
+    qFirmFiles.setSql(
+        {QStringLiteral("Select F.* From Files F"), QStringLiteral("Where F.FirmID=:FirmID")});
+    declareFileFields(qFirmFiles, 200);
+    qFirmFiles.setDataSource(&dsFirms);
+
+    tblGrpFrm.setTableName(QStringLiteral("GRPFRM.DB"));
+    tblGrpFrm.setIndexFieldNames(QStringLiteral("FirmID"));
+    tblGrpFrm.setMasterSource(&dsFirms);
+    tblGrpFrm.setMasterFields(QStringLiteral("FirmID"));
+    tblGrpFrm.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
+}
+
+void Tdm::declareItemChain()
+{
+    tblItem.setTableName(QStringLiteral("ITEMS.DB"));
+    tblItem.setIndexFieldNames(QStringLiteral("ItemID"));
+    tblItem.setMasterSource(&dsMainItems);
+    tblItem.setMasterFields(QStringLiteral("ItemID"));
+    tblItem.setFiltered(true);
+    tblItem.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
+    tblItem.beforeDelete = [this](DataSet &d) { tblItemBeforeDelete(d); };
+
+    qFSaler.setSql({QStringLiteral("Select * From CrFirms"),
+                    QStringLiteral("Where Type='s' and ItemID=:ItemID")});
+    declareRelationFields(qFSaler);
+    qFSaler.beforePost = [this](DataSet &d) { setRelationRow(d, QStringLiteral("s")); };
+    qFMaker.setSql({QStringLiteral("Select * From CrFirms"),
+                    QStringLiteral("Where Type='m' and ItemID=:ItemID")});
+    declareRelationFields(qFMaker);
+    qFMaker.beforePost = [this](DataSet &d) { setRelationRow(d, QStringLiteral("m")); };
+
+    declareMembershipFields(tblCrItemFolder);
+    tblCrItemFolder.setIndexName(QStringLiteral("Item"));
+    tblCrItemFolder.setMasterSource(&dsItems);
+    tblCrItemFolder.setMasterFields(QStringLiteral("ItemID"));
+
+    qItemFiles.setSql(
+        {QStringLiteral("Select F.* From Files F"), QStringLiteral("Where F.ItemID=:ItemID")});
+    declareFileFields(qItemFiles, 100);
+    qItemFiles.setDataSource(&dsItems);
+
+    tblGrpItm.setTableName(QStringLiteral("GRPITM.DB"));
+    tblGrpItm.setIndexFieldNames(QStringLiteral("ItemID"));
+    tblGrpItm.setMasterSource(&dsItems);
+    tblGrpItm.setMasterFields(QStringLiteral("ItemID"));
+    tblGrpItm.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
+}
+
+QString Tdm::defaultDataDirectory()
+{
+    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath("Data");
+    const QFileInfo besideInfo(beside);
+    const QFileInfo programDir(QCoreApplication::applicationDirPath());
+    if (besideInfo.exists() ? besideInfo.isDir() && besideInfo.isWritable()
+                            : programDir.isWritable())
+        return beside;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Quillon/Data");
+}
+
+void Tdm::readSettings()
+{
+    QString problem;
+    CheckOnLoad = readBoolSetting(QStringLiteral("CheckOnLoad"), true, &problem);
+    PackOnCheck = readBoolSetting(QStringLiteral("PackOnCheck"), false);
+    FolderFilter = readBoolSetting(QStringLiteral("FolderFilter"), false);
+    if (!problem.isEmpty())
+        m_ui.message(problem);
+}
+
+QString Tdm::ensureAlias()
+{
+    Aliases aliases;
+    if (!aliases.isAlias(aliasName)) {
+        const QString directory = defaultDataDirectory();
+        // The folder above the data directory may be missing for the user's data folder.
+        QDir().mkpath(QFileInfo(directory).absolutePath());
+        aliases.addStandardAlias(aliasName, directory, QStringLiteral("Paradox"));
+        aliases.saveConfigFile();
+    }
+    return aliases.directory(aliasName);
+}
+
+void Tdm::bindSession()
+{
+    for (DataSource *source : dataSources())
+        source->dataSet()->setSession(m_session.get());
+    TMPQuery.setSession(m_session.get());
+}
+
+void Tdm::DataModuleCreate()
+{
+    FolderFirmFilter.clear();
+    FolderItemFilter.clear();
+    GroupItemFilter.clear();
+    GroupFirmFilter.clear();
+    LastFileDir = QStringLiteral("..");
+    readSettings();
+    const QString directory = ensureAlias();
+    m_session = std::make_unique<Session>(directory);
+    bindSession();
+    if (CheckOnLoad) {
+        if (!QFileInfo::exists(directory))
+            QDir().mkdir(directory);
+        m_ui.setStatus(QStringLiteral("Проверка данных"));
+        m_ui.startProgress(100);
+        BaseMaker::VerifyBase(QStringLiteral("base.ini"), aliasName, false, false, m_ui);
+    }
+    openDataSets();
+}
+
+void Tdm::openDataSets()
+{
+    for (DataSource *source : dataSources())
+        source->dataSet()->open();
+}
+
+void Tdm::closeDataSets()
+{
+    for (DataSource *source : dataSources())
+        source->dataSet()->close();
+    m_session->detachAll();
+}
+
+void Tdm::tblFolderAfterScroll(DataSet &dataSet)
+{
+    if (dataSet.recordCount() > 0 && FolderFilter) {
+        const Field *key = dataSet.fieldByName(QStringLiteral("FolderID"));
+        // A folder being added has no key yet: the lists stay as they are
+        // rather than run a condition with no number in it.
+        if (key->isNull())
+            return;
+        const QString folder = QString::number(key->asInteger());
+        FolderFirmFilter =
+            QStringLiteral(" FirmID in (Select FirmID From CrFolders Where FolderID=") + folder +
+            QStringLiteral(") ");
+        FolderItemFilter =
+            QStringLiteral(" ItemID in (Select ItemID From CrFolders Where FolderID=") + folder +
+            QStringLiteral(") ");
+        RebuildFirmQuery();
+        RebuildItemQuery();
+    } else {
+        FolderFirmFilter.clear();
+        FolderItemFilter.clear();
+    }
+}
+
+void Tdm::rebuildList(Query &list, const QString &folderCondition, const QString &groupCondition)
+{
+    QString condition;
+    if (!folderCondition.isEmpty() && !groupCondition.isEmpty())
+        condition = folderCondition + QStringLiteral(" and ") + groupCondition;
+    else if (!folderCondition.isEmpty())
+        condition = folderCondition;
+    else
+        condition = groupCondition;
+    if (!condition.isEmpty())
+        condition = QStringLiteral(" Where ") + condition;
+    list.close();
+    list.setSqlLine(1, condition);
+    list.open();
+}
+
+void Tdm::RebuildFirmQuery()
+{
+    rebuildList(qFirms, FolderFirmFilter, GroupFirmFilter);
+}
+
+void Tdm::RebuildItemQuery()
+{
+    rebuildList(qItems, FolderItemFilter, GroupItemFilter);
+}
+
+void Tdm::allTablesAfterPost(DataSet &dataSet)
+{
+    dataSet.saveChanges();
+}
+
+void Tdm::tblFolderAfterPost(DataSet &dataSet)
+{
+    dataSet.saveChanges();
+    qListFolders.close();
+    qListFolders.open();
+}
+
+void Tdm::confirmDeletion(const QString &name)
+{
+    if (!m_ui.confirm(QStringLiteral("Удалить '") + name + QStringLiteral("' ?")))
+        Abort();
+}
+
+void Tdm::runCascade(const QStringList &statements)
+{
+    for (const QString &statement : statements) {
+        TMPQuery.close();
+        TMPQuery.clearSql();
+        TMPQuery.addSqlLine(statement);
+        TMPQuery.execSql();
+    }
+}
+
+void Tdm::tblFirmBeforeDelete(DataSet &dataSet)
+{
+    confirmDeletion(dataSet.fieldByName(QStringLiteral("Name"))->asString());
+    const QString key = keyText(dataSet, QStringLiteral("FirmID"));
+    runCascade({QStringLiteral("Delete From Files Where FirmID=") + key,
+                QStringLiteral("Delete From CrFolders Where FirmID=") + key,
+                QStringLiteral("Delete From CrFirms Where FirmID=") + key});
+}
+
+void Tdm::tblItemBeforeDelete(DataSet &dataSet)
+{
+    confirmDeletion(dataSet.fieldByName(QStringLiteral("Name"))->asString());
+    const QString key = keyText(dataSet, QStringLiteral("ItemID"));
+    runCascade({QStringLiteral("Delete From Files Where ItemID=") + key,
+                QStringLiteral("Delete From CrFolders Where ItemID=") + key,
+                QStringLiteral("Delete From CrFirms Where ItemID=") + key});
+}
+
+void Tdm::tblFolderBeforeDelete(DataSet &dataSet)
+{
+    confirmDeletion(dataSet.fieldByName(QStringLiteral("Description"))->asString());
+    runCascade({QStringLiteral("Delete From CrFolders Where FolderID=") +
+                keyText(dataSet, QStringLiteral("FolderID"))});
+}
+
+void Tdm::qFirmFilesBeforeInsert(DataSet &)
+{
+    if (!FileAppendAllowed)
+        Abort();
+}
+
+void Tdm::setRelationRow(DataSet &dataSet, const QString &type)
+{
+    dataSet.fieldByName(QStringLiteral("Type"))->setAsString(type);
+    dataSet.fieldByName(QStringLiteral("ItemID"))
+        ->setValue(tblItem.fieldByName(QStringLiteral("ItemID"))->value());
+}

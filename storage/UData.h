@@ -1,0 +1,96 @@
+#pragma once
+
+#include "DataSource.h"
+#include "Query.h"
+#include "Table.h"
+
+#include <QObject>
+#include <memory>
+
+class Session;
+class StorageUi;
+
+// The data module: owns the connection context and every dataset that more
+// than one window uses, the program-wide state (settings read at start-up,
+// list filters, the attach-file state) and the handlers that keep related
+// rows in step: cascading deletes, relation rows, the attached-file guard
+// and the save after every post.
+class Tdm : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Tdm(StorageUi &ui, QObject *parent = nullptr);
+    ~Tdm() override;
+
+    // Reads the settings, makes sure the alias exists, checks the tables when
+    // asked to, then opens every dataset in the order of its data source.
+    // A failure ends the step where it happened and propagates.
+    void DataModuleCreate();
+
+    // The data directory an alias created on first start points at: "Data"
+    // beside the program where that can be written, else the user's data folder.
+    static QString defaultDataDirectory();
+
+    Session *Main_sess() const { return m_session.get(); }
+
+    // The list rebuilds: the condition line of the list query from the folder
+    // and group conditions, joined with " and ", then the list reopened.
+    void RebuildFirmQuery();
+    void RebuildItemQuery();
+    void tblFolderAfterScroll(DataSet &dataSet);
+
+    // Data sources in declaration order, and their datasets closed or opened
+    // in that order (around a manual check or pack).
+    QList<DataSource *> dataSources();
+    void closeDataSets();
+    void openDataSets();
+
+    StorageUi &ui() const { return m_ui; }
+
+    // Datasets and their data sources, in declaration order.
+    Table tblFirms, tblItem, tblFolder, tblGrpFirm, tblGrpItem, tblCrFirmFolder;
+    Query qFirmFiles, qFSaler, qFMaker;
+    Table tblCrItemFolder;
+    Query qItemFiles, qListFirm, TMPQuery, qFirms, qItems, qListFolders;
+    Table tblGrpFrm, tblGrpItm;
+    DataSource dsFirms, dsItems, dsFolder, dsGrpFirm, dsGrpItem, dsCrFirmFolder, dsFirmFiles,
+        dsFSaler, dsFMaker, dsCrItemFolder, dsItemFiles, dsListFirm, dsMainFirms, dsMainItems,
+        dsListFolders, dsGrpFrm, dsGrpItm;
+
+    // Program-wide state.
+    bool CheckOnLoad = true;
+    bool PackOnCheck = false;
+    bool FolderFilter = false;
+    QString FolderFirmFilter, FolderItemFilter, GroupFirmFilter, GroupItemFilter;
+    QString LastFileDir = QStringLiteral("..");
+    bool FileAppendAllowed = false;
+
+private:
+    void declareDataSets();
+    void declareFirmChain();
+    void declareItemChain();
+    void declareLists();
+    void declareMembershipFields(Table &table);
+    void declareFileFields(Query &files, int descriptionSize);
+    void declareRelationFields(Query &relation);
+    void readSettings();
+    QString ensureAlias();
+    void bindSession();
+
+    void allTablesAfterPost(DataSet &dataSet);
+    void tblFolderAfterPost(DataSet &dataSet);
+    void tblFirmBeforeDelete(DataSet &dataSet);
+    void tblItemBeforeDelete(DataSet &dataSet);
+    void tblFolderBeforeDelete(DataSet &dataSet);
+    void qFirmFilesBeforeInsert(DataSet &dataSet);
+    void setRelationRow(DataSet &dataSet, const QString &type);
+    void confirmDeletion(const QString &name);
+    void runCascade(const QStringList &statements);
+    void rebuildList(Query &list, const QString &folderCondition, const QString &groupCondition);
+
+    StorageUi &m_ui;
+    std::unique_ptr<Session> m_session;
+};
+
+// The one data module of the program.
+extern Tdm *dm;

@@ -1,0 +1,227 @@
+#include "Aliases.h"
+#include "Catalogue.h"
+#include "EngineError.h"
+#include "RecordingUi.h"
+#include "SettingsStore.h"
+#include "UData.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using TestCatalogue::shell;
+
+class DataModuleTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Tdm> m_dm;
+    RecordingUi m_ui;
+
+    QString data(const QString &file = {}) const { return m_dir->filePath("Data/" + file); }
+
+    void start()
+    {
+        m_dm = std::make_unique<Tdm>(m_ui);
+        m_dm->DataModuleCreate();
+    }
+
+    void add(DataSet &table, const QStringList &fieldValuePairs)
+    {
+        table.append();
+        for (int i = 0; i + 1 < fieldValuePairs.size(); i += 2)
+            table.fieldByName(fieldValuePairs[i])->setAsString(fieldValuePairs[i + 1]);
+        table.post();
+    }
+
+    void run(const QString &sql)
+    {
+        dm->TMPQuery.setSql({sql});
+        dm->TMPQuery.execSql();
+    }
+
+    // Two firms, two items, two folders; firm 1 and item 1 in folder 1, firm 2 in folder 2.
+    void fillCatalogue()
+    {
+        start();
+        for (const char *sql :
+             {"Insert Into Firms (FirmID, Name) Values (1, 'Альфа')",
+              "Insert Into Firms (FirmID, Name) Values (2, 'Бета')",
+              "Insert Into Items (ItemID, Name) Values (1, 'Болт')",
+              "Insert Into Items (ItemID, Name) Values (2, 'Гайка')",
+              "Insert Into Folders (FolderID, Description) Values (1, 'Склад')",
+              "Insert Into Folders (FolderID, Description) Values (2, 'Офис')",
+              "Insert Into CrFolders (FolderID, FirmID, ItemID) Values (1, 1, 0)",
+              "Insert Into CrFolders (FolderID, ItemID) Values (1, 1)",
+              "Insert Into CrFolders (FolderID, FirmID, ItemID) Values (2, 2, 0)",
+              "Insert Into GrpFrm (FirmID, GroupID) Values (1, 7)",
+              "Insert Into Files (FileID, FirmID, FileName) Values (1, 1, 'a.txt')",
+              "Insert Into CrFirms (FirmID, ItemID, Type) Values (1, 2, 'm')"})
+            run(sql);
+        m_dm->closeDataSets();
+        m_dm->openDataSets();
+    }
+
+    QStringList names(DataSet &list)
+    {
+        QStringList result;
+        for (list.first(); !list.eof(); list.next())
+            result << list.fieldByName("Name")->asString();
+        return result;
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QFile::remove(RegistryKey::defaultFilePath());
+        Aliases aliases;
+        aliases.addStandardAlias("Quillon", data().chopped(1), "Paradox");
+        aliases.saveConfigFile();
+        m_ui = RecordingUi();
+    }
+
+    void cleanup()
+    {
+        m_dm.reset();
+        m_dir.reset();
+    }
+
+    void startUpCreatesTheTablesAndOpensEveryDataSet()
+    {
+        start();
+        QCOMPARE(QDir(data()).entryList(QDir::Files).size(), 10);
+        for (DataSource *source : m_dm->dataSources())
+            QVERIFY2(source->dataSet()->active(), qPrintable(source->objectName()));
+        QVERIFY(!m_dm->TMPQuery.active());
+        QCOMPARE(m_dm->dataSources().size(), 17);
+        QCOMPARE(m_dm->LastFileDir, QString(".."));
+        QVERIFY(m_dm->CheckOnLoad && !m_dm->PackOnCheck && !m_dm->FolderFilter);
+        QCOMPARE(m_dm->qFirms.fields().size(), 8); // the firm list shows its declared fields only
+    }
+
+    void storedSettingsAreReadAndADamagedStoreGivesDefaults()
+    {
+        writeBoolSetting("FolderFilter", true);
+        writeBoolSetting("CheckOnLoad", false);
+        QDir().mkpath(data());
+        // Without the check nothing is repaired: the first table fails to open.
+        QVERIFY_THROWS_EXCEPTION(EngineError, start());
+        QVERIFY(m_dm->FolderFilter);
+        QVERIFY(!m_dm->CheckOnLoad);
+        QVERIFY(QDir(data()).entryList(QDir::Files).isEmpty());
+        m_dm.reset();
+
+        QFile store(RegistryKey::defaultFilePath());
+        QVERIFY(store.open(QIODevice::WriteOnly));
+        store.write("[Quillon\nFolderFilter=\"\x01\xff");
+        store.close();
+        start();
+        QVERIFY(m_dm->CheckOnLoad && !m_dm->FolderFilter);
+        QCOMPARE(m_ui.messages.size(), 1);
+    }
+
+    void folderAndGroupConditionsJoinInTheListText()
+    {
+        fillCatalogue();
+        QCOMPARE(names(m_dm->qFirms), QStringList({"Альфа", "Бета"}));
+        m_dm->FolderFilter = true;
+        m_dm->tblFolderAfterScroll(m_dm->tblFolder);
+        QCOMPARE(names(m_dm->qFirms), QStringList({"Альфа"}));
+        QCOMPARE(names(m_dm->qItems), QStringList({"Болт"}));
+        m_dm->GroupFirmFilter = "FirmID in (Select FirmID From GrpFrm Where GroupID=7)";
+        m_dm->tblFolder.next(); // the second folder, with the group condition kept
+        QCOMPARE(m_dm->qFirms.sql(),
+                 QStringList({"Select * From Firms",
+                              " Where  FirmID in (Select FirmID From CrFolders Where FolderID=2)  "
+                              "and FirmID in (Select FirmID From GrpFrm Where GroupID=7)",
+                              "", "order by name"}));
+        QVERIFY(m_dm->qFirms.isEmpty());
+        QVERIFY(m_dm->qItems.isEmpty()); // an item's membership is never a firm's
+        // The current firm follows the list: none now.
+        QVERIFY(m_dm->tblFirms.isEmpty());
+    }
+
+    void anEmptyFolderTableLeavesTheListsUnfiltered()
+    {
+        writeBoolSetting("FolderFilter", true);
+        start();
+        run("Insert Into Firms (FirmID, Name) Values (1, 'Альфа')");
+        m_dm->closeDataSets();
+        m_dm->openDataSets();
+        QVERIFY(m_dm->FolderFirmFilter.isEmpty());
+        QCOMPARE(m_dm->qFirms.recordCount(), 1);
+    }
+
+    void deletionsAskThenCascadeAndCancelChangesNothing()
+    {
+        fillCatalogue();
+        m_ui.answer = false;
+        QVERIFY_THROWS_EXCEPTION(EAbort, m_dm->tblFirms.deleteRecord());
+        QCOMPARE(m_ui.questions, QStringList({"Удалить 'Альфа' ?"}));
+        QCOMPARE(shell(data("FILES.DB"), "select count(*) from FILES"), QString("1"));
+        m_ui.answer = true;
+        m_dm->tblFirms.deleteRecord();
+        QCOMPARE(shell(data("FIRMS.DB"), "select group_concat(Name) from FIRMS"), QString("Бета"));
+        QCOMPARE(shell(data("FILES.DB"), "select count(*) from FILES"), QString("0"));
+        QCOMPARE(shell(data("CRFIRMS.DB"), "select count(*) from CRFIRMS"), QString("0"));
+        QCOMPARE(shell(data("CRFOLDERS.DB"), "select count(*) from CRFOLDERS where FirmID = 1"),
+                 QString("0"));
+        QCOMPARE(shell(data("GRPFRM.DB"), "select count(*) from GRPFRM"), QString("1")); // kept
+
+        m_dm->tblFolder.first();
+        m_dm->tblFolder.deleteRecord(); // "Склад": firm and item memberships alike
+        QCOMPARE(shell(data("CRFOLDERS.DB"), "select group_concat(FolderID) from CRFOLDERS"),
+                 QString("2"));
+        QCOMPARE(shell(data("ITEMS.DB"), "select count(*) from ITEMS"), QString("2"));
+    }
+
+    void relationRowsAndAttachedFilesFollowTheirRules()
+    {
+        fillCatalogue();
+        QVERIFY_THROWS_EXCEPTION(EAbort, m_dm->qFirmFiles.append());
+        QCOMPARE(m_dm->qFirmFiles.state(), DataSetState::Browse);
+        m_dm->FileAppendAllowed = true;
+        m_dm->qFirmFiles.append();
+        m_dm->qFirmFiles.fieldByName("FirmID")->setAsInteger(1);
+        m_dm->qFirmFiles.post();
+        m_dm->FileAppendAllowed = false;
+        QCOMPARE(m_dm->qFirmFiles.recordCount(), 2);
+
+        m_dm->qItems.locate("Name", QString("Гайка"));
+        QCOMPARE(m_dm->qFMaker.recordCount(), 1);
+        QCOMPARE(m_dm->qFMaker.fieldByName("FirmName")->asString(), QString("Альфа"));
+        m_dm->qFSaler.append();
+        m_dm->qFSaler.fieldByName("FirmName")->setAsString("Бета");
+        m_dm->qFSaler.post();
+        QCOMPARE(
+            shell(data("CRFIRMS.DB"), "select FirmID, ItemID, Type from CRFIRMS where Type = 's'"),
+            QString("2|2|s"));
+    }
+
+    void aNewFolderShowsInTheLookupsAtOnce()
+    {
+        fillCatalogue();
+        m_dm->FolderFilter = true;
+        m_dm->tblFolder.append(); // a folder without a key yet does not filter the lists
+        m_dm->tblFolder.fieldByName("Description")->setAsString("Новая папка");
+        m_dm->tblFolder.post();
+        m_dm->tblCrFirmFolder.append();
+        m_dm->tblCrFirmFolder.fieldByName("FolderName")->setAsString("Новая папка");
+        m_dm->tblCrFirmFolder.post();
+        QCOMPARE(shell(data("CRFOLDERS.DB"), "select FolderID || ':' || FirmID || ':' || ItemID "
+                                             "from CRFOLDERS where FolderID = 3"),
+                 QString("3:1:0"));
+        m_dm->tblCrItemFolder.append();
+        m_dm->tblCrItemFolder.fieldByName("FolderID")->setAsInteger(3);
+        m_dm->tblCrItemFolder.post();
+        QCOMPARE(shell(data("CRFOLDERS.DB"), "select quote(FirmID) || ':' || ItemID from CRFOLDERS "
+                                             "where FolderID = 3 and FirmID is null"),
+                 QString("NULL:1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(DataModuleTest)
+#include "tst_udata.moc"
