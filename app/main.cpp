@@ -1,14 +1,59 @@
 #include "Application.h"
+#include "Maintenance.h"
+#include "UData.h"
+#include "UMain.h"
+#include "USplash.h"
+#include "WindowsUi.h"
 
-#include <QMainWindow>
+#include <QCoreApplication>
+
+namespace {
+
+bool wantsMaintenance(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-')
+            return true;
+    }
+    return false;
+}
+
+int runHeadless(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillon"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.2"));
+    const int status = runMaintenance(QCoreApplication::arguments());
+    return status < 0 ? 0 : status;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    if (wantsMaintenance(argc, argv))
+        return runHeadless(argc, argv);
+
     Application app(argc, argv);
+    // The splash window is up before anything slow happens.
+    auto *splash = new TSplashForm;
+    SplashForm = splash;
+    splash->show();
+    splash->repaint();
+    QCoreApplication::processEvents();
     Application::setApplicationDisplayName(QStringLiteral("Квиллон"));
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Квиллон"));
-    window.resize(586, 402);
-    window.show();
-    return app.exec();
+
+    WindowsUi ui(splash);
+    Tdm data(ui);
+    Application::guarded([&] { data.DataModuleCreate(); });
+    TMainForm mainForm;
+    MainForm = &mainForm;
+    mainForm.show();
+    // On a Linux desktop a frameless window may stay above the main window:
+    // it is hidden until a manual check shows it again.
+    splash->hide();
+    const int status = app.exec();
+    delete splash;
+    SplashForm = nullptr;
+    return status;
 }

@@ -30,6 +30,8 @@ public:
     // The data directory an alias created on first start points at: "Data"
     // beside the program where that can be written, else the user's data folder.
     static QString defaultDataDirectory();
+    // Creates the alias on first start (and saves it); returns its data directory.
+    static QString ensureAlias();
 
     Session *Main_sess() const { return m_session.get(); }
 
@@ -74,7 +76,6 @@ private:
     void declareFileFields(Query &files, int descriptionSize);
     void declareRelationFields(Query &relation);
     void readSettings();
-    QString ensureAlias();
     void bindSession();
 
     void allTablesAfterPost(DataSet &dataSet);

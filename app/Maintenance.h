@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QStringList>
+
+// Headless maintenance for scripts: `quillon --check` and `quillon --pack`
+// run the structure verifier without a window. Returns the exit status, or
+// -1 when the arguments ask for the windowed program.
+int runMaintenance(const QStringList &arguments);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QMainWindow>
+
+class TMainForm : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget *parent = nullptr);
+};
+
+extern TMainForm *MainForm;
