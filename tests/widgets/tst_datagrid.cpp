@@ -1,0 +1,427 @@
+#include "Application.h"
+#include "Catalogue.h"
+#include "DBGrid.h"
+#include "DataSource.h"
+#include "Dialogs.h"
+#include "EngineError.h"
+#include "Query.h"
+#include "Table.h"
+
+#include <QAbstractItemModelTester>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sqlite3.h>
+
+using namespace TestCatalogue;
+
+namespace {
+
+// A window with a grid over a data source and one more control to leave the
+// grid for, shown and active so that keys and focus behave as on a desktop.
+struct Form
+{
+    QWidget window;
+    DataSource source;
+    DBGrid *grid = new DBGrid(&window);
+    QLineEdit *other = new QLineEdit(&window);
+    std::unique_ptr<QAbstractItemModelTester> tester;
+
+    Form(DataSet *data, const QList<GridColumn> &columns)
+    {
+        auto *layout = new QHBoxLayout(&window);
+        layout->addWidget(grid);
+        layout->addWidget(other);
+        window.resize(400, 300);
+        source.setDataSet(data);
+        grid->setDataSource(&source);
+        grid->setColumns(columns);
+        tester = std::make_unique<QAbstractItemModelTester>(
+            grid->gridModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        if (!QTest::qWaitForWindowActive(&window))
+            qWarning("the form did not become active: keys will go nowhere");
+        grid->setFocus();
+    }
+
+    void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
+    }
+
+    // One character at a time: Cyrillic text cannot go through keyClicks.
+    void type(const QString &text)
+    {
+        for (const QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown,
+                                QString(c), Qt::NoModifier);
+    }
+
+    QString cell(int row, int column = 0) const
+    {
+        return grid->gridModel()->index(row, column).data().toString();
+    }
+};
+
+GridColumn column(const QString &field, const QString &title = {})
+{
+    GridColumn c;
+    c.fieldName = field;
+    c.title = title;
+    c.width = 150;
+    return c;
+}
+
+// Counts the pages of rows the engine reads: every page is one statement
+// that names its rows' ids.
+int pageReads = 0;
+
+int countPageReads(unsigned, void *, void *statement, void *)
+{
+    const char *sql = sqlite3_sql(static_cast<sqlite3_stmt *>(statement));
+    if (sql && std::strstr(sql, "rowid IN ("))
+        ++pageReads;
+    return 0;
+}
+
+} // namespace
+
+class DataGridTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Session> m_session;
+    QStringList m_errors;
+
+    std::unique_ptr<Table> table(const QString &file)
+    {
+        auto t = std::make_unique<Table>();
+        t->setSession(m_session.get());
+        t->setTableName(file);
+        return t;
+    }
+
+    std::unique_ptr<Query> query(const QStringList &sql, bool live = false)
+    {
+        auto q = std::make_unique<Query>();
+        q->setSession(m_session.get());
+        q->setSql(sql);
+        q->setRequestLive(live);
+        return q;
+    }
+
+    QString shell(const QString &file, const QString &sql)
+    {
+        return TestCatalogue::shell(m_dir->filePath(file), sql);
+    }
+
+    void addRows(const QString &file, const QString &field, const QStringList &values)
+    {
+        auto t = table(file);
+        t->open();
+        for (const QString &value : values) {
+            t->append();
+            t->fieldByName(field)->setAsString(value);
+            t->post();
+        }
+    }
+
+    void fillFirms(int count)
+    {
+        m_session->tableByFile("FIRMS.DB");
+        Session::Transaction transaction(*m_session);
+        Statement insert = m_session->prepare("INSERT INTO Firms (FirmID, Name) VALUES (?, ?)");
+        for (int i = 1; i <= count; ++i) {
+            insert.bind(1, i);
+            insert.bind(2, QStringLiteral("Фирма %1").arg(i, 6, 10, QChar('0')));
+            insert.step();
+            insert.reset();
+        }
+        transaction.commit();
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_session = std::make_unique<Session>(m_dir->path());
+        createCatalogue(*m_session);
+        m_errors.clear();
+        Application::setErrorSink([this](const QString &message) { m_errors << message; });
+        Dialogs::setScripted(true);
+    }
+
+    void cleanup()
+    {
+        Dialogs::setScripted(false);
+        Application::setErrorSink({});
+        m_session.reset();
+        m_dir.reset();
+    }
+
+    void aLongListReadsOnlyThePagesItShows()
+    {
+        fillFirms(100000);
+        auto firms = query({"Select * From Firms", "order by name"});
+        QElapsedTimer timer;
+        timer.start();
+        sqlite3_trace_v2(m_session->handle(), SQLITE_TRACE_STMT, countPageReads, nullptr);
+        pageReads = 0;
+        firms->open();
+        Form form(firms.get(), {column("Name", "Название")});
+        form.grid->setReadOnly(true);
+        QVERIFY(QTest::qWaitForWindowExposed(&form.window));
+        QCOMPARE(form.grid->gridModel()->rowCount(), 100000);
+        QCOMPARE(form.cell(0), QString("Фирма 000001"));
+        QCOMPARE(pageReads, 1);
+
+        form.key(Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(firms->recNo(), 99999);
+        QCOMPARE(form.grid->currentIndex().row(), 99999);
+        QTest::qWait(20); // let the end of the list paint
+        QCOMPARE(form.cell(99999), QString("Фирма 100000"));
+        QCOMPARE(pageReads, 2);
+        // The dataset moved by code: the grid follows it, still page by page.
+        QVERIFY(firms->locate("Name", QString("Фирма 050000")));
+        QCOMPARE(form.grid->currentIndex().row(), 49999);
+        QTest::qWait(20);
+        QVERIFY(pageReads <= 4);
+        sqlite3_trace_v2(m_session->handle(), 0, nullptr, nullptr);
+        qInfo("100,000 rows: opened, shown, scrolled to the end and back in %lld ms",
+              timer.elapsed());
+    }
+
+    void aReadOnlyListPassesKeysToTheWindowAndChangesNothing()
+    {
+        addRows("FIRMS.DB", "Name", {"Альфа", "Бета", "Вега"});
+        auto firms = query({"Select * From Firms", "order by name"});
+        firms->open();
+        Form form(firms.get(), {column("Name")});
+        form.grid->setReadOnly(true);
+        QStringList heard;
+        connect(form.grid, &DBGrid::keyDown, form.grid, [&](int key, Qt::KeyboardModifiers) {
+            heard << QString("down %1 at %2").arg(key).arg(firms->recNo());
+        });
+        connect(form.grid, &DBGrid::keyPress, form.grid,
+                [&](QChar c) { heard << QString("char %1 at %2").arg(c).arg(firms->recNo()); });
+
+        form.key(Qt::Key_Down);
+        form.type("в");
+        QCOMPARE(heard, QStringList({QString("down %1 at 0").arg(Qt::Key_Down),
+                                     QString("down %1 at 1").arg(Qt::Key_unknown), "char в at 1"}));
+        // The typed letter neither edits nor searches: the window does that.
+        QCOMPARE(firms->recNo(), 1);
+        QCOMPARE(firms->state(), DataSetState::Browse);
+        form.key(Qt::Key_Down);
+        form.key(Qt::Key_Down); // below the last row
+        form.key(Qt::Key_Insert);
+        form.key(Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(firms->displayRowCount(), 3);
+        QCOMPARE(firms->recNo(), 2);
+        QVERIFY(Dialogs::asked().isEmpty());
+    }
+
+    void insertAndDownOnTheLastRowAddRowsThatEscCancels()
+    {
+        auto folders = table("FOLDERS.DB");
+        folders->open();
+        Form form(folders.get(), {column("Description", "Описание")});
+
+        form.key(Qt::Key_Down); // on an empty list
+        QCOMPARE(folders->state(), DataSetState::Insert);
+        QCOMPARE(form.grid->gridModel()->headerData(0, Qt::Vertical).toString(), QString("*"));
+        form.key(Qt::Key_Down); // a row nobody typed into gets no second one
+        QCOMPARE(folders->displayRowCount(), 1);
+        form.type("Входящие");
+        form.key(Qt::Key_Return);
+        QCOMPARE(folders->fieldByName("Description")->asString(), QString("Входящие"));
+
+        form.key(Qt::Key_Down); // posts the typed row, then adds one below it
+        QCOMPARE(shell("FOLDERS.DB", "select Description from FOLDERS"), QString("Входящие"));
+        QCOMPARE(folders->displayRowCount(), 2);
+        QCOMPARE(form.grid->currentIndex().row(), 1);
+        form.key(Qt::Key_Escape);
+        QCOMPARE(folders->state(), DataSetState::Browse);
+        QCOMPARE(folders->displayRowCount(), 1);
+
+        form.key(Qt::Key_Insert); // before the current row
+        QCOMPARE(folders->displayRowCount(), 2);
+        QCOMPARE(folders->recNo(), 0);
+        QCOMPARE(form.grid->currentIndex().row(), 0);
+        form.type("Архив");
+        form.key(Qt::Key_Escape); // drops the typing and the row
+        QCOMPARE(folders->displayRowCount(), 1);
+        QCOMPARE(form.cell(0), QString("Входящие"));
+        QCOMPARE(shell("FOLDERS.DB", "select count(*) from FOLDERS"), QString("1"));
+    }
+
+    void aChangedRowIsPostedBeforeTheCursorMoves()
+    {
+        addRows("FOLDERS.DB", "Description", {"Один", "Два"});
+        auto folders = table("FOLDERS.DB");
+        folders->open();
+        Form form(folders.get(), {column("Description")});
+        form.key(Qt::Key_F2);
+        form.type("Первый"); // over the text, which the editor opens selected
+        QCOMPARE(form.grid->gridModel()->headerData(0, Qt::Vertical).toString(), QString("▶"));
+
+        form.key(Qt::Key_Down); // the open editor goes down with the cursor
+        QCOMPARE(folders->recNo(), 1);
+        QCOMPARE(folders->state(), DataSetState::Browse);
+        QCOMPARE(shell("FOLDERS.DB", "select group_concat(Description, ',') from FOLDERS"),
+                 QString("Первый,Два"));
+
+        // A post that fails keeps the cursor on the row, in edit, and says why.
+        folders->beforePost = [](DataSet &) { throw EngineError("FOLDERS.DB: таблица занята"); };
+        form.type("Второй");
+        form.key(Qt::Key_Return);
+        form.key(Qt::Key_Up);
+        QCOMPARE(m_errors, QStringList("FOLDERS.DB: таблица занята"));
+        QCOMPARE(folders->recNo(), 1);
+        QCOMPARE(form.grid->currentIndex().row(), 1);
+        QCOMPARE(folders->state(), DataSetState::Edit);
+        QCOMPARE(form.grid->gridModel()->headerData(1, Qt::Vertical).toString(), QString("I"));
+        // A silent refusal of a new row shows nothing.
+        folders->cancel();
+        folders->beforeInsert = [](DataSet &) { Abort(); };
+        form.key(Qt::Key_Insert);
+        QCOMPARE(folders->displayRowCount(), 2);
+        QCOMPARE(m_errors.size(), 1);
+    }
+
+    void ctrlDeleteAsksTheGridsOwnQuestion()
+    {
+        addRows("FOLDERS.DB", "Description", {"Один", "Два"});
+        auto folders = table("FOLDERS.DB");
+        folders->open();
+        Form form(folders.get(), {column("Description")});
+
+        Dialogs::answerNextConfirm(false);
+        form.key(Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(Dialogs::asked(), QStringList("Удалить запись?"));
+        QCOMPARE(folders->recordCount(), 2);
+
+        Dialogs::answerNextConfirm(true);
+        form.key(Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(shell("FOLDERS.DB", "select Description from FOLDERS"), QString("Два"));
+        QCOMPARE(form.cell(0), QString("Два"));
+
+        form.grid->setConfirmDelete(false);
+        form.key(Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(folders->recordCount(), 0);
+        form.key(Qt::Key_Delete, Qt::ControlModifier); // nothing left: no question
+        QCOMPARE(Dialogs::asked().size(), 2);
+        QVERIFY(m_errors.isEmpty());
+    }
+
+    void leavingTheGridDropsAnUntouchedNewRow()
+    {
+        addRows("FOLDERS.DB", "Description", {"Один"});
+        auto folders = table("FOLDERS.DB");
+        folders->open();
+        Form form(folders.get(), {column("Description")});
+        QSignalSpy exits(form.grid, &DBGrid::exited);
+
+        form.key(Qt::Key_Down);
+        QCOMPARE(folders->state(), DataSetState::Insert);
+        form.other->setFocus();
+        QCOMPARE(exits.size(), 1);
+        QCOMPARE(folders->state(), DataSetState::Browse);
+        QCOMPARE(form.grid->gridModel()->rowCount(), 1);
+
+        // A typed row stays for the window to post; the editor's text is in it.
+        form.grid->setFocus();
+        form.key(Qt::Key_Down);
+        form.type("Два");
+        form.other->setFocus();
+        QCOMPARE(exits.size(), 2);
+        QCOMPARE(folders->state(), DataSetState::Insert);
+        QCOMPARE(folders->fieldByName("Description")->asString(), QString("Два"));
+    }
+
+    void aLookupColumnStoresTheKeyOfTheChosenRow()
+    {
+        addRows("FIRMS.DB", "Name", {"Альфа", "Бета", "Альфа"});
+        auto firmList = query({"Select FirmID,Name From Firms"});
+        firmList->open();
+        auto makers = query({"Select * From CrFirms"}, true);
+        makers->addField("FirmID", FieldKind::Integer);
+        makers->addField("ItemID", FieldKind::Integer);
+        makers->addField("Type", FieldKind::String, 1);
+        makers->addLookupField("FirmName", 240, "FirmID", firmList.get(), "FirmID", "Name");
+        makers->open();
+        Form form(makers.get(), {column("FirmName", "Название")});
+
+        form.key(Qt::Key_Down);
+        form.key(Qt::Key_F2);
+        auto *list = qobject_cast<QComboBox *>(QApplication::focusWidget());
+        QVERIFY(list);
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(list->currentIndex(), -1);
+        list->setCurrentIndex(2); // the second firm of that name
+        form.key(Qt::Key_Return);
+        makers->post();
+        QCOMPARE(shell("CRFIRMS.DB", "select FirmID from CRFIRMS"), QString("3"));
+        QCOMPARE(form.cell(0), QString("Альфа"));
+
+        form.key(Qt::Key_F2); // opens on the stored choice
+        list = qobject_cast<QComboBox *>(QApplication::focusWidget());
+        QVERIFY(list);
+        QCOMPARE(list->currentIndex(), 2);
+        form.key(Qt::Key_Escape);
+        QCOMPARE(makers->state(), DataSetState::Browse);
+    }
+
+    void fixedCellsAreLightBlueAndColumnsAsDeclared()
+    {
+        addRows("FILES.DB", "Description", {"прайс.pdf"});
+        auto files = table("FILES.DB");
+        files->open();
+        GridColumn icon;
+        icon.width = 20;
+        GridColumn hidden = column("FileName");
+        hidden.visible = false;
+        Form form(files.get(), {icon, column("Description", "Описание"), hidden});
+        QVERIFY(QTest::qWaitForWindowExposed(&form.window));
+        QList<QPoint> painted;
+        connect(form.grid, &DBGrid::drawColumnCell, form.grid,
+                [&](QPainter *, const QRect &, int row, int column) {
+                    painted << QPoint(column, row);
+                });
+
+        const QImage image = form.grid->grab().toImage();
+        const QHeaderView *titles = form.grid->horizontalHeader();
+        const int titleEnd = titles->sectionViewportPosition(1) + titles->sectionSize(1);
+        const QPoint titleCorner = titles->mapTo(form.grid, QPoint(titleEnd - 4, 3));
+        QCOMPARE(image.pixel(titleCorner), DBGrid::fixedCellColor);
+        QCOMPARE(form.grid->columnWidth(0), 20);
+        QVERIFY(form.grid->isColumnHidden(2));
+        QVERIFY(painted.contains(QPoint(0, 0)));
+        QVERIFY(!(form.grid->gridModel()->flags(form.grid->gridModel()->index(0, 0)) &
+                  Qt::ItemIsEditable));
+
+        files->close(); // the layout survives the dataset being read again
+        files->open();
+        QVERIFY(form.grid->isColumnHidden(2));
+        QCOMPARE(form.cell(0, 1), QString("прайс.pdf"));
+        form.grid->setTitlesVisible(false);
+        form.grid->setRowIndicatorVisible(false);
+        QVERIFY(titles->isHidden());
+        QVERIFY(form.grid->verticalHeader()->isHidden());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    Application app(argc, argv);
+    DataGridTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_datagrid.moc"

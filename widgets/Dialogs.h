@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class QWidget;
+
+// The modal boxes the windows ask their questions with. Tests script the
+// answers: once scripted, no box is shown and each call takes the next
+// answer queued for its kind, or the refusing answer when none is queued, so
+// that no test ever waits on a modal loop.
+class Dialogs
+{
+public:
+    // A question with OK and Cancel; true on OK.
+    static bool confirm(QWidget *parent, const QString &question);
+    // A question with Yes and No under a caption; true on Yes.
+    static bool askYesNo(QWidget *parent, const QString &caption, const QString &question);
+    // A message with an OK button.
+    static void inform(QWidget *parent, const QString &text);
+    // A one-line text prompt; nothing when the user cancels.
+    static std::optional<QString> promptText(QWidget *parent, const QString &caption,
+                                             const QString &prompt, const QString &initialText);
+    // The open-file dialog; the chosen path, or an empty text when cancelled.
+    // The file need not exist.
+    static QString openFileName(QWidget *parent, const QString &caption, const QString &directory);
+
+    // Test seam. Scripting starts with setScripted(true) or with any queued
+    // answer; setScripted(false) shows real boxes again and forgets the script.
+    static void setScripted(bool scripted);
+    static void answerNextConfirm(bool ok);
+    static void answerNextYesNo(bool yes);
+    static void answerNextPrompt(const std::optional<QString> &text);
+    static void answerNextOpenFile(const QString &path);
+    // The texts of the boxes shown while scripted, in order.
+    static QStringList asked();
+};
