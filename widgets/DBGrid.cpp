@@ -34,6 +34,8 @@ DBGrid::DBGrid(QWidget *parent)
     setItemDelegate(m_delegate);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
+    // Tab goes on to the window's next control rather than the next cell.
+    setTabKeyNavigation(false);
     setStyleSheet(fixedCellStyle());
     // Rows all have one height: measuring rows one by one would read every record.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -52,7 +54,14 @@ DBGrid::DBGrid(QWidget *parent)
     connect(m_delegate, &DataGridDelegate::editorKeyPressed, this,
             [this](QKeyEvent *event) { keyPressEvent(event); });
     connect(m_model, &QAbstractItemModel::modelReset, this, &DBGrid::followDataSet);
-    connect(qApp, &QApplication::focusChanged, this, &DBGrid::focusMoved);
+    m_focusConnection = connect(qApp, &QApplication::focusChanged, this, &DBGrid::focusMoved);
+}
+
+// Destroying the grid and its editor moves the focus; by then this grid can
+// no longer hear of it.
+DBGrid::~DBGrid()
+{
+    disconnect(m_focusConnection);
 }
 
 void DBGrid::setDataSource(DataSource *source)

@@ -23,6 +23,7 @@ public:
     static constexpr QRgb fixedCellColor = qRgb(126, 170, 214);
 
     explicit DBGrid(QWidget *parent = nullptr);
+    ~DBGrid() override;
 
     void setDataSource(DataSource *source);
     DataSource *dataSource() const;
@@ -88,4 +89,5 @@ private:
     bool m_readOnly = false;
     bool m_following = false;
     QMetaObject::Connection m_followConnection;
+    QMetaObject::Connection m_focusConnection;
 };
