@@ -1,6 +1,7 @@
 #include "DataSet.h"
 
 #include "EngineError.h"
+#include "SqlText.h"
 #include "TableFiles.h"
 
 #include <QRegularExpression>
@@ -13,13 +14,6 @@ namespace {
 constexpr int pageSize = 200;
 // At most this many pages stay cached (some ten thousand rows).
 constexpr int maxCachedPages = 50;
-
-QString quoted(const QString &identifier)
-{
-    QString q = identifier;
-    q.replace('"', QStringLiteral("\"\""));
-    return '"' + q + '"';
-}
 
 bool isPlainColumn(const QString &name)
 {
@@ -110,17 +104,12 @@ void DataSet::open()
         throw EngineError(objectName() + QStringLiteral(": не задано соединение"));
     m_columns.clear();
     m_plan = buildPlan();
-    if (m_plan.keyed)
-        readKeys();
-    else
-        readAllRows();
+    reread();
     setState(DataSetState::Browse);
     emit reset();
     if (afterOpen)
         afterOpen(*this);
-    setCurrent(isEmpty() ? -1 : 0);
-    m_bof = true;
-    m_eof = isEmpty();
+    placeAtFirst();
 }
 
 void DataSet::close()
@@ -147,12 +136,22 @@ void DataSet::relink()
         return;
     checkBrowseMode();
     m_plan = buildPlan();
+    reread();
+    emit reset();
+    placeAtFirst();
+}
+
+void DataSet::reread()
+{
     if (m_plan.keyed)
         readKeys();
     else
         readAllRows();
     dropCache();
-    emit reset();
+}
+
+void DataSet::placeAtFirst()
+{
     setCurrent(isEmpty() ? -1 : 0);
     m_bof = true;
     m_eof = isEmpty();
@@ -163,11 +162,7 @@ void DataSet::refresh()
     requireActive();
     checkBrowseMode();
     const qint64 rowid = isEmpty() ? 0 : recordAt(m_current).rowid;
-    if (m_plan.keyed)
-        readKeys();
-    else
-        readAllRows();
-    dropCache();
+    reread();
     emit reset();
     const int position = positionOfRowid(rowid);
     setCurrent(position >= 0 ? position
@@ -297,7 +292,7 @@ void DataSet::loadPage(int page) const
     bool plain = true;
     for (int i = 0; i < m_columns.size(); ++i) {
         plain = plain && isPlainColumn(m_columns[i]);
-        columns << (m_blobColumns[i] ? QStringLiteral("NULL") : quoted(m_columns[i]));
+        columns << (m_blobColumns[i] ? QStringLiteral("NULL") : SqlText::quoted(m_columns[i]));
     }
     // Plain columns are named one by one so that blobs stay on disk until asked for.
     const QString select = plain ? columns.join(QStringLiteral(", ")) : m_plan.selectList;
@@ -356,7 +351,7 @@ QByteArray DataSet::readBlob(qint64 rowid, const Field *field) const
 {
     Statement statement = m_session->prepare(
         QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-            .arg(quoted(m_columns[field->m_column]), m_plan.from, m_plan.rowidColumn),
+            .arg(SqlText::quoted(m_columns[field->m_column]), m_plan.from, m_plan.rowidColumn),
         m_plan.base.fileName);
     statement.bind(1, rowid);
     return statement.step() ? statement.value(0).toByteArray() : QByteArray();
@@ -453,9 +448,7 @@ void DataSet::first()
 {
     requireActive();
     checkBrowseMode();
-    setCurrent(isEmpty() ? -1 : 0);
-    m_bof = true;
-    m_eof = isEmpty();
+    placeAtFirst();
 }
 
 void DataSet::last()
@@ -557,7 +550,7 @@ QString DataSet::prefixRange(const Field *field, const QString &prefix, QVariant
 {
     const QString low = prefix.toLower();
     bound << low << low + QString::fromUcs4(U"\U0010FFFF");
-    const QString column = quoted(m_columns[field->m_column]);
+    const QString column = SqlText::quoted(m_columns[field->m_column]);
     return QStringLiteral("%1 COLLATE RU >= ? AND %1 COLLATE RU < ?").arg(column);
 }
 
@@ -577,7 +570,7 @@ bool DataSet::locate(const QString &fieldNames, const QVariantList &values, Loca
         QStringList conditions;
         QVariantList bound;
         for (int i = 0; i < located.size(); ++i) {
-            const QString column = quoted(m_columns[located[i]->m_column]);
+            const QString column = SqlText::quoted(m_columns[located[i]->m_column]);
             const QString text = values[i].toString();
             if (values[i].isNull() || text.isEmpty()) {
                 conditions << column + QStringLiteral(" IS NULL");
@@ -636,10 +629,10 @@ QVariant DataSet::lookup(const QString &keyField, const QVariant &key, const QSt
         return {};
     }
     QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE ")
-                      .arg(quoted(m_columns[result->m_column]), m_plan.from);
+                      .arg(SqlText::quoted(m_columns[result->m_column]), m_plan.from);
     if (!m_plan.where.isEmpty())
         sql += '(' + m_plan.where + QStringLiteral(") AND ");
-    sql += quoted(m_columns[keyColumn->m_column]) + QStringLiteral(" = ? LIMIT 1");
+    sql += SqlText::quoted(m_columns[keyColumn->m_column]) + QStringLiteral(" = ? LIMIT 1");
     Statement statement = m_session->prepare(sql, m_plan.base.fileName);
     bindParameters(statement, m_plan.parameters);
     statement.bind(1, keyColumn->converted(key));
@@ -755,7 +748,7 @@ void DataSet::writeInsert()
             continue;
         if (def->kind == FieldKind::AutoInc)
             m_buffer.values[i] = TableFiles::nextAutoIncrement(*m_session, m_plan.base, def->name);
-        columns << quoted(def->name);
+        columns << SqlText::quoted(def->name);
         marks << QStringLiteral("?");
         values << m_buffer.values[i];
     }
@@ -803,7 +796,7 @@ void DataSet::writeUpdate()
         });
         if (!stored || m_buffer.pending[i])
             continue;
-        assignments << quoted(m_columns[i]) + QStringLiteral(" = ?");
+        assignments << SqlText::quoted(m_columns[i]) + QStringLiteral(" = ?");
         values << m_buffer.values[i];
     }
     if (assignments.isEmpty())

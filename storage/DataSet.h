@@ -156,6 +156,8 @@ protected:
     QString contextName() const;
 
 private:
+    void reread();
+    void placeAtFirst();
     void readKeys();
     void readAllRows();
     void createFields();

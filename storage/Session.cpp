@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "EngineError.h"
+#include "SqlText.h"
 #include "TextRules.h"
 
 #include <QDir>
@@ -13,13 +14,6 @@ namespace {
 // SQLite as shipped attaches at most this many files to one connection.
 constexpr int maxAttached = 10;
 constexpr int defaultBusyTimeoutMs = 2000;
-
-QString quoted(const QString &identifier)
-{
-    QString q = identifier;
-    q.replace('"', QStringLiteral("\"\""));
-    return '"' + q + '"';
-}
 
 QString stemOf(const QString &fileName)
 {
@@ -39,7 +33,7 @@ QString missingTableIn(const QString &engineMessage)
 
 QString TableRef::qualified() const
 {
-    return quoted(schema) + '.' + quoted(table);
+    return SqlText::quoted(schema) + '.' + SqlText::quoted(table);
 }
 
 Session::Session(QString directory) : m_directory(std::move(directory))
@@ -128,16 +122,19 @@ QString Session::attachFile(const QString &path)
     QString schema = stemOf(fileName).toUpper();
     while (m_schemaFiles.contains(schema))
         schema += '_';
-    Statement attach = prepare(QStringLiteral("ATTACH DATABASE ? AS ") + quoted(schema), fileName);
+    Statement attach =
+        prepare(QStringLiteral("ATTACH DATABASE ? AS ") + SqlText::quoted(schema), fileName);
     attach.bind(1, path);
     attach.step();
     m_schemaFiles.insert(schema, fileName);
     m_attachOrder.append(schema);
     try {
         // Reading the schema is what tells a table file from any other file.
-        execute(QStringLiteral("SELECT count(*) FROM %1.sqlite_master").arg(quoted(schema)),
+        execute(
+            QStringLiteral("SELECT count(*) FROM %1.sqlite_master").arg(SqlText::quoted(schema)),
+            fileName);
+        execute(QStringLiteral("PRAGMA %1.synchronous = FULL").arg(SqlText::quoted(schema)),
                 fileName);
-        execute(QStringLiteral("PRAGMA %1.synchronous = FULL").arg(quoted(schema)), fileName);
     } catch (...) {
         detach(fileName);
         throw;
@@ -150,7 +147,7 @@ bool Session::detach(const QString &fileName)
     const QString schema = schemaFor(fileName);
     if (schema.isEmpty())
         return true;
-    const QByteArray sql = "DETACH DATABASE " + quoted(schema).toUtf8();
+    const QByteArray sql = "DETACH DATABASE " + SqlText::quoted(schema).toUtf8();
     if (sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
     m_schemaFiles.remove(schema);
@@ -193,7 +190,7 @@ TableRef Session::describeAttached(const QString &schema)
     const QString fileName = m_schemaFiles.value(schema);
     Statement names = prepare(QStringLiteral("SELECT name FROM %1.sqlite_master WHERE type = "
                                              "'table' AND name NOT LIKE 'sqlite%%' ORDER BY rowid")
-                                  .arg(quoted(schema)),
+                                  .arg(SqlText::quoted(schema)),
                               fileName);
     if (!names.step())
         throw EngineError(fileName + QStringLiteral(": в файле нет таблицы"));

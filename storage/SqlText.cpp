@@ -295,6 +295,13 @@ private:
 
 } // namespace
 
+QString quoted(const QString &identifier)
+{
+    QString q = identifier;
+    q.replace('"', QStringLiteral("\"\""));
+    return '"' + q + '"';
+}
+
 SelectShape parseSelect(const QString &sql)
 {
     SelectShape shape;

@@ -9,6 +9,9 @@
 // table-definition statements.
 namespace SqlText {
 
+// An identifier in double quotes, inner quotes doubled.
+QString quoted(const QString &identifier);
+
 struct SelectShape
 {
     bool singleTable = false; // one table in FROM, no grouping, joins or unions

@@ -2,18 +2,12 @@
 
 #include "DataSource.h"
 #include "EngineError.h"
+#include "SqlText.h"
 #include "TableFiles.h"
 
 #include <QRegularExpression>
 
 namespace {
-
-QString quoted(const QString &identifier)
-{
-    QString q = identifier;
-    q.replace('"', QStringLiteral("\"\""));
-    return '"' + q + '"';
-}
 
 QStringList fieldList(const QString &text)
 {
@@ -145,7 +139,7 @@ QString Table::filterCondition(QVariantMap &parameters) const
     parameters.insert(QStringLiteral("filter0"), m.captured(2).isEmpty()
                                                      ? QVariant(m.captured(3).replace("''", "'"))
                                                      : QVariant(m.captured(2).toLongLong()));
-    return quoted(m.captured(1)) + QStringLiteral(" = :filter0");
+    return SqlText::quoted(m.captured(1)) + QStringLiteral(" = :filter0");
 }
 
 QString Table::masterCondition(const QStringList &order, QVariantMap &parameters) const
@@ -163,7 +157,7 @@ QString Table::masterCondition(const QStringList &order, QVariantMap &parameters
     for (int i = 0; i < masterFields.size(); ++i) {
         const QString name = QStringLiteral("master%1").arg(i);
         parameters.insert(name, master->fieldByName(masterFields[i])->value());
-        conditions << quoted(order[i]) + QStringLiteral(" = :") + name;
+        conditions << SqlText::quoted(order[i]) + QStringLiteral(" = :") + name;
     }
     return conditions.join(QStringLiteral(" AND "));
 }
@@ -179,7 +173,7 @@ DataSet::Plan Table::buildPlan()
     const QStringList order = orderFields(plan.base);
     QStringList orderTerms;
     for (const QString &field : order)
-        orderTerms << quoted(field) + QStringLiteral(" COLLATE RU");
+        orderTerms << SqlText::quoted(field) + QStringLiteral(" COLLATE RU");
     plan.orderBy = orderTerms.join(QStringLiteral(", "));
 
     const QString link = masterCondition(order, plan.parameters);

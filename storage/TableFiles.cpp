@@ -1,6 +1,7 @@
 #include "TableFiles.h"
 
 #include "EngineError.h"
+#include "SqlText.h"
 #include "TextRules.h"
 
 #include <QDir>
@@ -11,13 +12,6 @@
 namespace TableFiles {
 namespace {
 
-QString quoted(const QString &identifier)
-{
-    QString q = identifier;
-    q.replace('"', QStringLiteral("\"\""));
-    return '"' + q + '"';
-}
-
 QString stemOf(const QString &fileName)
 {
     const int dot = int(fileName.indexOf('.'));
@@ -26,15 +20,16 @@ QString stemOf(const QString &fileName)
 
 QString columnDefinition(const FieldDef &field)
 {
-    return quoted(field.name) + ' ' + field.declaredType;
+    return SqlText::quoted(field.name) + ' ' + field.declaredType;
 }
 
 QStringList indexColumns(Session &session, const TableRef &table, const QString &index,
                          bool *caseInsensitive)
 {
-    Statement info = session.prepare(
-        QStringLiteral("PRAGMA %1.index_xinfo(%2)").arg(quoted(table.schema), quoted(index)),
-        table.fileName);
+    Statement info =
+        session.prepare(QStringLiteral("PRAGMA %1.index_xinfo(%2)")
+                            .arg(SqlText::quoted(table.schema), SqlText::quoted(index)),
+                        table.fileName);
     QStringList columns;
     while (info.step()) {
         if (info.value(5).toInt() == 0) // the rowid that every index carries
@@ -71,7 +66,8 @@ void dropIndexesOver(Session &session, const TableRef &table, const QString &fie
         if (!index.fields.contains(field, Qt::CaseInsensitive))
             continue;
         const QString name = index.primary ? primaryIndexName : index.name;
-        session.execute(QStringLiteral("DROP INDEX %1.%2").arg(quoted(table.schema), quoted(name)),
+        session.execute(QStringLiteral("DROP INDEX %1.%2")
+                            .arg(SqlText::quoted(table.schema), SqlText::quoted(name)),
                         table.fileName);
     }
 }
@@ -86,7 +82,7 @@ void numberRows(Session &session, const TableRef &table, const QString &field)
     while (select.step())
         rowids << select.int64(0);
     Statement update = session.prepare(QStringLiteral("UPDATE %1 SET %2 = ? WHERE rowid = ?")
-                                           .arg(table.qualified(), quoted(field)),
+                                           .arg(table.qualified(), SqlText::quoted(field)),
                                        table.fileName);
     qint64 number = 0;
     for (qint64 rowid : rowids) {
@@ -95,18 +91,20 @@ void numberRows(Session &session, const TableRef &table, const QString &field)
         update.step();
         update.reset();
     }
-    session.execute(
-        QStringLiteral("PRAGMA %1.user_version = %2").arg(quoted(table.schema)).arg(number),
-        table.fileName);
+    session.execute(QStringLiteral("PRAGMA %1.user_version = %2")
+                        .arg(SqlText::quoted(table.schema))
+                        .arg(number),
+                    table.fileName);
 }
 
 } // namespace
 
 QList<FieldDef> fields(Session &session, const TableRef &table)
 {
-    Statement info = session.prepare(
-        QStringLiteral("PRAGMA %1.table_info(%2)").arg(quoted(table.schema), quoted(table.table)),
-        table.fileName);
+    Statement info =
+        session.prepare(QStringLiteral("PRAGMA %1.table_info(%2)")
+                            .arg(SqlText::quoted(table.schema), SqlText::quoted(table.table)),
+                        table.fileName);
     QList<FieldDef> result;
     while (info.step())
         result << FieldDef::fromDeclaration(info.value(1).toString(), info.value(2).toString());
@@ -115,9 +113,10 @@ QList<FieldDef> fields(Session &session, const TableRef &table)
 
 QList<IndexDef> indexes(Session &session, const TableRef &table)
 {
-    Statement list = session.prepare(
-        QStringLiteral("PRAGMA %1.index_list(%2)").arg(quoted(table.schema), quoted(table.table)),
-        table.fileName);
+    Statement list =
+        session.prepare(QStringLiteral("PRAGMA %1.index_list(%2)")
+                            .arg(SqlText::quoted(table.schema), SqlText::quoted(table.table)),
+                        table.fileName);
     QList<IndexDef> result;
     QList<std::pair<QString, bool>> names;
     while (list.step())
@@ -152,14 +151,15 @@ void addIndex(Session &session, const QString &fileName, const IndexDef &index)
     for (const QString &fieldName : index.fields) {
         const FieldDef field = fieldNamed(tableFields, fieldName.trimmed(), fileName);
         const bool folded = index.caseInsensitive && field.isText();
-        columns << quoted(field.name) +
+        columns << SqlText::quoted(field.name) +
                        (folded ? QStringLiteral(" COLLATE ") + TextRules::collationName
                                : QString());
     }
     const bool unique = index.unique || index.primary;
     session.execute(QStringLiteral("CREATE %1INDEX %2.%3 ON %4 (%5)")
-                        .arg(unique ? QStringLiteral("UNIQUE ") : QString(), quoted(table.schema),
-                             quoted(name), quoted(table.table), columns.join(QStringLiteral(", "))),
+                        .arg(unique ? QStringLiteral("UNIQUE ") : QString(),
+                             SqlText::quoted(table.schema), SqlText::quoted(name),
+                             SqlText::quoted(table.table), columns.join(QStringLiteral(", "))),
                     fileName);
 }
 
@@ -168,7 +168,8 @@ void deleteIndex(Session &session, const QString &fileName, const QString &index
     const TableRef table = session.tableByFile(fileName);
     if (!findIndex(session, table, indexName))
         throw EngineError(fileName + QStringLiteral(": нет индекса ") + indexName);
-    session.execute(QStringLiteral("DROP INDEX %1.%2").arg(quoted(table.schema), quoted(indexName)),
+    session.execute(QStringLiteral("DROP INDEX %1.%2")
+                        .arg(SqlText::quoted(table.schema), SqlText::quoted(indexName)),
                     fileName);
 }
 
@@ -184,8 +185,9 @@ void createTable(Session &session, const QString &fileName, const QList<FieldDef
     QStringList columns;
     for (const FieldDef &field : fields)
         columns << columnDefinition(field);
-    const QString sql = QStringLiteral("CREATE TABLE %1 (%2)")
-                            .arg(quoted(stemOf(fileName)), columns.join(QStringLiteral(", ")));
+    const QString sql =
+        QStringLiteral("CREATE TABLE %1 (%2)")
+            .arg(SqlText::quoted(stemOf(fileName)), columns.join(QStringLiteral(", ")));
 
     // The table is built under a passing name and renamed when whole, so a
     // crash never leaves a file that looks like a table but has none.
@@ -216,7 +218,7 @@ void alterTable(Session &session, const QString &fileName, const QList<AlterActi
             const FieldDef field = fieldNamed(fields(session, table), action.field.name, fileName);
             dropIndexesOver(session, table, field.name);
             session.execute(QStringLiteral("ALTER TABLE %1 DROP COLUMN %2")
-                                .arg(table.qualified(), quoted(field.name)),
+                                .arg(table.qualified(), SqlText::quoted(field.name)),
                             fileName);
         } else {
             session.execute(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2")
@@ -253,16 +255,17 @@ int packTable(const QString &directory, const QString &fileName, QString *messag
 
 qint64 nextAutoIncrement(Session &session, const TableRef &table, const QString &field)
 {
-    Statement handedOut = session.prepare(
-        QStringLiteral("PRAGMA %1.user_version").arg(quoted(table.schema)), table.fileName);
+    Statement handedOut =
+        session.prepare(QStringLiteral("PRAGMA %1.user_version").arg(SqlText::quoted(table.schema)),
+                        table.fileName);
     handedOut.step();
-    Statement highest = session.prepare(
-        QStringLiteral("SELECT coalesce(max(%1), 0) FROM %2").arg(quoted(field), table.qualified()),
-        table.fileName);
+    Statement highest = session.prepare(QStringLiteral("SELECT coalesce(max(%1), 0) FROM %2")
+                                            .arg(SqlText::quoted(field), table.qualified()),
+                                        table.fileName);
     highest.step();
     const qint64 next = std::max(handedOut.int64(0), highest.int64(0)) + 1;
     session.execute(
-        QStringLiteral("PRAGMA %1.user_version = %2").arg(quoted(table.schema)).arg(next),
+        QStringLiteral("PRAGMA %1.user_version = %2").arg(SqlText::quoted(table.schema)).arg(next),
         table.fileName);
     return next;
 }
