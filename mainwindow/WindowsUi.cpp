@@ -44,3 +44,10 @@ void WindowsUi::stepProgress()
     m_splash->repaint();
     QApplication::processEvents();
 }
+
+void WindowsUi::keepAlive()
+{
+    // Paints and the desktop's pings only: a click now could reach a table
+    // in the middle of its change.
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}

@@ -19,6 +19,7 @@ public:
     // Advances the bar by one, repaints the splash window at once and lets
     // pending events through, so the desktop never sees a frozen program.
     void stepProgress() override;
+    void keepAlive() override;
 
 private:
     TSplashForm *m_splash;

@@ -234,11 +234,12 @@ void copyValuesBack(Session &session, const TableSpec &table, const QString &cop
 
 // The alter and the copying back are one transaction on the table file: after
 // any interruption the table has every row, in its old structure or its new one.
-void alterTable(const QString &directory, const TableSpec &table, int position)
+void alterTable(const QString &directory, const TableSpec &table, int position, StorageUi &ui)
 {
     const QString copyName = tempPrefix + QString::number(position) + QStringLiteral(".DB");
     copyTableFile(Session::findFileIn(directory, table.name), QDir(directory).filePath(copyName));
     Session own(directory);
+    own.setKeepAlive([&ui] { ui.keepAlive(); });
     own.tableByFile(table.name);
     own.tableByFile(copyName);
     Session::Transaction transaction(own);
@@ -298,7 +299,7 @@ void checkTable(Session &session, const TableSpec &table, int position, bool pac
     if (table.status == TableStatus::New) {
         runStatement(session, createStatement(table));
     } else if (table.status == TableStatus::True) {
-        alterTable(directory, table, position);
+        alterTable(directory, table, position, ui);
     }
     removeTemporaryCopies(directory);
     declarePrimaryKey(session, table);
@@ -448,6 +449,7 @@ bool verifyDirectory(const QString &descriptionFile, const QString &directory, b
     if (!QFileInfo::exists(directory) && !QDir().mkdir(directory))
         throw EngineError(directory + QStringLiteral(": не удаётся создать каталог данных"));
     Session session(directory);
+    session.setKeepAlive([&ui] { ui.keepAlive(); });
     if (!packOnly) {
         for (TableSpec &table : tables)
             compareTable(session, table);

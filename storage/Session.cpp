@@ -14,6 +14,8 @@ namespace {
 // SQLite as shipped attaches at most this many files to one connection.
 constexpr int maxAttached = 10;
 constexpr int defaultBusyTimeoutMs = 2000;
+// A window that does not repaint for longer than this looks frozen.
+constexpr qint64 keepAliveIntervalMs = 50;
 
 QString stemOf(const QString &fileName)
 {
@@ -49,6 +51,26 @@ Session::Session(QString directory) : m_directory(std::move(directory))
 Session::~Session()
 {
     sqlite3_close_v2(m_db);
+}
+
+void Session::setKeepAlive(std::function<void()> keepAlive)
+{
+    m_keepAlive = std::move(keepAlive);
+    m_sinceKeepAlive.start();
+    // SQLite calls back every so many virtual machine steps; a few thousand
+    // steps take well under a millisecond, so the clock decides.
+    constexpr int stepsBetweenCalls = 20000;
+    sqlite3_progress_handler(
+        m_db, m_keepAlive ? stepsBetweenCalls : 0,
+        [](void *self) {
+            auto *session = static_cast<Session *>(self);
+            if (session->m_sinceKeepAlive.elapsed() >= keepAliveIntervalMs) {
+                session->m_keepAlive();
+                session->m_sinceKeepAlive.restart();
+            }
+            return 0;
+        },
+        this);
 }
 
 void Session::setBusyTimeout(int milliseconds)

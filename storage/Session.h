@@ -2,9 +2,11 @@
 
 #include "Statement.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 struct sqlite3;
 
@@ -55,6 +57,9 @@ public:
     // Milliseconds to wait for a table that another program holds.
     void setBusyTimeout(int milliseconds);
 
+    // Called every few dozen milliseconds while a statement runs.
+    void setKeepAlive(std::function<void()> keepAlive);
+
     sqlite3 *handle() const { return m_db; }
     bool inTransaction() const;
 
@@ -84,4 +89,6 @@ private:
     sqlite3 *m_db = nullptr;
     QHash<QString, QString> m_schemaFiles; // schema -> file name
     QStringList m_attachOrder;             // least recently attached first
+    std::function<void()> m_keepAlive;
+    QElapsedTimer m_sinceKeepAlive;
 };

@@ -23,4 +23,7 @@ public:
     virtual void setTableCaption(const QString &caption) = 0;
     // One step further; the window is repainted and pending events handled.
     virtual void stepProgress() = 0;
+    // Called now and then during one long statement (an index over a large
+    // table) so that the window can repaint; user input must wait.
+    virtual void keepAlive() {}
 };

@@ -286,6 +286,16 @@ private slots:
         QCOMPARE(shell(path("FOLDERS.DB"), "pragma integrity_check"), QString("ok"));
     }
 
+    void longStatementsLetTheWindowRepaint()
+    {
+        int calls = 0;
+        m_session->setKeepAlive([&] { ++calls; });
+        m_session->execute("with recursive n(i) as (select 1 union all select i + 1 from n "
+                           "where i < 3000000) select count(*) from n");
+        QVERIFY(calls > 0);
+        m_session->setKeepAlive({});
+    }
+
     void selectShapesAreRecognised()
     {
         const auto files = SqlText::parseSelect("Select F.* From Files F\nWhere F.FirmID=:FirmID");
