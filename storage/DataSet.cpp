@@ -166,7 +166,7 @@ void DataSet::refresh()
     emit reset();
     const int position = positionOfRowid(rowid);
     setCurrent(position >= 0 ? position
-                             : (isEmpty() ? -1 : std::min(m_current, recordCount() - 1)));
+                             : (isEmpty() ? -1 : std::clamp(m_current, 0, recordCount() - 1)));
     m_eof = isEmpty();
 }
 

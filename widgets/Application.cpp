@@ -2,6 +2,7 @@
 
 #include "EngineError.h"
 
+#include <QIcon>
 #include <QMessageBox>
 
 namespace {
@@ -12,7 +13,15 @@ std::function<void(const QString &)> &errorSink()
 }
 } // namespace
 
-Application::Application(int &argc, char **argv) : QApplication(argc, argv) {}
+Application::Application(int &argc, char **argv) : QApplication(argc, argv)
+{
+    // Without a desktop session Qt knows no icon theme: use the one every
+    // Debian desktop has.
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor")) {
+        QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    }
+}
 
 bool Application::notify(QObject *receiver, QEvent *event)
 {

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QIcon>
+
+// The pictures of the main window's toolbar and small buttons: the desktop's
+// theme icon where there is one, else a drawn picture of our own.
+namespace Pictures {
+
+enum Picture
+{
+    FolderPanelHidden = 0,
+    Search = 1,
+    Options = 2,
+    About = 3,
+    Exit = 4,
+    FolderPanelShown = 5,
+    AddFolder,
+    DeleteFolder
+};
+
+QIcon picture(Picture which);
+
+} // namespace Pictures
