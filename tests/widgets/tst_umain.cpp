@@ -125,6 +125,18 @@ private slots:
         QCOMPARE(statusText().size(), 255);
     }
 
+    void theRecordFollowsTheSearchSoThatDeleteTakesTheFoundFirm()
+    {
+        startWith({"Абажур", "Бор", "Журнал", "Журавль"});
+        QTest::mouseClick(
+            m_form->DBGrid2->viewport(), Qt::LeftButton, {},
+            m_form->DBGrid2->visualRect(m_form->DBGrid2->model()->index(0, 0)).center());
+        type(m_form->DBGrid2, "журн");
+        QCOMPARE(dm->tblFirms.fieldByName("Name")->asString(), QString("Журнал"));
+        QTest::mouseClick(m_form->SpeedButton6, Qt::LeftButton);
+        QCOMPARE(m_ui.questions, QStringList({"Удалить 'Журнал' ?"}));
+    }
+
     void switchingTabsEmptiesTheBufferAndKeepsBothLists()
     {
         startWith({"Альфа", "Бета"});

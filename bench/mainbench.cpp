@@ -1,0 +1,110 @@
+// The main window on a large catalogue: start-up to the window shown, a
+// folder switch and a group switch (list reopened, first screen read), one
+// incremental-search keystroke and the list scrolled to its end. Each figure
+// is the time the window is busy, i.e. frozen for the user.
+// bench/main-bench.sh runs the sqlite3 shell on the equivalent SQL beside it.
+#include "Aliases.h"
+#include "Application.h"
+#include "DBGrid.h"
+#include "GroupTree.h"
+#include "StorageUi.h"
+#include "UData.h"
+#include "UMain.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdio>
+
+namespace {
+
+class SilentUi : public StorageUi
+{
+public:
+    bool confirm(const QString &) override { return false; }
+    void message(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    void setStatus(const QString &) override {}
+    void startProgress(int) override {}
+    void setTableCaption(const QString &) override {}
+    void stepProgress() override {}
+};
+
+double elapsed(QElapsedTimer &timer)
+{
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    timer.restart();
+    return ms;
+}
+
+// Paints the window and reads what a first screen of the list shows.
+void showFirstScreen(TMainForm &form)
+{
+    form.DBGrid2->viewport()->repaint();
+    QCoreApplication::processEvents();
+}
+
+void report(const char *what, double ms)
+{
+    std::printf("%-46s %8.1f ms\n", what, ms);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    Application app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: mainbench CATALOGUE_DIR\n");
+        return 2;
+    }
+    Aliases aliases;
+    aliases.addStandardAlias("Quillon", QDir(QString::fromLocal8Bit(argv[1])).absolutePath(),
+                             "Paradox");
+    aliases.saveConfigFile();
+
+    SilentUi ui;
+    QElapsedTimer timer;
+    timer.start();
+    Tdm data(ui);
+    data.CheckOnLoad = false;
+    data.openDataSets();
+    TMainForm form;
+    form.show();
+    showFirstScreen(form);
+    report("start-up to the main window (no check)", elapsed(timer));
+
+    data.FolderFilter = true;
+    data.tblFolderAfterScroll(data.tblFolder);
+    timer.restart();
+    data.tblFolder.next();
+    showFirstScreen(form);
+    report("folder switch (filter on), first screen", elapsed(timer));
+    data.FolderFilter = false;
+    data.tblFolderAfterScroll(data.tblFolder);
+    data.RebuildFirmQuery();
+
+    QTreeWidgetItem *group = form.TreeGrpFirm->topLevelItem(0)->child(0);
+    timer.restart();
+    form.TreeGrpFirm->setCurrentItem(group);
+    showFirstScreen(form);
+    report("group switch, first screen", elapsed(timer));
+    form.TreeGrpFirm->setCurrentItem(form.TreeGrpFirm->topLevelItem(0));
+
+    form.DBGrid2->setFocus();
+    timer.restart();
+    QTest::sendKeyEvent(QTest::Click, form.DBGrid2, Qt::Key_unknown, QStringLiteral("Т"),
+                        Qt::NoModifier);
+    showFirstScreen(form);
+    report("one incremental-search keystroke", elapsed(timer));
+
+    timer.restart();
+    QTest::keyClick(form.DBGrid2, Qt::Key_End, Qt::ControlModifier);
+    showFirstScreen(form);
+    report("list scrolled to its end", elapsed(timer));
+    std::printf("%-46s %8d\n", "firms in the list", data.qFirms.recordCount());
+    return 0;
+}
