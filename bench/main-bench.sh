@@ -5,12 +5,13 @@ set -euo pipefail
 build=${1:-build}
 data=${BENCH_CATALOGUE:-$build/bench-data/catalogue}
 [ -f "$data/FIRMS.DB" ] || "$build/bench/quillon-gen" "$data" --scale "${BENCH_SCALE:-1}" >/dev/null
-"$build/bench/mainbench" "$data"
+"$build/bench/mainbench" "$data" 2>/dev/null
+extension=$(realpath "$build")/storage/libquillon-sqlite
 
 shell_time() { # label, first file, sql
     local start end
     start=$(date +%s%N)
-    (cd "$data" && sqlite3 -cmd ".load $(realpath "$build")/storage/libquillon-sqlite" "$2" "$3" >/dev/null)
+    (cd "$data" && sqlite3 -cmd ".load $extension" "$2" "$3" >/dev/null)
     end=$(date +%s%N)
     awk -v l="$1" -v s="$start" -v e="$end" 'BEGIN { printf "sqlite3 shell, %-32s %8.1f ms\n", l, (e - s) / 1e6 }'
 }

@@ -23,12 +23,14 @@ Table::Table(QObject *parent) : DataSet(parent) {}
 
 void Table::setTableName(const QString &fileName)
 {
+    m_order = {};
     m_tableName = fileName;
     setObjectName(objectName().isEmpty() ? fileName : objectName());
 }
 
 void Table::setIndexName(const QString &name)
 {
+    m_order = {};
     m_indexName = name;
     m_indexFieldNames.clear();
     relink();
@@ -36,6 +38,7 @@ void Table::setIndexName(const QString &name)
 
 void Table::setIndexFieldNames(const QString &fields)
 {
+    m_order = {};
     m_indexFieldNames = fields;
     m_indexName.clear();
     relink();
@@ -164,13 +167,19 @@ QString Table::masterCondition(const QStringList &order, QVariantMap &parameters
 
 DataSet::Plan Table::buildPlan()
 {
+    // Opening reads the table's shape; re-reading the rows for a new master
+    // record or filter reuses it, so that walking a tree level by level stays cheap.
+    if (!active() || m_order.base.fileName.isEmpty()) {
+        m_order.base = session()->tableByFile(m_tableName);
+        m_order.fields = orderFields(m_order.base);
+    }
     Plan plan;
-    plan.base = session()->tableByFile(m_tableName);
+    plan.base = m_order.base;
     plan.live = true;
     plan.from = plan.base.qualified();
     plan.rowidColumn = QStringLiteral("rowid");
     plan.selectList = QStringLiteral("*");
-    const QStringList order = orderFields(plan.base);
+    const QStringList &order = m_order.fields;
     QStringList orderTerms;
     for (const QString &field : order)
         orderTerms << SqlText::quoted(field) + QStringLiteral(" COLLATE RU");

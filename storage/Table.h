@@ -58,5 +58,10 @@ private:
     QString m_filter;
     bool m_filtered = false;
     QStringList m_linkFields; // detail fields that follow the master
+    struct Order
+    {
+        TableRef base;
+        QStringList fields;
+    } m_order; // the table and its order, read when the dataset opens
     QMetaObject::Connection m_masterConnections[3];
 };
