@@ -25,3 +25,19 @@ for table in "$data"/*.DB; do
 done
 end=$(date +%s%N)
 echo "sqlite3 shell, REINDEX of every table file:    $(ms "$start" "$end")"
+
+# Start to the main window shown, with the check at start-up (the default),
+# in a real X server.
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+    exec {fd}<> <(:)
+    Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    read -r -t 10 display <&"$fd"
+    start=$(date +%s%N)
+    DISPLAY=:$display XDG_CONFIG_HOME="$config" XDG_RUNTIME_DIR="$config" "$build/quillon" >/dev/null 2>&1 &
+    app=$!
+    DISPLAY=:$display timeout 60 xdotool search --sync --onlyvisible --name '^Квиллон$' >/dev/null
+    end=$(date +%s%N)
+    echo "start to the main window shown (with the check): $(ms "$start" "$end")"
+    kill "$app" "$xvfb" 2>/dev/null || true
+fi
