@@ -19,6 +19,10 @@ click() { xdotool mousemove --window "$WINDOW" "$1" "$2" click "${3:-1}"; sleep 
 ADD_FOLDER=(15 364) ADD_RECORD=(392 363) DELETE_RECORD=(555 363) FILTER=(174 362)
 ITEMS_TAB=(262 59) FIRMS_TAB=(201 59) ROOT_NODE=(197 78) FIRST_CHILD=(225 91) FIRST_ROW=(381 98)
 
+# Letters outside the keyboard map are typed through a borrowed key code;
+# typing slowly lets the program read each one before the next remaps it.
+say() { xdotool type --delay 200 "$1"; sleep 0.3; }
+
 wait_box() { # title: the box that must come up
     timeout 10 xdotool search --sync --onlyvisible --name "$1" >/dev/null || fail "no box '$1'"
     sleep 0.3
@@ -26,7 +30,8 @@ wait_box() { # title: the box that must come up
 
 click "${ADD_FOLDER[@]}"
 wait_box 'Добавление новой папки'
-xdotool key ctrl+a type "Склад"
+xdotool key ctrl+a
+say "Склад"
 xdotool key Return
 sleep 0.5
 expect_eq "folder added through the prompt" "Склад" "$(q_plain "$DATA/FOLDERS.DB" 'select Description from FOLDERS')"
@@ -37,7 +42,7 @@ expect_eq "firm added under the root" "Новая|0" \
 
 # Incremental search picks the firm that "Удалить" then deletes.
 click "${FIRST_ROW[@]}"
-xdotool type --delay 150 "журн"
+say "журн"
 sleep 0.3
 click "${DELETE_RECORD[@]}"
 wait_box 'Квиллон'
@@ -46,7 +51,7 @@ sleep 0.5
 expect_eq "Cyrillic search found Журнал" "0 1" \
     "$(q_plain "$DATA/FIRMS.DB" "select count(*) filter (where Name = 'Журнал') || ' ' || count(*) filter (where Name = 'Журавль') from FIRMS")"
 click "${FIRST_ROW[@]}"
-xdotool type --delay 150 "ze"
+say "ze"
 click "${DELETE_RECORD[@]}"
 wait_box 'Квиллон'
 xdotool key Return
@@ -72,13 +77,14 @@ expect_eq "group added under the root" "Новый|0" "$(q_plain "$DATA/GRFIRMS.
 click "${FIRST_CHILD[@]}"
 xdotool key F2
 sleep 0.3
-xdotool key ctrl+a type "Опт"
+xdotool key ctrl+a
+say "Опт"
 xdotool key Return
 sleep 0.5
 expect_eq "group renamed in place" "Опт" "$(q_plain "$DATA/GRFIRMS.DB" 'select Description from GRFIRMS')"
 click "${ROOT_NODE[@]}"
 click "${FIRST_ROW[@]}"
-xdotool type --delay 150 "аб"
+say "аб"
 sleep 0.5
 shot main-window
 import -window "$WINDOW" "$BUILD/screenshots/main-window-only.png"
