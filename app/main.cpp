@@ -1,6 +1,7 @@
 #include "Application.h"
 #include "Maintenance.h"
 #include "UData.h"
+#include "UFind.h"
 #include "UMain.h"
 #include "USplash.h"
 #include "WindowsUi.h"
@@ -48,6 +49,8 @@ int main(int argc, char **argv)
     Application::guarded([&] { data.DataModuleCreate(); });
     TMainForm mainForm;
     MainForm = &mainForm;
+    TfrmFind find(&mainForm);
+    frmFind = &find;
     mainForm.show();
     // On a Linux desktop a frameless window may stay above the main window:
     // it is hidden until a manual check shows it again.

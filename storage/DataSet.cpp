@@ -1,5 +1,6 @@
 #include "DataSet.h"
 
+#include "DataSource.h"
 #include "EngineError.h"
 #include "SqlText.h"
 #include "TableFiles.h"
@@ -139,6 +140,17 @@ void DataSet::relink()
     reread();
     emit reset();
     placeAtFirst();
+}
+
+void DataSet::followSource(DataSource *source)
+{
+    for (auto &connection : m_sourceConnections)
+        disconnect(connection);
+    if (!source)
+        return;
+    m_sourceConnections[0] = connect(source, &DataSource::currentMoved, this, &DataSet::relink);
+    m_sourceConnections[1] = connect(source, &DataSource::dataSetReset, this, &DataSet::relink);
+    m_sourceConnections[2] = connect(source, &DataSource::recordPosted, this, &DataSet::relink);
 }
 
 void DataSet::reread()

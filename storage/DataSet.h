@@ -153,6 +153,9 @@ protected:
     virtual void assignLinkedFields() {}
     // Re-reads rows after a link, filter or parameter changed.
     void relink();
+    // Re-reads the rows whenever the source's current record moves, its rows
+    // are read again or its record is posted (a new key); none for nullptr.
+    void followSource(DataSource *source);
     QString contextName() const;
 
 private:
@@ -202,6 +205,7 @@ private:
     Record m_buffer; // the record being edited or inserted
     bool m_modified = false;
     int m_returnTo = -1; // where a cancelled insert goes back to
+    QMetaObject::Connection m_sourceConnections[3];
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(LocateOptions)

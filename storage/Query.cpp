@@ -31,14 +31,8 @@ void Query::setDataSource(DataSource *source)
 {
     if (m_dataSource == source)
         return;
-    for (auto &connection : m_sourceConnections)
-        disconnect(connection);
     m_dataSource = source;
-    if (source) {
-        m_sourceConnections[0] = connect(source, &DataSource::currentMoved, this, &Query::relink);
-        m_sourceConnections[1] = connect(source, &DataSource::dataSetReset, this, &Query::relink);
-        m_sourceConnections[2] = connect(source, &DataSource::recordPosted, this, &Query::relink);
-    }
+    followSource(source);
     relink();
 }
 

@@ -44,5 +44,4 @@ private:
     bool m_requestLive = false;
     DataSource *m_dataSource = nullptr;
     QVariantMap m_params;
-    QMetaObject::Connection m_sourceConnections[3];
 };

@@ -48,14 +48,8 @@ void Table::setMasterSource(DataSource *source)
 {
     if (m_masterSource == source)
         return;
-    for (auto &connection : m_masterConnections)
-        disconnect(connection);
     m_masterSource = source;
-    if (source) {
-        m_masterConnections[0] = connect(source, &DataSource::currentMoved, this, &Table::relink);
-        m_masterConnections[1] = connect(source, &DataSource::dataSetReset, this, &Table::relink);
-        m_masterConnections[2] = connect(source, &DataSource::recordPosted, this, &Table::relink);
-    }
+    followSource(source);
     relink();
 }
 

@@ -63,5 +63,4 @@ private:
         TableRef base;
         QStringList fields;
     } m_order; // the table and its order, read when the dataset opens
-    QMetaObject::Connection m_masterConnections[3];
 };

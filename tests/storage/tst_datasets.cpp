@@ -19,21 +19,10 @@ class DataSetTest : public QObject
 
     QString path(const QString &file) const { return m_dir->filePath(file); }
 
-    std::unique_ptr<Table> table(const QString &file)
-    {
-        auto t = std::make_unique<Table>();
-        t->setSession(m_session.get());
-        t->setTableName(file);
-        return t;
-    }
-
+    std::unique_ptr<Table> table(const QString &file) { return openTable(*m_session, file); }
     std::unique_ptr<Query> query(const QStringList &sql, bool live = false)
     {
-        auto q = std::make_unique<Query>();
-        q->setSession(m_session.get());
-        q->setSql(sql);
-        q->setRequestLive(live);
-        return q;
+        return openQuery(*m_session, sql, live);
     }
 
     void addFirm(Table &firms, const QString &name)

@@ -76,10 +76,7 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        QFile::remove(RegistryKey::defaultFilePath());
-        Aliases aliases;
-        aliases.addStandardAlias("Quillon", data().chopped(1), "Paradox");
-        aliases.saveConfigFile();
+        TestCatalogue::pointAliasAt(data().chopped(1));
         m_ui = RecordingUi();
     }
 

@@ -1,8 +1,11 @@
 #include "Catalogue.h"
 
+#include "Aliases.h"
 #include "Query.h"
+#include "SettingsStore.h"
 #include "TableFiles.h"
 
+#include <QFile>
 #include <QProcess>
 
 namespace TestCatalogue {
@@ -91,6 +94,31 @@ void createCatalogue(Session &session)
             {"FileName", text.arg(13)},
             {"File", "Blob(0,2)"}},
            {"FileID"}, {{"Firm", "FirmID"}, {"Item", "ItemID"}});
+}
+
+std::unique_ptr<Table> openTable(Session &session, const QString &file)
+{
+    auto table = std::make_unique<Table>();
+    table->setSession(&session);
+    table->setTableName(file);
+    return table;
+}
+
+std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool live)
+{
+    auto query = std::make_unique<Query>();
+    query->setSession(&session);
+    query->setSql(sql);
+    query->setRequestLive(live);
+    return query;
+}
+
+void pointAliasAt(const QString &dataDirectory)
+{
+    QFile::remove(RegistryKey::defaultFilePath());
+    Aliases aliases;
+    aliases.addStandardAlias("Quillon", dataDirectory, "Paradox");
+    aliases.saveConfigFile();
 }
 
 QString shell(const QString &file, const QString &sql)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "Query.h"
 #include "Session.h"
+#include "Table.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -18,6 +20,14 @@ QString createStatement(const QString &fileName, const QList<std::pair<QString, 
 // Creates the catalogue's firm, item, folder, group, relation and file tables
 // with their primary keys and indexes.
 void createCatalogue(Session &session);
+
+// A table dataset and a query dataset on a session, not yet open.
+std::unique_ptr<Table> openTable(Session &session, const QString &file);
+std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool live = false);
+
+// A fresh start for a data module: the alias points at `dataDirectory` and
+// no settings are stored.
+void pointAliasAt(const QString &dataDirectory);
 
 // Runs the sqlite3 shell on one table file and returns what it printed.
 QString shell(const QString &file, const QString &sql);

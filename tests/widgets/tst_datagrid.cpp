@@ -100,21 +100,10 @@ class DataGridTest : public QObject
     std::unique_ptr<Session> m_session;
     QStringList m_errors;
 
-    std::unique_ptr<Table> table(const QString &file)
-    {
-        auto t = std::make_unique<Table>();
-        t->setSession(m_session.get());
-        t->setTableName(file);
-        return t;
-    }
-
+    std::unique_ptr<Table> table(const QString &file) { return openTable(*m_session, file); }
     std::unique_ptr<Query> query(const QStringList &sql, bool live = false)
     {
-        auto q = std::make_unique<Query>();
-        q->setSession(m_session.get());
-        q->setSql(sql);
-        q->setRequestLive(live);
-        return q;
+        return openQuery(*m_session, sql, live);
     }
 
     QString shell(const QString &file, const QString &sql)
