@@ -344,6 +344,10 @@ private Q_SLOTS:
 
     void decompressionBombFailsInsteadOfExhaustingMemory()
     {
+        // Unpacking goes through a temporary file: the limit is reached only
+        // after two gigabytes have been written there.
+        if (QStorageInfo(QDir::tempPath()).bytesAvailable() < (qint64(3) << 30))
+            QSKIP("needs 3 GB free in the temporary folder");
         TStreamPacker packer;
         packer.Action = aDecompress;
         const QByteArray bomb = decompressionBomb();
