@@ -9,6 +9,7 @@
 
 #include <QMenu>
 #include <QSet>
+#include <QSignalBlocker>
 #include <QTimer>
 
 namespace {
@@ -143,6 +144,13 @@ void TGroupTrees::LoadGroupTree(TGroupTree *tree, Table *table)
 {
     tree->clear();
     QTreeWidgetItem *root = tree->addNode(nullptr, rootText, 0);
+    // A table that failed to open at start-up has been reported already:
+    // the tree shows its root alone rather than a second error.
+    if (!table->active()) {
+        const QSignalBlocker quiet(tree);
+        tree->setCurrentItem(root);
+        return;
+    }
     QSet<int> shown{0};
     try {
         loadGroupLevel(tree, *table, root, shown);

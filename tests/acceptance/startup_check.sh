@@ -65,4 +65,23 @@ after=$(stat -c %s "$DATA/FIRMS.DB")
 [ "$after" -lt $((before / 4)) ] || fail "--pack did not shrink FIRMS.DB ($before -> $after)"
 echo "ok - --pack shrank FIRMS.DB from $before to $after bytes"
 expect_eq "rows kept by --pack" 50 "$(q_plain "$DATA/FIRMS.DB" 'select count(*) from FIRMS')"
+# A damaged table file: the error box names it, start-up goes on to the main
+# window, and the file is left exactly as it was.
+head -c 8192 /dev/urandom >"$DATA/GRPITM.DB"
+damaged=$(md5sum <"$DATA/GRPITM.DB")
+(cd "$T" && exec "$QUILLON") >"$T/app.log" 2>&1 &
+APP_PID=$!
+timeout 30 xdotool search --sync --onlyvisible --name '^Квиллон$' >/dev/null || fail "no error box"
+sleep 1
+shot damaged-table
+xdotool key Return
+sleep 1
+main=$(xdotool search --onlyvisible --name '^Квиллон$' | while read -r w; do
+    if xdotool getwindowgeometry "$w" | grep -q 'Geometry: 586x402'; then echo "$w"; fi
+done || true)
+shot after-error
+[ -n "$main" ] || fail "no main window after the error: $(cat "$T/app.log")"
+kill -0 "$APP_PID" || fail "the program ended after the error"
+stop_app
+expect_eq "damaged file untouched" "$damaged" "$(md5sum <"$DATA/GRPITM.DB")"
 echo "1 passed, 0 failed"
