@@ -168,6 +168,7 @@ private:
     const Record &recordAt(int row) const;
     void loadPage(int page) const;
     void dropCache();
+    void forgetPageOf(int row);
     void setState(DataSetState state);
     void setCurrent(int row, bool notify = true);
     void startRecord(int position);
