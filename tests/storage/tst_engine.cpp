@@ -136,10 +136,25 @@ private slots:
             column("Select * from Items\n Where  ItemID in (Select ItemID From CrFolders Where "
                    "FolderID=3) \n\norder by name"),
             QStringList({"7"}));
-        QCOMPARE(column("SELECT Items.Name, Items.Description, Items.ItemID\nFROM Crfirms, Items\n"
-                        "WHERE  Crfirms.Type = 'm' \nAnd  Crfirms.ItemID = Items.ItemID\nAnd "
-                        "Crfirms.FirmID=1"),
-                 QStringList({"Гвоздь"}));
+        // A firm's items: the two-table join, its firm taken from a parameter.
+        Query firmItems;
+        firmItems.setSession(m_session.get());
+        firmItems.setSql({"SELECT Items.Name, Items.Description, Items.ItemID",
+                          "FROM Crfirms, Items", "WHERE  Crfirms.Type = 's' ",
+                          "And  Crfirms.ItemID = Items.ItemID", "And Crfirms.FirmID=:FirmID"});
+        firmItems.setParam("FirmID", 1);
+        firmItems.open();
+        QCOMPARE(firmItems.recordCount(), 1);
+        QCOMPARE(firmItems.fieldByName("ItemID")->asInteger(), 7);
+        firmItems.close();
+        firmItems.setParam("FirmID", 2);
+        firmItems.open();
+        QVERIFY(firmItems.isEmpty());
+        run("Insert Into GrpItm (ItemID, GroupID) Values (7, 4)");
+        QCOMPARE(column("Select * from Items\nWhere ItemID in (Select ItemID From GrpItm Where "
+                        "GroupID=4)\n\norder by name"),
+                 QStringList({"7"}));
+
         QCOMPARE(column("Select A From Extra1"), QStringList({"1"}));
         QCOMPARE(column("Select A From Extra2"), QStringList({"2"}));
         run("Delete From CrFolders Where FirmID=1");
