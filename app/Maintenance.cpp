@@ -6,8 +6,6 @@
 #include "UData.h"
 
 #include <QCommandLineParser>
-#include <QDir>
-#include <QFileInfo>
 #include <QTextStream>
 
 namespace {
@@ -39,9 +37,8 @@ int verify(bool packOnly)
 {
     ConsoleUi ui;
     try {
-        const QString directory = Tdm::ensureAlias();
-        if (!QFileInfo::exists(directory))
-            QDir().mkdir(directory);
+        // The verifier creates the data directory when it is missing.
+        Tdm::ensureAlias();
         const bool found = BaseMaker::VerifyBase(QStringLiteral("base.ini"),
                                                  QStringLiteral("Quillon"), false, packOnly, ui);
         return found && ui.messages == 0 ? 0 : 1;

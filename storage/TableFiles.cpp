@@ -97,14 +97,20 @@ void numberRows(Session &session, const TableRef &table, const QString &field)
                     table.fileName);
 }
 
+// A pragma that describes the table, e.g. table_info or index_list.
+Statement describe(Session &session, const TableRef &table, const char *pragma)
+{
+    return session.prepare(QStringLiteral("PRAGMA %1.%2(%3)")
+                               .arg(SqlText::quoted(table.schema), QLatin1String(pragma),
+                                    SqlText::quoted(table.table)),
+                           table.fileName);
+}
+
 } // namespace
 
 QList<FieldDef> fields(Session &session, const TableRef &table)
 {
-    Statement info =
-        session.prepare(QStringLiteral("PRAGMA %1.table_info(%2)")
-                            .arg(SqlText::quoted(table.schema), SqlText::quoted(table.table)),
-                        table.fileName);
+    Statement info = describe(session, table, "table_info");
     QList<FieldDef> result;
     while (info.step())
         result << FieldDef::fromDeclaration(info.value(1).toString(), info.value(2).toString());
@@ -113,10 +119,7 @@ QList<FieldDef> fields(Session &session, const TableRef &table)
 
 QList<IndexDef> indexes(Session &session, const TableRef &table)
 {
-    Statement list =
-        session.prepare(QStringLiteral("PRAGMA %1.index_list(%2)")
-                            .arg(SqlText::quoted(table.schema), SqlText::quoted(table.table)),
-                        table.fileName);
+    Statement list = describe(session, table, "index_list");
     QList<IndexDef> result;
     QList<std::pair<QString, bool>> names;
     while (list.step())

@@ -140,12 +140,17 @@ void Tdm::declareRelationFields(Query &relation)
     relation.setDataSource(&dsItems);
 }
 
+void Tdm::followByKey(Table &table, const QString &file, DataSource *master, const QString &key)
+{
+    table.setTableName(file);
+    table.setIndexFieldNames(key);
+    table.setMasterSource(master);
+    table.setMasterFields(key);
+}
+
 void Tdm::declareFirmChain()
 {
-    tblFirms.setTableName(QStringLiteral("FIRMS.DB"));
-    tblFirms.setIndexFieldNames(QStringLiteral("FirmID"));
-    tblFirms.setMasterSource(&dsMainFirms);
-    tblFirms.setMasterFields(QStringLiteral("FirmID"));
+    followByKey(tblFirms, QStringLiteral("FIRMS.DB"), &dsMainFirms, QStringLiteral("FirmID"));
     tblFirms.beforeDelete = [this](DataSet &d) { tblFirmBeforeDelete(d); };
     // A post that waits for a later save can be lost in a crash: saved at once too.
     tblFirms.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
@@ -160,19 +165,13 @@ void Tdm::declareFirmChain()
     declareFileFields(qFirmFiles, 200);
     qFirmFiles.setDataSource(&dsFirms);
 
-    tblGrpFrm.setTableName(QStringLiteral("GRPFRM.DB"));
-    tblGrpFrm.setIndexFieldNames(QStringLiteral("FirmID"));
-    tblGrpFrm.setMasterSource(&dsFirms);
-    tblGrpFrm.setMasterFields(QStringLiteral("FirmID"));
+    followByKey(tblGrpFrm, QStringLiteral("GRPFRM.DB"), &dsFirms, QStringLiteral("FirmID"));
     tblGrpFrm.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
 }
 
 void Tdm::declareItemChain()
 {
-    tblItem.setTableName(QStringLiteral("ITEMS.DB"));
-    tblItem.setIndexFieldNames(QStringLiteral("ItemID"));
-    tblItem.setMasterSource(&dsMainItems);
-    tblItem.setMasterFields(QStringLiteral("ItemID"));
+    followByKey(tblItem, QStringLiteral("ITEMS.DB"), &dsMainItems, QStringLiteral("ItemID"));
     tblItem.setFiltered(true);
     tblItem.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
     tblItem.beforeDelete = [this](DataSet &d) { tblItemBeforeDelete(d); };
@@ -196,10 +195,7 @@ void Tdm::declareItemChain()
     declareFileFields(qItemFiles, 100);
     qItemFiles.setDataSource(&dsItems);
 
-    tblGrpItm.setTableName(QStringLiteral("GRPITM.DB"));
-    tblGrpItm.setIndexFieldNames(QStringLiteral("ItemID"));
-    tblGrpItm.setMasterSource(&dsItems);
-    tblGrpItm.setMasterFields(QStringLiteral("ItemID"));
+    followByKey(tblGrpItm, QStringLiteral("GRPITM.DB"), &dsItems, QStringLiteral("ItemID"));
     tblGrpItm.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
 }
 

@@ -72,6 +72,8 @@ private:
     void declareFirmChain();
     void declareItemChain();
     void declareLists();
+    // The table holds the rows whose `key` equals the master's current `key`.
+    void followByKey(Table &table, const QString &file, DataSource *master, const QString &key);
     void declareMembershipFields(Table &table);
     void declareFileFields(Query &files, int descriptionSize);
     void declareRelationFields(Query &relation);
