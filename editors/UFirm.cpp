@@ -11,6 +11,7 @@
 #include "ShellHelpers.h"
 #include "TempFiles.h"
 #include "UData.h"
+#include "UTree.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -261,7 +262,10 @@ void TfrmEditFirm::cmdGoClick()
     openAddress(trimmedAddress(DBURL->text()));
 }
 
-void TfrmEditFirm::BitBtn1Click() {}
+void TfrmEditFirm::BitBtn1Click()
+{
+    showGroupAssignment(this, GroupOwner::Firm);
+}
 
 void TfrmEditFirm::folderFocusMoved(QWidget *from, QWidget *to)
 {
