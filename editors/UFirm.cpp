@@ -185,6 +185,8 @@ QWidget *TfrmEditFirm::makeFolderGrid()
     DBGridEh1->setAccessibleName(QStringLiteral("Папки"));
     DBGridEh1->setDataSource(&dm->dsCrFirmFolder);
     DBGridEh1->setColumns({{QStringLiteral("FolderName"), QStringLiteral("Папки"), 160}});
+    // As high as the block of contact boxes beside it: the files take the height.
+    DBGridEh1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     connect(DBGridEh1, &DBGrid::keyDown, this,
             [this](int key, Qt::KeyboardModifiers, const QString &) { DBGridEh1KeyDown(key); });
     return DBGridEh1;

@@ -3,7 +3,10 @@
 #include "EngineError.h"
 
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 
 namespace {
 std::function<void(const QString &)> &errorSink()
@@ -21,6 +24,12 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
         QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
         QIcon::setThemeName(QStringLiteral("Adwaita"));
     }
+    // Qt's own boxes and dialogs (OK and Cancel, the open dialog) speak
+    // Russian like the rest of the program, whatever the user's locale.
+    auto *translator = new QTranslator(this);
+    if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(translator);
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)
