@@ -10,7 +10,9 @@
 #include "UData.h"
 #include "UFirm.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -306,6 +308,14 @@ private slots:
         QVERIFY2(asked[1].startsWith("Файл \"") && asked[1].endsWith("не найден."),
                  qPrintable(asked[1]));
         QVERIFY2(asked[3].contains("управляющие символы"), qPrintable(asked[3]));
+        // A file past the packer's limit is refused before it is read (sparse: no disk used).
+        QFile huge(path("huge.bin"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 31));
+        huge.close();
+        Dialogs::answerNextOpenFile(path("huge.bin"));
+        QTest::mouseClick(files()->cmdAdd, Qt::LeftButton);
+        QVERIFY2(Dialogs::asked().last().contains("больше 2 147 483 647 байт"),
+                 qPrintable(Dialogs::asked().last()));
         // Root reads every file whatever its permissions: nothing to refuse then.
         writeFile("locked.txt", "secret");
         QFile::setPermissions(path("locked.txt"), {});
@@ -365,6 +375,27 @@ private slots:
                  QString("Нейзвестный тип файла! Необходимо установить необходимое приложение или "
                          "зарегистрировать тип файла"));
         QCOMPARE(storedFile(), QByteArray("kept\n"));
+    }
+
+    void namesFromTheCatalogueStayOneFileInThePrivateFolder()
+    {
+        startWith({"Альфа"});
+        registerTextProgram("echo more >> \"$1\"");
+        attach("it's \"new\" $HOME.txt", "text\n");
+        QCOMPARE(fileRows(), QString("1|NULL|it's \"new\" $HOME.txt|it's _new.txt"));
+        Dialogs::answerNextConfirm(true);
+        openCurrentFile();
+        QVERIFY2(given().endsWith("/it's _new.txt"), qPrintable(given()));
+        QCOMPARE(storedFile(), QByteArray("text\nmore\n"));
+
+        // A name written by another tool cannot lead out of the folder.
+        run("Update Files Set FileName = '../../up.txt' Where FileID = 1");
+        dm->qFirmFiles.close();
+        dm->qFirmFiles.open();
+        openCurrentFile();
+        const QFileInfo copy(given());
+        QVERIFY2(copy.fileName() == ".._.._up.txt" && copy.dir().dirName().startsWith("quillon-"),
+                 qPrintable(given()));
     }
 
     void aBlobThatDoesNotUnpackStartsNothing()
