@@ -5,16 +5,14 @@
 // the time the window is busy; for the file operations also the longest the
 // event loop went without a turn, i.e. how long the window looked frozen.
 // bench/editor-bench.sh puts Python's zlib on the same file beside them.
-#include "Aliases.h"
 #include "Application.h"
+#include "BenchSupport.h"
 #include "ClassesRoot.h"
 #include "DBEdit.h"
 #include "DBGrid.h"
 #include "Dialogs.h"
 #include "FilesPanel.h"
 #include "SPacker.h"
-#include "SettingsStore.h"
-#include "StorageUi.h"
 #include "UData.h"
 #include "UFirm.h"
 #include "UMain.h"
@@ -27,25 +25,9 @@
 #include <algorithm>
 #include <cstdio>
 
+using namespace BenchSupport;
+
 namespace {
-
-class SilentUi : public StorageUi
-{
-public:
-    bool confirm(const QString &) override { return false; }
-    void message(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    void setStatus(const QString &) override {}
-    void startProgress(int) override {}
-    void setTableCaption(const QString &) override {}
-    void stepProgress() override {}
-};
-
-double elapsed(QElapsedTimer &timer)
-{
-    const double ms = double(timer.nsecsElapsed()) / 1e6;
-    timer.restart();
-    return ms;
-}
 
 void report(const char *what, double ms)
 {
@@ -161,11 +143,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: editorbench CATALOGUE_DIR LARGE_FILE.bin\n");
         return 2;
     }
-    Aliases aliases;
-    aliases.addStandardAlias("Quillon", QDir(QString::fromLocal8Bit(argv[1])).absolutePath(),
-                             "Paradox");
-    aliases.saveConfigFile();
-    writeBoolSetting("CheckOnLoad", false);
+    useCatalogue(argv[1]);
 
     SilentUi ui;
     Tdm data(ui);

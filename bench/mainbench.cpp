@@ -3,12 +3,10 @@
 // incremental-search keystroke and the list scrolled to its end. Each figure
 // is the time the window is busy, i.e. frozen for the user.
 // bench/main-bench.sh runs the sqlite3 shell on the equivalent SQL beside it.
-#include "Aliases.h"
 #include "Application.h"
+#include "BenchSupport.h"
 #include "DBGrid.h"
 #include "GroupTree.h"
-#include "SettingsStore.h"
-#include "StorageUi.h"
 #include "UData.h"
 #include "UMain.h"
 
@@ -18,25 +16,9 @@
 #include <QTest>
 #include <cstdio>
 
+using namespace BenchSupport;
+
 namespace {
-
-class SilentUi : public StorageUi
-{
-public:
-    bool confirm(const QString &) override { return false; }
-    void message(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    void setStatus(const QString &) override {}
-    void startProgress(int) override {}
-    void setTableCaption(const QString &) override {}
-    void stepProgress() override {}
-};
-
-double elapsed(QElapsedTimer &timer)
-{
-    const double ms = double(timer.nsecsElapsed()) / 1e6;
-    timer.restart();
-    return ms;
-}
 
 // Paints the window and reads what a first screen of the list shows.
 void showFirstScreen(TMainForm &form)
@@ -63,12 +45,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: mainbench CATALOGUE_DIR\n");
         return 2;
     }
-    Aliases aliases;
-    aliases.addStandardAlias("Quillon", QDir(QString::fromLocal8Bit(argv[1])).absolutePath(),
-                             "Paradox");
-    aliases.saveConfigFile();
-    // The structure check is measured by check-bench.sh; here the start-up without it.
-    writeBoolSetting("CheckOnLoad", false);
+    useCatalogue(argv[1]);
 
     SilentUi ui;
     QElapsedTimer timer;

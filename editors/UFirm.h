@@ -42,6 +42,7 @@ public:
     void cmdSendClick();
     void cmdGoClick();
     void BitBtn1Click();
+    void cmdItemsClick();
     void DBGridEh1Enter();
     void DBGridEh1KeyDown(int key);
     // Stores what is pending and refreshes the lists that show firm names;
@@ -57,11 +58,8 @@ private:
     QWidget *makeFolderGrid();
     QWidget *makeLowerPart();
     DBEdit *makeEdit(const char *name, const QString &field);
-    QLabel *makeLabel(const QString &text, QWidget *buddy);
-    QToolButton *makePictureButton(const char *name, const QString &accessibleName, int picture);
     void setTabOrder();
     void openAddress(const QString &address);
-    void folderFocusMoved(QWidget *from, QWidget *to);
 
     const ClassesRoot &m_classesRoot;
 };

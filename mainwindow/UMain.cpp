@@ -8,6 +8,7 @@
 #include "UData.h"
 #include "UFirm.h"
 #include "UGroupTrees.h"
+#include "UItem.h"
 #include "USplash.h"
 
 #include <QAction>
@@ -468,7 +469,10 @@ void TMainForm::DBGrid2DblClick()
 
 void TMainForm::DBGrid3DblClick()
 {
-    openRecord(dm->tblItem);
+    if (!openRecord(dm->tblItem))
+        return;
+    TfrmEditItem editor(this);
+    editor.exec();
 }
 
 void TMainForm::SpeedButton5Click()
