@@ -50,10 +50,9 @@ QFrame *framedBlock(QWidget *parent)
 TfrmEditFirm::TfrmEditFirm(QWidget *owner) : TfrmEditFirm(owner, desktopClassesRoot()) {}
 
 TfrmEditFirm::TfrmEditFirm(QWidget *owner, const ClassesRoot &classesRoot)
-    : QDialog(owner), m_classesRoot(classesRoot)
+    : RecordEditor(owner, classesRoot)
 {
     setObjectName(QStringLiteral("frmEditFirm"));
-    setSizeGripEnabled(true);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(4, 4, 4, 4);
@@ -250,14 +249,6 @@ void TfrmEditFirm::FormClose()
         names->open();
     }
     rereadList(dm->qFirms, QStringLiteral("FirmID"));
-}
-
-// Every way of closing the window comes here: "Закрыть" and the close box
-// through the close event, Esc directly.
-void TfrmEditFirm::reject()
-{
-    if (Application::guarded([this] { FormClose(); }))
-        QDialog::reject();
 }
 
 void editFirmByKey(QWidget *owner, int firmId, bool itemsAllowed)

@@ -23,10 +23,9 @@ using namespace EditorParts;
 TfrmEditItem::TfrmEditItem(QWidget *owner) : TfrmEditItem(owner, desktopClassesRoot()) {}
 
 TfrmEditItem::TfrmEditItem(QWidget *owner, const ClassesRoot &classesRoot)
-    : QDialog(owner), m_classesRoot(classesRoot)
+    : RecordEditor(owner, classesRoot)
 {
     setObjectName(QStringLiteral("frmEditItem"));
-    setSizeGripEnabled(true);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(4, 4, 4, 4);
     column->addWidget(makeNameBand());
@@ -207,14 +206,6 @@ void TfrmEditItem::FormClose()
         storePending(*rows);
     files->postPending();
     rereadList(dm->qItems, QStringLiteral("ItemID"));
-}
-
-// Every way of closing the window comes here: "Закрыть" and the close box
-// through the close event, Esc directly.
-void TfrmEditItem::reject()
-{
-    if (Application::guarded([this] { FormClose(); }))
-        QDialog::reject();
 }
 
 void editItemByKey(QWidget *owner, int itemId)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "RecordEditor.h"
 
 class ClassesRoot;
 class DBEdit;
@@ -14,7 +14,7 @@ class QToolButton;
 // stands on, the firms that make and sell it, its folders and attached files,
 // and a button for its types. Like the firm editor it has no OK and no Cancel;
 // its opener chooses the item. From a maker or seller row it opens the firm.
-class TfrmEditItem : public QDialog
+class TfrmEditItem : public RecordEditor
 {
     Q_OBJECT
 public:
@@ -47,10 +47,7 @@ public:
     void DBGridEh1Exit(DBGrid *grid);
     void bFMaketOpenClick();
     void bFSalerOpenClick();
-    void FormClose();
-
-public slots:
-    void reject() override;
+    void FormClose() override;
 
 private:
     QWidget *makeNameBand();
@@ -61,8 +58,6 @@ private:
     void setTabOrder();
     void bindGridKeys(DBGrid *grid);
     void openFirmOf(DBGrid *grid);
-
-    const ClassesRoot &m_classesRoot;
 };
 
 // Opens the item editor on the item with the key `itemId`, wherever the
