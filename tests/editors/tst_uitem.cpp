@@ -9,6 +9,7 @@
 #include "UItem.h"
 #include "WindowTest.h"
 
+#include <QComboBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -101,6 +102,27 @@ private slots:
             QVariant("Бета"));
         m_editor->close();
         QCOMPARE(relations(), QString("2m1 1s1 2s1"));
+    }
+
+    void aMakerIsFoundInTheDropDownByItsFirstLetters()
+    {
+        startWith({}, {"Гамма", "Бета", "Бетон", "Альфа"});
+        openEditor();
+        DBGrid *makers = m_editor->DBGridEh1;
+        makers->setFocus();
+        QTest::keyClick(makers, Qt::Key_Insert);
+        QTest::keyClick(makers, Qt::Key_F2);
+        auto *list = qobject_cast<QComboBox *>(QApplication::focusWidget());
+        QVERIFY(list);
+        // In the lists' order, not the order of the keys.
+        QCOMPARE(list->itemText(0), QString("Альфа"));
+        for (const QString letter : {"б", "е", "т", "о"})
+            QTest::sendKeyEvent(QTest::Click, list, Qt::Key_unknown, letter, Qt::NoModifier);
+        QCOMPARE(list->currentText(), QString("Бетон"));
+        QTest::keyClick(list, Qt::Key_Backspace);
+        QCOMPARE(list->currentText(), QString("Бета"));
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(relations(), QString("2m1"));
     }
 
     void gridsWithNothingToChooseRefuseEntry()
