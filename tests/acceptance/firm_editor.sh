@@ -37,6 +37,9 @@ start_app "$T"
 click() { xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"; sleep 0.4; }
 say() { xdotool type --delay 200 "$1"; sleep 0.3; }
 key() { xdotool key --delay 200 "$@"; sleep 0.3; }
+size_of() { # window: its WIDTH and HEIGHT, and nothing else of the geometry
+    eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(WIDTH|HEIGHT)=')"
+}
 wait_window() { # title: the window that must come up; prints its id
     timeout 10 xdotool search --sync --onlyvisible --name "$1" | head -n 1 || { shot failed; fail "no window '$1'"; }
     sleep 0.4
@@ -66,7 +69,7 @@ say "sales@roga.ru"
 key Tab Tab
 say "www.roga.ru"
 key Tab Tab Insert F2 Down Return # the folder grid: a new row, the first folder
-eval "$(xdotool getwindowgeometry --shell "$EDITOR")"
+size_of "$EDITOR"
 click "$EDITOR" $((WIDTH - 150)) 240 # "Добавить"
 
 wait_window '^Выберите файл' >/dev/null
@@ -106,4 +109,5 @@ expect_eq "stored file changed by the program" "$(printf 'price list\nline two\n
     "$(python3 -c 'import sys, zlib; sys.stdout.write(zlib.decompress(bytes.fromhex(open(sys.argv[1]).read().strip())).decode())' "$T/file.hex")"
 leftover=$(find /tmp -maxdepth 2 -name 'Price lis.txt' 2>/dev/null | head -n 1)
 expect_eq "temporary copy deleted" "" "$leftover"
+quit_app
 echo "8 passed, 0 failed"

@@ -70,3 +70,12 @@ shot() { # name: a screenshot of the whole screen into the build's screenshot fo
     mkdir -p "$BUILD/screenshots"
     import -window root "$BUILD/screenshots/$1.png"
 }
+
+# Closes the program as a user does (Ctrl+Q in the main window) and waits for it.
+quit_app() {
+    xdotool windowfocus --sync "$WINDOW" 2>/dev/null || true
+    xdotool key ctrl+q
+    for _ in $(seq 1 20); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.25; done
+    kill -0 "$APP_PID" 2>/dev/null && fail "Ctrl+Q did not close the program"
+    APP_PID=
+}
