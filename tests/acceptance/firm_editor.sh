@@ -34,18 +34,8 @@ printf 'price list\nline two\n' >"$T/docs/Price list 2024.txt"
 
 start_x
 start_app "$T"
-click() { xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"; sleep 0.4; }
-say() { xdotool type --delay 200 "$1"; sleep 0.3; }
-key() { xdotool key --delay 200 "$@"; sleep 0.3; }
-size_of() { # window: its WIDTH and HEIGHT, and nothing else of the geometry
-    eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(WIDTH|HEIGHT)=')"
-}
-wait_window() { # title: the window that must come up; prints its id
-    timeout 10 xdotool search --sync --onlyvisible --name "$1" | head -n 1 || { shot failed; fail "no window '$1'"; }
-    sleep 0.4
-}
 
-click "$WINDOW" 381 98 # the first row of the firm list
+click_in "$WINDOW" 381 98 # the first row of the firm list
 xdotool click --repeat 2 --delay 80 1
 EDITOR=$(wait_window '^Старая( — Квиллон)?$')
 echo "ok - a double click opens the editor captioned with the firm's name"
@@ -70,7 +60,7 @@ key Tab Tab
 say "www.roga.ru"
 key Tab Tab Insert F2 Down Return # the folder grid: a new row, the first folder
 size_of "$EDITOR"
-click "$EDITOR" $((WIDTH - 150)) 240 # "Добавить"
+click_in "$EDITOR" $((WIDTH - 150)) 240 # "Добавить"
 
 wait_window '^Выберите файл' >/dev/null
 say "$T/docs/Price list 2024.txt"
@@ -80,7 +70,7 @@ shot firm-editor
 import -window "$EDITOR" "$BUILD/screenshots/firm-editor-only.png"
 
 # Open the attached file: a double click on its row.
-click "$EDITOR" 40 $((HEIGHT - 80))
+click_in "$EDITOR" 40 $((HEIGHT - 80))
 xdotool click --repeat 2 --delay 80 1
 # "Обновить файл в базе": a second window captioned as the program.
 for _ in $(seq 1 40); do
@@ -91,7 +81,7 @@ sleep 0.4
 shot store-back
 key Return
 sleep 0.5
-click "$EDITOR" $((WIDTH - 40)) $((HEIGHT - 18)) # "Закрыть"
+click_in "$EDITOR" $((WIDTH - 40)) $((HEIGHT - 18)) # "Закрыть"
 sleep 1
 xdotool search --onlyvisible --name '^Рога и копыта( — Квиллон)?$' >/dev/null && fail "the editor did not close"
 echo "ok - the editor closed"

@@ -11,23 +11,9 @@ q "$DATA/FIRMS.DB" "insert into FIRMS (FirmID, Name, GroupID) values (1, 'Аль
 
 start_x
 start_app "$T"
-click() { xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"; sleep 0.4; }
-say() { xdotool type --delay 200 "$1"; sleep 0.3; }
-key() { xdotool key --delay 200 "$@"; sleep 0.3; }
-size_of() { # window: its WIDTH and HEIGHT, and nothing else of the geometry
-    eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(WIDTH|HEIGHT)=')"
-}
-wait_window() { # title: the window that must come up; prints its id
-    timeout 10 xdotool search --sync --onlyvisible --name "$1" | head -n 1 || { shot failed; fail "no window '$1'"; }
-    sleep 0.4
-}
-gone() { # title: the window must have closed
-    sleep 0.8
-    ! xdotool search --onlyvisible --name "$1" >/dev/null || { shot failed; fail "'$1' still open"; }
-}
 
-click "$WINDOW" 262 59 # the items tab
-click "$WINDOW" 392 363 # "Добавить"
+click_in "$WINDOW" 262 59 # the items tab
+click_in "$WINDOW" 392 363 # "Добавить"
 ITEM=$(wait_window '^Новый( — Квиллон)?$')
 echo "ok - \"Добавить\" on the items tab opens the new item"
 key ctrl+a
@@ -48,7 +34,7 @@ gone '^Гамма-Плюс'
 shot item-editor
 import -window "$ITEM" "$BUILD/screenshots/item-editor-only.png"
 size_of "$ITEM"
-click "$ITEM" $((WIDTH - 40)) $((HEIGHT - 18)) # "Закрыть"
+click_in "$ITEM" $((WIDTH - 40)) $((HEIGHT - 18)) # "Закрыть"
 gone '^Болт'
 echo "ok - the item editor closed"
 
@@ -57,22 +43,22 @@ expect_eq "maker and seller rows" "3m1 3s1" \
     "$(q_plain "$DATA/CRFIRMS.DB" "select group_concat(FirmID || Type || ItemID, ' ') from (select * from CRFIRMS order by Type)")"
 expect_eq "seller renamed" "Гамма-Плюс" "$(q_plain "$DATA/FIRMS.DB" 'select Name from FIRMS where FirmID = 3')"
 
-click "$WINDOW" 201 59 # the firms tab
-click "$WINDOW" 381 98 # the first firm
+click_in "$WINDOW" 201 59 # the firms tab
+click_in "$WINDOW" 381 98 # the first firm
 say "гам"
-click "$WINDOW" 470 363 # "Редактировать"
+click_in "$WINDOW" 470 363 # "Редактировать"
 FIRM=$(wait_window '^Гамма-Плюс( — Квиллон)?$')
 size_of "$FIRM"
-click "$FIRM" $((WIDTH - 40)) $((HEIGHT - 45)) # "Элементы..."
+click_in "$FIRM" $((WIDTH - 40)) $((HEIGHT - 45)) # "Элементы..."
 LIST=$(wait_window '^Список элементов')
 shot items-list
 import -window "$LIST" "$BUILD/screenshots/items-list-only.png"
 echo "ok - the firm's items list opens"
 size_of "$LIST"
-click "$LIST" $((WIDTH - 46)) 31 # "Закрыть"
+click_in "$LIST" $((WIDTH - 46)) 31 # "Закрыть"
 gone '^Список элементов'
 size_of "$FIRM"
-click "$FIRM" $((WIDTH - 40)) $((HEIGHT - 18)) # "Закрыть"
+click_in "$FIRM" $((WIDTH - 40)) $((HEIGHT - 18)) # "Закрыть"
 gone '^Гамма-Плюс'
 echo "ok - the list and the firm editor closed"
 quit_app
