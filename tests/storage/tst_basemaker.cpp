@@ -78,7 +78,7 @@ private slots:
 
     void theShippedDescriptionDeclaresTheTenTables()
     {
-        const QList<TableSpec> tables = readDescription(findDescriptionFile("base.ini"));
+        const QList<TableSpec> tables = readDescription(findDescriptionFile("base.ini")).tables;
         QStringList names;
         for (const TableSpec &t : tables)
             names << t.name;
