@@ -134,7 +134,7 @@ void Reader::readLine(const QString &line)
         break;
     case State::Header:
         if (isIndexes)
-            refuse(QStringLiteral("у таблицы %1 нет строки из дефисов").arg(m_tables.last().name));
+            endTable(); // refuses a block whose separator is missing
         if (isSeparator)
             m_state = State::Fields;
         break;
