@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "DataSet.h"
 #include "GroupTree.h"
+#include "PostOrDrop.h"
 #include "SelectableTree.h"
 #include "UData.h"
 #include "UMain.h"
@@ -27,18 +28,6 @@ void copyChildren(TSelectableTree &tree, TSelectableNode *copy, const QTreeWidge
     for (int i = 0; i < original->childCount(); ++i) {
         const QTreeWidgetItem *child = original->child(i);
         copyChildren(tree, tree.addNode(copy, child->text(0)), child);
-    }
-}
-
-// A row the engine refuses is dropped, so that a second "Сохранить" starts
-// from the table as it is rather than posting the refused row again.
-void postMembership(DataSet &members)
-{
-    try {
-        members.post();
-    } catch (...) {
-        members.cancel();
-        throw;
     }
 }
 
@@ -142,7 +131,7 @@ void TfrmTree::saveMark(DataSet &members, int group, int stateIndex)
         members.append();
         members.fieldByName(KeyFieldName)->setAsInteger(KeyValue);
         members.fieldByName(groupIdField)->setAsInteger(group);
-        postMembership(members);
+        postOrDrop(members);
     }
 }
 
