@@ -2,34 +2,19 @@
 // (the type tree copied, the firm's rows marked) and shown, then saved with
 // every group marked and with none. Each figure is the time the window is
 // busy. bench/tree-bench.sh runs the sqlite3 shell on the same work beside it.
-#include "Aliases.h"
 #include "Application.h"
 #include "GroupTree.h"
 #include "SelectableTree.h"
-#include "SettingsStore.h"
-#include "StorageUi.h"
 #include "UData.h"
 #include "UMain.h"
 #include "UTree.h"
+#include "WindowBench.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 
 namespace {
-
-class SilentUi : public StorageUi
-{
-public:
-    bool confirm(const QString &) override { return false; }
-    void message(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    void setStatus(const QString &) override {}
-    void startProgress(int) override {}
-    void setTableCaption(const QString &) override {}
-    void stepProgress() override {}
-};
 
 void report(const char *what, double ms)
 {
@@ -73,20 +58,14 @@ void run(const QString &sql)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    qputenv("XDG_RUNTIME_DIR", config.path().toUtf8());
+    isolateBench(config);
     Application app(argc, argv);
     if (argc < 3) {
         std::fprintf(stderr, "usage: treebench CATALOGUE_DIR FIRM_ID [SCREENSHOT.png]\n");
         return 2;
     }
-    Aliases aliases;
-    aliases.addStandardAlias("Quillon", QDir(QString::fromLocal8Bit(argv[1])).absolutePath(),
-                             "Paradox");
-    aliases.saveConfigFile();
-    writeBoolSetting("CheckOnLoad", false);
+    useCatalogue(argv[1]);
 
     SilentUi ui;
     Tdm data(ui);
