@@ -48,6 +48,9 @@ TfrmTree::TfrmTree(QWidget *owner) : QDialog(owner)
     TreeView1->setRightClickSelect(true);
     TreeView1->setHideSelection(false);
     TreeView1->setIndentation(19);
+    // The nodes are copies: a name changed here would never reach the group
+    // table, and Enter, which ends an edit, would also save and close.
+    TreeView1->setReadOnly(true);
     TreeView1->setAccessibleDescription(
         QStringLiteral("Пробел отмечает группу или снимает отметку"));
 
