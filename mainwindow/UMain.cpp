@@ -5,8 +5,11 @@
 #include "Dialogs.h"
 #include "GroupTree.h"
 #include "Pictures.h"
+#include "RadioGroup.h"
 #include "UData.h"
+#include "UFind.h"
 #include "UGroupTrees.h"
+#include "UOption.h"
 #include "USplash.h"
 
 #include <QAction>
@@ -108,12 +111,10 @@ QWidget *TMainForm::makeToolBar()
     ToolButton1 = qobject_cast<QToolButton *>(bar->widgetForAction(panel));
     ToolButton1->setObjectName(QStringLiteral("ToolButton1"));
     ToolButton1->setProperty("picture", int(Pictures::FolderPanelShown));
-    // The search and options windows come with their own units; until then
-    // their commands do nothing.
     acFind = makeAction("acFind", QStringLiteral("Поиск"), Pictures::Search,
-                        QKeySequence(Qt::CTRL | Qt::Key_F), {});
+                        QKeySequence(Qt::CTRL | Qt::Key_F), [this] { ToolButton2Click(); });
     acOption = makeAction("acOption", QStringLiteral("Настройки"), Pictures::Options,
-                          QKeySequence(Qt::CTRL | Qt::Key_O), {});
+                          QKeySequence(Qt::CTRL | Qt::Key_O), [this] { ToolButton3Click(); });
     acAbout = makeAction("acAbout", QStringLiteral("О программе"), Pictures::About,
                          QKeySequence(Qt::Key_F1), [this] { ToolButton4Click(); });
     acExit = makeAction("acExit", QStringLiteral("Выход"), Pictures::Exit,
@@ -364,6 +365,19 @@ void TMainForm::SpeedButton1Click()
         Pictures::picture(shown ? Pictures::FolderPanelHidden : Pictures::FolderPanelShown));
     ToolButton1->setProperty("picture", shown ? 0 : 5);
     Panel1->setVisible(!shown);
+}
+
+void TMainForm::ToolButton2Click()
+{
+    // The search window lives for the whole run; only its scope follows the tab.
+    frmFind->RadioGroup1->setItemIndex(context.activePage);
+    frmFind->exec();
+}
+
+void TMainForm::ToolButton3Click()
+{
+    TfrmOption options(this);
+    options.exec();
 }
 
 void TMainForm::ToolButton4Click()
