@@ -12,6 +12,7 @@
 #include <vector>
 
 class DataSource;
+class SearchValues;
 
 enum class DataSetState
 {
@@ -176,10 +177,10 @@ private:
     Record emptyRecord() const;
     void writeInsert();
     void writeUpdate();
-    std::optional<qint64> locateRowid(const QString &condition, const QVariantList &values);
+    std::optional<qint64> locateRowid(const QString &condition, const SearchValues &values);
     int positionOfRowid(qint64 rowid) const;
     bool leadsTheOrder(const Field *field) const;
-    QString prefixRange(const Field *field, const QString &prefix, QVariantList &bound) const;
+    QString prefixRange(const Field *field, const QString &prefix, SearchValues &bound) const;
     void placeNewRow(qint64 rowid);
     void requireActive() const;
     void requireModifiable() const;

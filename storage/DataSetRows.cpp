@@ -9,6 +9,27 @@
 #include <QRegularExpression>
 #include <algorithm>
 
+// The values a search looks for, written into its SQL as named parameters of
+// their own: a positional "?" would take its number after the dataset's named
+// parameters (master link, filter, query parameters) and land on them.
+class SearchValues
+{
+public:
+    QString placeholder(const QVariant &value)
+    {
+        m_values << value;
+        return QStringLiteral(":search%1").arg(m_values.size() - 1);
+    }
+    void bindTo(Statement &statement) const
+    {
+        for (int i = 0; i < m_values.size(); ++i)
+            statement.bindNamed(QStringLiteral("search%1").arg(i), m_values[i]);
+    }
+
+private:
+    QVariantList m_values;
+};
+
 namespace {
 
 // Rows are read by key in pages of this size: a few screens of a grid, small
@@ -269,7 +290,7 @@ int DataSet::positionOfRowid(qint64 rowid) const
     return -1;
 }
 
-std::optional<qint64> DataSet::locateRowid(const QString &condition, const QVariantList &values)
+std::optional<qint64> DataSet::locateRowid(const QString &condition, const SearchValues &values)
 {
     QString sql = QStringLiteral("SELECT ") + m_plan.rowidColumn + QStringLiteral(" FROM ") +
                   m_plan.from + QStringLiteral(" WHERE ");
@@ -280,8 +301,7 @@ std::optional<qint64> DataSet::locateRowid(const QString &condition, const QVari
            m_plan.rowidColumn + QStringLiteral(" LIMIT 1");
     Statement statement = m_session->prepare(sql, m_plan.base.fileName);
     bindParameters(statement, m_plan.parameters);
-    for (int i = 0; i < values.size(); ++i)
-        statement.bind(i + 1, values[i]);
+    values.bindTo(statement);
     if (!statement.step())
         return std::nullopt;
     return statement.int64(0);
@@ -300,12 +320,13 @@ bool DataSet::leadsTheOrder(const Field *field) const
 // In the list's order every name that begins with a text, in any letter case,
 // lies between the text in small letters and the text followed by the highest
 // character: the index on the name finds the first one without a scan.
-QString DataSet::prefixRange(const Field *field, const QString &prefix, QVariantList &bound) const
+QString DataSet::prefixRange(const Field *field, const QString &prefix, SearchValues &bound) const
 {
     const QString low = prefix.toLower();
-    bound << low << low + QString::fromUcs4(U"\U0010FFFF");
     const QString column = SqlText::quoted(m_columns[field->m_column]);
-    return QStringLiteral("%1 COLLATE RU >= ? AND %1 COLLATE RU < ?").arg(column);
+    return QStringLiteral("%1 COLLATE RU >= %2 AND %1 COLLATE RU < %3")
+        .arg(column, bound.placeholder(low),
+             bound.placeholder(low + QString::fromUcs4(U"\U0010FFFF")));
 }
 
 bool DataSet::locate(const QString &fieldNames, const QVariantList &values, LocateOptions options)
@@ -322,7 +343,7 @@ bool DataSet::locate(const QString &fieldNames, const QVariantList &values, Loca
     int position = -1;
     if (m_plan.keyed) {
         QStringList conditions;
-        QVariantList bound;
+        SearchValues bound;
         for (int i = 0; i < located.size(); ++i) {
             const QString column = SqlText::quoted(m_columns[located[i]->m_column]);
             const QString text = values[i].toString();
@@ -332,16 +353,14 @@ bool DataSet::locate(const QString &fieldNames, const QVariantList &values, Loca
                        located[i]->kind() == FieldKind::Memo) {
                 const bool folded = options.testFlag(LocateCaseInsensitive);
                 const QString stored = folded ? QStringLiteral("upper(%1)").arg(column) : column;
-                conditions << (options.testFlag(LocatePartialKey)
-                                   ? QStringLiteral("substr(%1, 1, length(?)) = ?").arg(stored)
-                                   : stored + QStringLiteral(" = ?"));
-                const QString wanted = folded ? text.toUpper() : text;
-                if (options.testFlag(LocatePartialKey))
-                    bound << wanted;
-                bound << wanted;
+                const QString wanted = bound.placeholder(folded ? text.toUpper() : text);
+                conditions
+                    << (options.testFlag(LocatePartialKey)
+                            ? QStringLiteral("substr(%1, 1, length(%2)) = %2").arg(stored, wanted)
+                            : stored + QStringLiteral(" = ") + wanted);
             } else {
-                conditions << column + QStringLiteral(" = ?");
-                bound << located[i]->converted(values[i]);
+                conditions << column + QStringLiteral(" = ") +
+                                  bound.placeholder(located[i]->converted(values[i]));
             }
         }
         if (located.size() == 1 && options.testFlag(LocatePartialKey) &&
@@ -386,9 +405,11 @@ QVariant DataSet::lookup(const QString &keyField, const QVariant &key, const QSt
                       .arg(SqlText::quoted(m_columns[result->m_column]), m_plan.from);
     if (!m_plan.where.isEmpty())
         sql += '(' + m_plan.where + QStringLiteral(") AND ");
-    sql += SqlText::quoted(m_columns[keyColumn->m_column]) + QStringLiteral(" = ? LIMIT 1");
+    SearchValues wanted;
+    sql += SqlText::quoted(m_columns[keyColumn->m_column]) + QStringLiteral(" = ") +
+           wanted.placeholder(keyColumn->converted(key)) + QStringLiteral(" LIMIT 1");
     Statement statement = m_session->prepare(sql, m_plan.base.fileName);
     bindParameters(statement, m_plan.parameters);
-    statement.bind(1, keyColumn->converted(key));
+    wanted.bindTo(statement);
     return statement.step() ? statement.value(0) : QVariant();
 }

@@ -82,6 +82,9 @@ private:
 
     void allTablesAfterPost(DataSet &dataSet);
     void tblFolderAfterPost(DataSet &dataSet);
+    // Sets the folder conditions from the current folder; false while it has no key.
+    bool setFolderConditions(const DataSet &folders);
+    void followNewFolder(const DataSet &folders);
     void tblFirmBeforeDelete(DataSet &dataSet);
     void tblItemBeforeDelete(DataSet &dataSet);
     void tblFolderBeforeDelete(DataSet &dataSet);

@@ -202,6 +202,52 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(EngineError, readOnly->append());
     }
 
+    // Search values are bound apart from a dataset's own parameters (master
+    // link, filter, query parameters), so each finds its row.
+    void locateAndLookupOnLinkedFilteredAndParameterisedDataSets()
+    {
+        auto firms = table("FIRMS.DB");
+        firms->open();
+        addFirm(*firms, "Альфа Systems");
+        addFirm(*firms, "Бета");
+        DataSource firmSource;
+        firmSource.setDataSet(firms.get());
+        auto members = table("GRPFRM.DB");
+        members->setIndexFieldNames("FirmID");
+        members->setMasterSource(&firmSource);
+        members->setMasterFields("FirmID");
+        members->open(); // on firm 2, "Бета"
+        for (const int group : {7, 9}) {
+            members->append();
+            members->fieldByName("GroupID")->setAsInteger(group);
+            members->post();
+        }
+        QVERIFY(members->locate("FirmID;GroupID", {2, 7}));
+        QCOMPARE(members->fieldByName("GroupID")->asInteger(), 7);
+        QVERIFY(members->locate("GroupID", 9));
+        QCOMPARE(members->fieldByName("GroupID")->asInteger(), 9);
+        QVERIFY(!members->locate("FirmID;GroupID", {1, 7}));
+        QCOMPARE(members->lookup("GroupID", 9, "FirmID").toInt(), 2);
+
+        auto current = table("FIRMS.DB");
+        current->setFilter("FirmID=1");
+        current->setFiltered(true);
+        current->open();
+        QVERIFY(current->locate("Name", "альфа", LocateCaseInsensitive | LocatePartialKey));
+        QVERIFY(current->locate("FirmID;Name", {1, "Альфа Systems"}));
+        QVERIFY(current->locate("Name", "Альфа", LocatePartialKey));
+        QVERIFY(!current->locate("Name", "Бета"));
+        QCOMPARE(current->lookup("FirmID", 1, "Name").toString(), QString("Альфа Systems"));
+        QVERIFY(current->lookup("FirmID", 2, "Name").isNull());
+
+        auto byName = query({"Select * From Firms", "Where FirmID=:FirmID"});
+        byName->setDataSource(&firmSource);
+        byName->open(); // firm 2 again
+        QVERIFY(byName->locate("Name", "БЕТ", LocateCaseInsensitive | LocatePartialKey));
+        QVERIFY(byName->locate("FirmID;Name", {2, "Бета"}));
+        QCOMPARE(byName->lookup("Name", "Бета", "FirmID").toInt(), 2);
+    }
+
     void eventsCanAbortSilentlyAndUnchangedNewRowsAreDropped()
     {
         auto folders = table("FOLDERS.DB");

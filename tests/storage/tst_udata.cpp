@@ -201,8 +201,7 @@ private slots:
     void aNewFolderShowsInTheLookupsAtOnce()
     {
         fillCatalogue();
-        m_dm->FolderFilter = true;
-        m_dm->tblFolder.append(); // a folder without a key yet does not filter the lists
+        m_dm->tblFolder.append();
         m_dm->tblFolder.fieldByName("Description")->setAsString("Новая папка");
         m_dm->tblFolder.post();
         m_dm->tblCrFirmFolder.append();
