@@ -8,6 +8,7 @@
 #include "RadioGroup.h"
 #include "UData.h"
 #include "UFind.h"
+#include "UFirm.h"
 #include "UGroupTrees.h"
 #include "UOption.h"
 #include "USplash.h"
@@ -443,12 +444,11 @@ void TMainForm::addRecord(Table &table, const QString &name, DataSource *list)
         table.fieldByName(QStringLiteral("Name"))->setAsString(name);
         table.fieldByName(QStringLiteral("GroupID"))->setAsInteger(selectedGroup());
         table.post();
-        const QVariant key = table.fields().first()->value();
-        openRecord(table);
-        // The list is read again so that it shows the new record, current.
-        Query &listQuery = static_cast<Query &>(*list->dataSet());
-        listQuery.refresh();
-        listQuery.locate(table.fields().first()->fieldName(), key);
+        // Opened as a double click on its list opens it.
+        if (&table == &dm->tblFirms)
+            DBGrid2DblClick();
+        else
+            DBGrid3DblClick();
     } catch (...) {
         table.setMasterSource(list);
         throw;
@@ -464,16 +464,20 @@ void TMainForm::SpeedButton4Click()
         addRecord(dm->tblItem, QStringLiteral("Новый"), &dm->dsMainItems);
 }
 
-void TMainForm::openRecord(DataSet &table)
+bool TMainForm::openRecord(DataSet &table)
 {
     if (table.isEmpty())
-        return;
+        return false;
     table.refreshRecord();
+    return true;
 }
 
 void TMainForm::DBGrid2DblClick()
 {
-    openRecord(dm->tblFirms);
+    if (!openRecord(dm->tblFirms))
+        return;
+    TfrmEditFirm editor(this);
+    editor.exec();
 }
 
 void TMainForm::DBGrid3DblClick()

@@ -85,7 +85,8 @@ private:
                         const std::function<void()> &handler);
     void postPendingFolder();
     void addRecord(Table &table, const QString &name, DataSource *list);
-    void openRecord(DataSet &table);
+    // Reads the record again from its table; false when there is none.
+    bool openRecord(DataSet &table);
     int selectedGroup() const;
 
     TGroupTrees *m_trees = nullptr;
