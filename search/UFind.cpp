@@ -5,6 +5,7 @@
 #include "RadioGroup.h"
 #include "SearchStatement.h"
 #include "UData.h"
+#include "UFirm.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -164,6 +165,8 @@ void TfrmFind::makeResultList()
                          {QStringLiteral("Description"), QStringLiteral("Описание"), 156}});
     DBGrid1->setReadOnly(true);
     DBGrid1->setAccessibleName(QStringLiteral("Найденные записи"));
+    connect(DBGrid1, &DBGrid::dblClicked, this,
+            [this] { Application::guarded([this] { DBGrid1DblClick(); }); });
 }
 
 void TfrmFind::FormCreate()
@@ -219,4 +222,15 @@ void TfrmFind::Button2Click()
     Edit3->clear();
     CheckBox1->setChecked(false);
     qFind.close();
+}
+
+void TfrmFind::DBGrid1DblClick()
+{
+    if (!qFind.active() || qFind.isEmpty())
+        return;
+    // The rows say what they are: a scope switched without a new search does
+    // not make a listed firm an item. Found items wait for the item editor.
+    if (m_foundScope != SearchStatement::Firms)
+        return;
+    editFirmByKey(this, qFind.fieldByName(QStringLiteral("FirmID"))->asInteger(), true);
 }

@@ -40,6 +40,8 @@ public:
     void Button1Click();
     void Button2Click();
     void CheckBox1Click();
+    // Opens the found record under the cursor in its editor.
+    void DBGrid1DblClick();
 
 protected:
     void showEvent(QShowEvent *event) override;

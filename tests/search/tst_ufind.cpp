@@ -4,6 +4,7 @@
 #include "SearchStatement.h"
 #include "UData.h"
 #include "UFind.h"
+#include "UFirm.h"
 #include "WindowFixture.h"
 
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -241,6 +243,38 @@ private slots:
         QCOMPARE(found(), QStringList{"Шайба"});
         QTest::keyClick(m_form->Edit1, Qt::Key_Escape);
         QVERIFY(!m_form->isVisible());
+    }
+
+    void aDoubleClickOpensTheFoundFirmAndPutsTheTableBack()
+    {
+        WindowFixture::run("Insert Into Firms (FirmID, Name) Values (2, 'Альфа')");
+        dm->closeDataSets();
+        dm->openDataSets();
+        QTest::mouseDClick(m_form->DBGrid1->viewport(), Qt::LeftButton);
+        QVERIFY(!QApplication::activeModalWidget()); // nothing listed yet: nothing opens
+
+        m_form->RadioGroup1->setItemIndex(SearchStatement::Firms);
+        QCOMPARE(find("болт", "", ""), QStringList{"Болтовня"});
+        // The rows are firms even after the scope was switched without a new search.
+        m_form->RadioGroup1->setItemIndex(SearchStatement::Items);
+        QString caption, current;
+        QTimer::singleShot(0, [&] {
+            if (auto *editor = qobject_cast<TfrmEditFirm *>(QApplication::activeModalWidget())) {
+                caption = editor->windowTitle();
+                current = dm->tblFirms.fieldByName("Name")->asString();
+                editor->close();
+            }
+        });
+        m_form->show();
+        const QRect firstRow = m_form->DBGrid1->visualRect(m_form->DBGrid1->model()->index(0, 0));
+        QTest::mouseDClick(m_form->DBGrid1->viewport(), Qt::LeftButton, {}, firstRow.center());
+        QCOMPARE(caption, QString("Болтовня"));
+        QCOMPARE(current, QString("Болтовня"));
+        QCOMPARE(dm->tblFirms.masterSource(), &dm->dsMainFirms);
+        QCOMPARE(dm->tblFirms.filter(), QString());
+        QCOMPARE(dm->tblFirms.fieldByName("Name")->asString(), QString("Альфа"));
+        QCOMPARE(dm->qFirms.fieldByName("Name")->asString(), QString("Альфа"));
+        QCOMPARE(found(), QStringList{"Болтовня"}); // the list keeps its rows
     }
 };
 
