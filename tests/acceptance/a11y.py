@@ -4,13 +4,15 @@ the desktop's accessibility bus.
 
     a11y.py text PREFIX     prints the first accessible name that begins with PREFIX
     a11y.py checked NAME    prints 1 when the check box or radio button NAME is ticked, else 0
-    a11y.py press NAME      presses the button, check box or radio button NAME
+    a11y.py press NAME [WINDOW]  presses the button, check box or radio button NAME
+                            (of the window captioned WINDOW, where names repeat)
+    a11y.py focus NAME      puts the focus on the control NAME (a text box by its label)
 """
 import sys
 
 import pyatspi
 
-CONTROLS = {"push button", "check box", "radio button"}
+CONTROLS = {"push button", "check box", "radio button", "text"}
 
 
 def walk(node):
@@ -25,30 +27,36 @@ def walk(node):
         yield from walk(child)
 
 
-def nodes():
+def nodes(window=None):
     for app in pyatspi.Registry.getDesktop(0):
-        if app is not None and app.name == "quillon":
-            yield from walk(app)
+        if app is None or app.name != "quillon":
+            continue
+        for i in range(app.childCount):
+            top = app.getChildAtIndex(i)
+            if window is None or (top is not None and top.name == window):
+                yield from walk(top)
 
 
-def control(name):
-    for node in nodes():
+def control(name, window=None):
+    for node in nodes(window):
         if node.name == name and node.getRoleName() in CONTROLS and \
                 node.getState().contains(pyatspi.STATE_SHOWING):
             return node
     sys.exit(f"no control named {name!r}")
 
 
-def main(command, argument):
+def main(command, argument, window=None):
     if command == "text":
         print(next((n.name for n in nodes() if n.name.startswith(argument)), ""))
     elif command == "checked":
         print(1 if control(argument).getState().contains(pyatspi.STATE_CHECKED) else 0)
     elif command == "press":
-        control(argument).queryAction().doAction(0)
+        control(argument, window).queryAction().doAction(0)
+    elif command == "focus":
+        control(argument).queryComponent().grabFocus()
     else:
         sys.exit(__doc__)
 
 
 if __name__ == "__main__":
-    main(*sys.argv[1:3])
+    main(*sys.argv[1:4])

@@ -13,6 +13,7 @@ A11Y="/usr/bin/python3 $(dirname "$(realpath "$0")")/a11y.py"
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 "$BUILD/bench/quillon-gen" "$DATA" --scale 0.01 >/dev/null
+q "$DATA/FIRMS.DB" "insert into FIRMS (FirmID, Name) values (900001, 'Зюзябра')"
 
 start_x
 # The program finds the accessibility bus only when it is there before it starts.
@@ -46,7 +47,23 @@ expect_eq "the count of the lower-case search matches the shell" \
     "Найдено записей - $expected" "$($A11Y text 'Найдено записей - ')"
 mkdir -p "$BUILD/screenshots"
 import -window "$FIND" "$BUILD/screenshots/search-window.png"
-xdotool key Escape
+
+# A firm found by its name, opened in its editor by a double click.
+$A11Y press 'Новый поиск'
+$A11Y press 'Фирмы'
+$A11Y press 'Одинаковое во всех полях'
+$A11Y focus 'Название'
+say "зюзябра"
+xdotool key Return
+sleep 0.5
+expect_eq "one firm found" "Найдено записей - 1" "$($A11Y text 'Найдено записей - ')"
+xdotool mousemove --window "$FIND" 100 229 click --repeat 2 --delay 80 1
+wait_window '^Зюзябра$' >/dev/null
+echo "ok - the double click opened the firm editor on the found firm"
+$A11Y press 'Закрыть' 'Зюзябра'
+sleep 0.5
+xdotool search --onlyvisible --name '^Зюзябра$' >/dev/null && fail "the firm editor did not close"
+$A11Y press 'Закрыть' 'Поиск'
 sleep 0.5
 
 # Without a window manager the focus does not come back by itself.
