@@ -52,6 +52,13 @@ QToolButton *flatButton(QWidget *parent, const char *name, const QString &text)
     return button;
 }
 
+// A picture button says what it does on hover and to a screen reader alike.
+void describe(QToolButton *button, const QString &what)
+{
+    button->setToolTip(what);
+    button->setAccessibleName(what);
+}
+
 } // namespace
 
 TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
@@ -163,7 +170,7 @@ QWidget *TMainForm::makeFolderHeader()
     QFont bold = SpeedButton1->font();
     bold.setBold(true);
     SpeedButton1->setFont(bold);
-    SpeedButton1->setToolTip(QStringLiteral("Скрыть список папок"));
+    describe(SpeedButton1, QStringLiteral("Скрыть список папок"));
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
     row->addWidget(SpeedButton1);
     return header;
@@ -195,10 +202,10 @@ QWidget *TMainForm::makeFolderPanel()
     row->setContentsMargins(2, 2, 2, 2);
     SpeedButton2 = flatButton(strip, "SpeedButton2", QString());
     SpeedButton2->setIcon(Pictures::picture(Pictures::AddFolder));
-    SpeedButton2->setToolTip(QStringLiteral("Добавить папку"));
+    describe(SpeedButton2, QStringLiteral("Добавить папку"));
     SpeedButton3 = flatButton(strip, "SpeedButton3", QString());
     SpeedButton3->setIcon(Pictures::picture(Pictures::DeleteFolder));
-    SpeedButton3->setToolTip(QStringLiteral("Удалить папку"));
+    describe(SpeedButton3, QStringLiteral("Удалить папку"));
     connect(SpeedButton2, &QToolButton::clicked, this,
             [this] { Application::guarded([this] { SpeedButton2Click(); }); });
     connect(SpeedButton3, &QToolButton::clicked, this,
