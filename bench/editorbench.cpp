@@ -6,7 +6,6 @@
 // event loop went without a turn, i.e. how long the window looked frozen.
 // bench/editor-bench.sh puts Python's zlib on the same file beside them.
 #include "Application.h"
-#include "BenchSupport.h"
 #include "ClassesRoot.h"
 #include "DBEdit.h"
 #include "DBGrid.h"
@@ -15,17 +14,20 @@
 #include "SPacker.h"
 #include "UData.h"
 #include "UFirm.h"
+#include "UFirmItemList.h"
+#include "UItem.h"
 #include "UMain.h"
 #include "UTree.h"
+#include "WindowBench.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
-
-using namespace BenchSupport;
 
 namespace {
 
@@ -95,6 +97,56 @@ void openAndCloseEditor(TMainForm &form, const ClassesRoot &types)
     report("group assignment dialog prepared and shown", elapsed(timer));
 }
 
+// The item editor with its maker and seller grids, the firm drop-down of
+// the maker grid opened and searched, and the items list of the firm with
+// the most relation rows. Prints the keys used, for the shell's reference.
+void itemWindows(TMainForm &form, const ClassesRoot &types)
+{
+    QElapsedTimer timer;
+    dm->qItems.moveTo(dm->qItems.recordCount() / 2);
+    timer.start();
+    TfrmEditItem item(&form, types);
+    item.show();
+    item.repaint();
+    QCoreApplication::processEvents();
+    report("item editor opened, maker and seller grids filled", elapsed(timer));
+    std::printf("# item %lld, %d makers, %d sellers\n",
+                dm->tblItem.fieldByName("ItemID")->asInteger(), dm->qFMaker.recordCount(),
+                dm->qFSaler.recordCount());
+
+    DBGrid *makers = item.DBGridEh1;
+    makers->setFocus();
+    QTest::keyClick(makers, Qt::Key_Insert);
+    timer.restart();
+    QTest::keyClick(makers, Qt::Key_F2);
+    auto *list = qobject_cast<QComboBox *>(QApplication::focusWidget());
+    list->showPopup();
+    QCoreApplication::processEvents();
+    report("firm drop-down opened over every firm", elapsed(timer));
+    QTest::sendKeyEvent(QTest::Click, list->view(), Qt::Key_unknown, QStringLiteral("Т"),
+                        Qt::NoModifier);
+    QCoreApplication::processEvents();
+    report("one keystroke in the drop-down (\"Т\")", elapsed(timer));
+    list->hidePopup();
+    QTest::keyClick(list, Qt::Key_Escape);
+    item.close();
+
+    dm->TMPQuery.setSql(
+        {"Select FirmID, count(*) As N From CrFirms Group By FirmID Order By N Desc"});
+    dm->TMPQuery.open();
+    const QVariant busiest = dm->TMPQuery.fieldByName("FirmID")->value();
+    dm->TMPQuery.close();
+    dm->qFirms.locate("FirmID", busiest);
+    timer.restart();
+    TfrmListItem items(&form);
+    items.show();
+    items.repaint();
+    QCoreApplication::processEvents();
+    report("items list of the busiest firm", elapsed(timer));
+    std::printf("# firm %lld, %d made, %d sold\n", busiest.toLongLong(), items.qMake.recordCount(),
+                items.qSale.recordCount());
+}
+
 void attachAndOpen(TMainForm &form, const QString &file)
 {
     MemoryClassesRoot types;
@@ -134,10 +186,8 @@ void attachAndOpen(TMainForm &form, const QString &file)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    qputenv("XDG_RUNTIME_DIR", config.path().toUtf8());
+    isolateBench(config);
     Application app(argc, argv);
     if (argc < 3) {
         std::fprintf(stderr, "usage: editorbench CATALOGUE_DIR LARGE_FILE.bin\n");
@@ -156,6 +206,7 @@ int main(int argc, char **argv)
 
     MemoryClassesRoot noTypes;
     openAndCloseEditor(form, noTypes);
+    itemWindows(form, noTypes);
     Dialogs::setScripted(true);
     attachAndOpen(form, QString::fromLocal8Bit(argv[2]));
     return 0;

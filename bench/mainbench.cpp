@@ -4,19 +4,15 @@
 // is the time the window is busy, i.e. frozen for the user.
 // bench/main-bench.sh runs the sqlite3 shell on the equivalent SQL beside it.
 #include "Application.h"
-#include "BenchSupport.h"
 #include "DBGrid.h"
 #include "GroupTree.h"
 #include "UData.h"
 #include "UMain.h"
+#include "WindowBench.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
-
-using namespace BenchSupport;
 
 namespace {
 
@@ -36,10 +32,8 @@ void report(const char *what, double ms)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    qputenv("XDG_RUNTIME_DIR", config.path().toUtf8());
+    isolateBench(config);
     Application app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: mainbench CATALOGUE_DIR\n");

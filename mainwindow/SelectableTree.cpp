@@ -42,7 +42,7 @@ void drawSelectionPicture(QPainter &painter, SelectionPicture which)
     painter.drawRect(box);
     if (which == EmptyBox)
         return;
-    const QColor tick = which == GreyTick ? QColor(128, 128, 128) : QColor(Qt::black);
+    const QColor tick = which == GreyTick ? QColor(150, 150, 150) : QColor(Qt::black);
     painter.setPen(QPen(tick, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(Qt::NoBrush);
     painter.drawPolyline(QPolygonF({QPointF(4.5, 8), QPointF(7, 10.5), QPointF(11.5, 5)}));

@@ -85,7 +85,6 @@ public:
     // Whether the selection is hidden while the tree has no focus.
     void setHideSelection(bool hide);
     // Whether node texts may be edited in place (F2 or a click on the selected node).
-    bool readOnly() const { return m_readOnly; }
     void setReadOnly(bool readOnly);
 
     TChangeSelectionEvent OnChangeSelection;

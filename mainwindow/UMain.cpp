@@ -5,10 +5,13 @@
 #include "Dialogs.h"
 #include "GroupTree.h"
 #include "Pictures.h"
+#include "RadioGroup.h"
 #include "UData.h"
+#include "UFind.h"
 #include "UFirm.h"
 #include "UGroupTrees.h"
 #include "UItem.h"
+#include "UOption.h"
 #include "USplash.h"
 
 #include <QAction>
@@ -48,6 +51,13 @@ QToolButton *flatButton(QWidget *parent, const char *name, const QString &text)
     button->setText(text);
     button->setAutoRaise(true);
     return button;
+}
+
+// A picture button says what it does on hover and to a screen reader alike.
+void describe(QToolButton *button, const QString &what)
+{
+    button->setToolTip(what);
+    button->setAccessibleName(what);
 }
 
 } // namespace
@@ -110,12 +120,10 @@ QWidget *TMainForm::makeToolBar()
     ToolButton1 = qobject_cast<QToolButton *>(bar->widgetForAction(panel));
     ToolButton1->setObjectName(QStringLiteral("ToolButton1"));
     ToolButton1->setProperty("picture", int(Pictures::FolderPanelShown));
-    // The search and options windows come with their own units; until then
-    // their commands do nothing.
     acFind = makeAction("acFind", QStringLiteral("Поиск"), Pictures::Search,
-                        QKeySequence(Qt::CTRL | Qt::Key_F), {});
+                        QKeySequence(Qt::CTRL | Qt::Key_F), [this] { ToolButton2Click(); });
     acOption = makeAction("acOption", QStringLiteral("Настройки"), Pictures::Options,
-                          QKeySequence(Qt::CTRL | Qt::Key_O), {});
+                          QKeySequence(Qt::CTRL | Qt::Key_O), [this] { ToolButton3Click(); });
     acAbout = makeAction("acAbout", QStringLiteral("О программе"), Pictures::About,
                          QKeySequence(Qt::Key_F1), [this] { ToolButton4Click(); });
     acExit = makeAction("acExit", QStringLiteral("Выход"), Pictures::Exit,
@@ -163,7 +171,7 @@ QWidget *TMainForm::makeFolderHeader()
     QFont bold = SpeedButton1->font();
     bold.setBold(true);
     SpeedButton1->setFont(bold);
-    SpeedButton1->setToolTip(QStringLiteral("Скрыть список папок"));
+    describe(SpeedButton1, QStringLiteral("Скрыть список папок"));
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
     row->addWidget(SpeedButton1);
     return header;
@@ -195,10 +203,10 @@ QWidget *TMainForm::makeFolderPanel()
     row->setContentsMargins(2, 2, 2, 2);
     SpeedButton2 = flatButton(strip, "SpeedButton2", QString());
     SpeedButton2->setIcon(Pictures::picture(Pictures::AddFolder));
-    SpeedButton2->setToolTip(QStringLiteral("Добавить папку"));
+    describe(SpeedButton2, QStringLiteral("Добавить папку"));
     SpeedButton3 = flatButton(strip, "SpeedButton3", QString());
     SpeedButton3->setIcon(Pictures::picture(Pictures::DeleteFolder));
-    SpeedButton3->setToolTip(QStringLiteral("Удалить папку"));
+    describe(SpeedButton3, QStringLiteral("Удалить папку"));
     connect(SpeedButton2, &QToolButton::clicked, this,
             [this] { Application::guarded([this] { SpeedButton2Click(); }); });
     connect(SpeedButton3, &QToolButton::clicked, this,
@@ -366,6 +374,19 @@ void TMainForm::SpeedButton1Click()
         Pictures::picture(shown ? Pictures::FolderPanelHidden : Pictures::FolderPanelShown));
     ToolButton1->setProperty("picture", shown ? 0 : 5);
     Panel1->setVisible(!shown);
+}
+
+void TMainForm::ToolButton2Click()
+{
+    // The search window lives for the whole run; only its scope follows the tab.
+    frmFind->RadioGroup1->setItemIndex(context.activePage);
+    frmFind->exec();
+}
+
+void TMainForm::ToolButton3Click()
+{
+    TfrmOption options(this);
+    options.exec();
 }
 
 void TMainForm::ToolButton4Click()

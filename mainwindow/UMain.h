@@ -53,6 +53,8 @@ public:
     void FormCreate();
     void PageControl1Change();
     void SpeedButton1Click();
+    void ToolButton2Click();
+    void ToolButton3Click();
     void ToolButton4Click();
     void ToolButton5Click();
     void SpeedButton2Click();

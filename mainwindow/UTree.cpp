@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "DataSet.h"
 #include "GroupTree.h"
+#include "PostOrDrop.h"
 #include "SelectableTree.h"
 #include "UData.h"
 #include "UMain.h"
@@ -30,18 +31,6 @@ void copyChildren(TSelectableTree &tree, TSelectableNode *copy, const QTreeWidge
     }
 }
 
-// A row the engine refuses is dropped, so that a second "Сохранить" starts
-// from the table as it is rather than posting the refused row again.
-void postMembership(DataSet &members)
-{
-    try {
-        members.post();
-    } catch (...) {
-        members.cancel();
-        throw;
-    }
-}
-
 } // namespace
 
 TfrmTree::TfrmTree(QWidget *owner) : QDialog(owner)
@@ -59,6 +48,9 @@ TfrmTree::TfrmTree(QWidget *owner) : QDialog(owner)
     TreeView1->setRightClickSelect(true);
     TreeView1->setHideSelection(false);
     TreeView1->setIndentation(19);
+    // The nodes are copies: a name changed here would never reach the group
+    // table, and Enter, which ends an edit, would also save and close.
+    TreeView1->setReadOnly(true);
     TreeView1->setAccessibleDescription(
         QStringLiteral("Пробел отмечает группу или снимает отметку"));
 
@@ -142,7 +134,7 @@ void TfrmTree::saveMark(DataSet &members, int group, int stateIndex)
         members.append();
         members.fieldByName(KeyFieldName)->setAsInteger(KeyValue);
         members.fieldByName(groupIdField)->setAsInteger(group);
-        postMembership(members);
+        postOrDrop(members);
     }
 }
 

@@ -45,8 +45,7 @@ int zlibLevel(TCompressionLevel method)
 void appendWithinLimit(QByteArray &destination, const char *data, qsizetype size)
 {
     if (destination.size() + size > MaxStreamSize)
-        throw EZlibError(
-            QStringLiteral("The packed file would be larger than 2,147,483,647 bytes"));
+        throw EZlibError(QStringLiteral("Сжатый файл был бы больше 2 147 483 647 байт"));
     destination.append(data, size);
 }
 
@@ -112,9 +111,8 @@ private:
     std::vector<char> m_buffer = std::vector<char>(PackOutputBuffer);
 };
 
-// Inflate reading from a byte array, a buffer's worth at a time. A stream cut
-// short ends where its bytes end; bytes after the end of the zlib stream are
-// never read.
+// Inflate reading from a byte array, a buffer's worth at a time. Bytes after
+// the end of the zlib stream are never read.
 class TDecompressionStream : public TZStream
 {
 public:
@@ -126,14 +124,21 @@ public:
     }
     ~TDecompressionStream() override { inflateEnd(&m_zlib); }
 
-    // Up to `count` unpacked bytes; 0 once the stream or its input has ended.
+    // Up to `count` unpacked bytes; 0 once the stream has ended. An empty
+    // input is an empty file. A stream
+    // whose input runs out before its end (cut short, or without its
+    // checksum) fails: what was decoded so far is not the whole file, and
+    // stored back it would silently replace the attachment with a shorter one.
     qsizetype read(char *buffer, qsizetype count)
     {
         m_zlib.next_out = reinterpret_cast<Bytef *>(buffer);
         m_zlib.avail_out = uInt(count);
         while (m_zlib.avail_out > 0 && !m_ended) {
-            if (m_zlib.avail_in == 0 && !refill())
+            if (m_zlib.avail_in == 0 && !refill()) {
+                if (!m_source.isEmpty())
+                    throwZlibFailure();
                 break;
+            }
             const int result = inflate(&m_zlib, Z_NO_FLUSH);
             if (result == Z_STREAM_END)
                 m_ended = true;
@@ -175,10 +180,9 @@ void unpackToFile(TDecompressionStream &stream, QFile &file)
     while (const qsizetype size = stream.read(transfer.data(), transfer.size())) {
         total += size;
         if (total > MaxStreamSize)
-            throw EZlibError(
-                QStringLiteral("The unpacked file would be larger than 2,147,483,647 bytes"));
+            throw EZlibError(QStringLiteral("Распакованный файл был бы больше 2 147 483 647 байт"));
         if (file.write(transfer.data(), size) != size)
-            throw FileError(QStringLiteral("Cannot write the temporary file \"%1\": %2")
+            throw FileError(QStringLiteral("Не удаётся записать временный файл \"%1\" (%2)")
                                 .arg(file.fileName(), file.errorString()));
     }
 }
@@ -187,7 +191,7 @@ void readWholeFile(QFile &file, QByteArray &destination)
 {
     destination.resize(file.size());
     if (!file.seek(0) || file.read(destination.data(), destination.size()) != destination.size())
-        throw FileError(QStringLiteral("Cannot read the temporary file \"%1\": %2")
+        throw FileError(QStringLiteral("Не удаётся прочитать временный файл \"%1\" (%2)")
                             .arg(file.fileName(), file.errorString()));
 }
 
@@ -208,11 +212,10 @@ void TMemoryStream::LoadFromFile(const QString &fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        throw FileError(
-            QStringLiteral("Cannot open file \"%1\": %2").arg(fileName, file.errorString()));
+        throw FileError(QStringLiteral("Не удаётся открыть файл \"%1\" (%2)")
+                            .arg(fileName, file.errorString()));
     if (file.size() > MaxStreamSize)
-        throw FileError(
-            QStringLiteral("The file \"%1\" is larger than 2,147,483,647 bytes").arg(fileName));
+        throw FileError(QStringLiteral("Файл \"%1\" больше 2 147 483 647 байт").arg(fileName));
     Clear();
     readWholeFile(file, buffer());
     seek(0);
@@ -223,8 +226,8 @@ void TMemoryStream::SaveToFile(const QString &fileName) const
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(data()) != data().size())
-        throw FileError(
-            QStringLiteral("Cannot write file \"%1\": %2").arg(fileName, file.errorString()));
+        throw FileError(QStringLiteral("Не удаётся записать файл \"%1\" (%2)")
+                            .arg(fileName, file.errorString()));
 }
 
 TStreamPacker::TStreamPacker(QObject *owner)
@@ -240,7 +243,7 @@ bool TStreamPacker::Execute()
     Progress = 0;
     try {
         if (m_input->size() > MaxStreamSize)
-            throw EZlibError(QStringLiteral("The file is larger than 2,147,483,647 bytes"));
+            throw EZlibError(QStringLiteral("Файл больше 2 147 483 647 байт"));
         m_totalSize = qint32(m_input->size());
         if (Action == aCompress)
             compress();
@@ -281,7 +284,7 @@ void TStreamPacker::decompress()
     const PrivateTempDir directory;
     QFile file(directory.filePath(QStringLiteral("pk.tmp")));
     if (!file.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered))
-        throw FileError(QStringLiteral("Cannot create the temporary file \"%1\": %2")
+        throw FileError(QStringLiteral("Не удаётся создать временный файл \"%1\" (%2)")
                             .arg(file.fileName(), file.errorString()));
     unpackToFile(stream, file);
     readWholeFile(file, m_output->buffer());

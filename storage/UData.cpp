@@ -255,14 +255,30 @@ void Tdm::DataModuleCreate()
     const QString directory = ensureAlias();
     m_session = std::make_unique<Session>(directory);
     bindSession();
+    // A check that fails leaves the tables as they were; the lists still open
+    // on them, so the user can work and correct what blocked the change.
+    std::exception_ptr checkFailure;
     if (CheckOnLoad) {
-        if (!QFileInfo::exists(directory))
-            QDir().mkdir(directory);
-        m_ui.setStatus(QStringLiteral("Проверка данных"));
-        m_ui.startProgress(100);
-        BaseMaker::VerifyBase(QStringLiteral("base.ini"), aliasName, false, false, m_ui);
+        try {
+            checkStructure(directory);
+        } catch (const EAbort &) {
+            throw;
+        } catch (...) {
+            checkFailure = std::current_exception();
+        }
     }
     openDataSets();
+    if (checkFailure)
+        std::rethrow_exception(checkFailure);
+}
+
+void Tdm::checkStructure(const QString &directory)
+{
+    if (!QFileInfo::exists(directory))
+        QDir().mkdir(directory);
+    m_ui.setStatus(QStringLiteral("Проверка данных"));
+    m_ui.startProgress(100);
+    BaseMaker::VerifyBase(QStringLiteral("base.ini"), aliasName, false, false, m_ui);
 }
 
 void Tdm::openDataSets()

@@ -78,6 +78,8 @@ private:
     void declareFileFields(Query &files, int descriptionSize);
     void declareRelationFields(Query &relation);
     void readSettings();
+    // The start-up check against base.ini.
+    void checkStructure(const QString &directory);
     void bindSession();
 
     void allTablesAfterPost(DataSet &dataSet);

@@ -24,11 +24,17 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
         QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
         QIcon::setThemeName(QStringLiteral("Adwaita"));
     }
-    // Qt's own boxes and dialogs (OK and Cancel, the open dialog) speak
-    // Russian like the rest of the program, whatever the user's locale.
+    speakRussian();
+}
+
+// Standard buttons and Qt's own dialogs read as the Russian desktop shows
+// them ("Да", "Отмена"), whatever language the session runs in.
+void Application::speakRussian()
+{
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     auto *translator = new QTranslator(this);
-    if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
-                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         installTranslator(translator);
 }
 

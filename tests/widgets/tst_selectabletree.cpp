@@ -237,8 +237,14 @@ private slots:
         QCOMPARE(m_tree->GetCheckState(m_small), quint8(0));
         QCOMPARE(m_tree->GetCheckState(m_raw), quint8(0));
 
+        // The host's own state pictures give way to the marks and come back.
+        const QList<QIcon> hosts = {QIcon(), QIcon()};
+        m_tree->setStateImages(hosts);
         m_tree->setMultiSelect(true);
         QCOMPARE(picturesOf(*m_tree), QString("~~xx.."));
+        QCOMPARE(m_tree->stateImages().size(), 4);
+        m_tree->setMultiSelect(false);
+        QCOMPARE(m_tree->stateImages().size(), 2);
     }
 
     void screenReadersHearTheMarkAndMarkingThroughItFollowsTheRules()

@@ -184,6 +184,8 @@ private slots:
     void foldersAreAddedThroughThePromptAndTheirPanelHides()
     {
         startWith({});
+        QCOMPARE(m_form->SpeedButton2->accessibleName(), QString("Добавить папку"));
+        QCOMPARE(m_form->SpeedButton3->accessibleName(), QString("Удалить папку"));
         Dialogs::answerNextPrompt(QString("Склад"));
         QTest::mouseClick(m_form->SpeedButton2, Qt::LeftButton);
         Dialogs::answerNextPrompt(QString());

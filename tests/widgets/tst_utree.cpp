@@ -8,6 +8,7 @@
 #include "UMain.h"
 #include "UTree.h"
 
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -217,6 +218,8 @@ private slots:
         QCOMPARE(marksOf(*dialog->TreeView1), QString(".."));
         dialog->TreeView1->setFocus();
         dialog->TreeView1->setCurrentItem(dialog->TreeView1->nodesInOrder().at(1));
+        QTest::keyClick(dialog->TreeView1, Qt::Key_F2); // the copies are not renamed
+        QVERIFY(!dialog->TreeView1->findChild<QLineEdit *>());
         QTest::keyClick(dialog->TreeView1, Qt::Key_Space);
         QTest::keyClick(dialog->TreeView1, Qt::Key_Return); // Enter saves
         QCOMPARE(dialog->result(), int(QDialog::Accepted));

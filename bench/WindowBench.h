@@ -1,16 +1,16 @@
 #pragma once
 
+// What the window benchmarks share: a program without a desktop whose
+// settings live in a private folder, pointed at a generated catalogue, and a
+// storage interface that answers nothing and prints the messages.
 #include "Aliases.h"
 #include "SettingsStore.h"
 #include "StorageUi.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <cstdio>
-
-// Shared by the window benchmarks: a storage UI that asks nothing, the alias
-// pointed at the catalogue under test, and the time since the last reading.
-namespace BenchSupport {
 
 class SilentUi : public StorageUi
 {
@@ -23,8 +23,16 @@ public:
     void stepProgress() override {}
 };
 
-// The structure check is measured by check-bench.sh: the window benchmarks
-// start without it.
+// Before the application object: offscreen, with private settings.
+inline void isolateBench(const QTemporaryDir &config)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    qputenv("XDG_RUNTIME_DIR", config.path().toUtf8());
+}
+
+// The alias points at the catalogue; start-up runs without the structure
+// check, which check-bench.sh measures on its own.
 inline void useCatalogue(const char *directory)
 {
     Aliases aliases;
@@ -34,11 +42,10 @@ inline void useCatalogue(const char *directory)
     writeBoolSetting("CheckOnLoad", false);
 }
 
+// Milliseconds since the timer's last reading, which this one becomes.
 inline double elapsed(QElapsedTimer &timer)
 {
     const double ms = double(timer.nsecsElapsed()) / 1e6;
     timer.restart();
     return ms;
 }
-
-} // namespace BenchSupport
