@@ -117,12 +117,14 @@ void itemWindows(TMainForm &form, const ClassesRoot &types)
     DBGrid *makers = item.DBGridEh1;
     makers->setFocus();
     QTest::keyClick(makers, Qt::Key_Insert);
+    std::printf("firm drop-down opened over every firm:\n");
     timer.restart();
     QTest::keyClick(makers, Qt::Key_F2);
     auto *list = qobject_cast<QComboBox *>(QApplication::focusWidget());
+    report("  of which the drop-down made", elapsed(timer));
     list->showPopup();
     QCoreApplication::processEvents();
-    report("firm drop-down opened over every firm", elapsed(timer));
+    report("  and its list shown", elapsed(timer));
     QTest::sendKeyEvent(QTest::Click, list->view(), Qt::Key_unknown, QStringLiteral("Т"),
                         Qt::NoModifier);
     QCoreApplication::processEvents();

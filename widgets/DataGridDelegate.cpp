@@ -111,8 +111,11 @@ QComboBox *DataGridDelegate::createLookupList(QWidget *parent, const Field *look
     rows->setColumns({result});
     rows->setReadOnly(true);
     list->setModel(rows);
-    // Sizing to the contents would read every row of the list.
+    // Sizing to the contents would read every row of the list; so would the
+    // popup style of drop-down, which measures every row before it opens.
     list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    list->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    list->setMaxVisibleItems(20);
     if (auto *view = qobject_cast<QListView *>(list->view()))
         view->setUniformItemSizes(true);
     new TypeToFind(list, lookup);
