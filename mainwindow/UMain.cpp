@@ -5,6 +5,7 @@
 #include "Dialogs.h"
 #include "GroupTree.h"
 #include "Pictures.h"
+#include "TransferMenu.h"
 #include "UData.h"
 #include "UGroupTrees.h"
 #include "USplash.h"
@@ -128,6 +129,8 @@ QWidget *TMainForm::makeToolBar()
         if (QWidget *button = bar->widgetForAction(added))
             button->setObjectName(QString::fromLatin1(name));
     }
+    // Backups and spreadsheets come after every designed button.
+    new TransferMenu(this, bar);
     return bar;
 }
 

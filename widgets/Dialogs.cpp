@@ -91,6 +91,26 @@ QString Dialogs::openFileName(QWidget *parent, const QString &caption, const QSt
     return dialog.selectedFiles().constFirst();
 }
 
+QString Dialogs::saveFileName(QWidget *parent, const QString &caption, const QString &proposedPath,
+                              const QString &filter)
+{
+    if (script().on)
+        return nextAnswer(script().files, caption, QString());
+    QFileDialog dialog(parent, caption, proposedPath, filter);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // Qt's own dialog speaks English unless told otherwise.
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Папка:"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Имя файла:"));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Тип файла:"));
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Сохранить"));
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Отмена"));
+    dialog.selectFile(proposedPath);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
 void Dialogs::setScripted(bool scripted)
 {
     script() = Script();
