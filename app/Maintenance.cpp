@@ -3,8 +3,11 @@
 #include "Backup.h"
 #include "BaseMaker.h"
 #include "EngineError.h"
+#include "Export.h"
 #include "FileError.h"
+#include "Import.h"
 #include "Restore.h"
+#include "Session.h"
 #include "StorageUi.h"
 #include "UData.h"
 
@@ -71,11 +74,18 @@ int verify(bool packOnly)
     });
 }
 
+// The data directory, with any restore that was cut short completed.
+QString openedDataDirectory()
+{
+    const QString directory = Tdm::ensureAlias();
+    Restore::finishInterrupted(directory);
+    return directory;
+}
+
 int backup(const QString &archive)
 {
     return reportingFailure([&] {
-        const QString directory = Tdm::ensureAlias();
-        Restore::finishInterrupted(directory);
+        const QString directory = openedDataDirectory();
         Backup::create(directory, Backup::catalogueTables(descriptionName), descriptionName,
                        archive);
         QTextStream(stdout) << QStringLiteral("Резервная копия записана: ") << archive << Qt::endl;
@@ -100,6 +110,52 @@ int restore(const QString &archive)
     return status != 0 ? status : verify(false);
 }
 
+int exportList(bool firms, const QString &file)
+{
+    return reportingFailure([&] {
+        Session session(openedDataDirectory());
+        const QString list = firms ? QStringLiteral("Select * From Firms order by name")
+                                   : QStringLiteral("Select * from Items order by name");
+        const int count =
+            Export::rows(session, Export::selectFor({list}, true), file, Export::formatOf(file),
+                         firms ? QStringLiteral("Фирмы") : QStringLiteral("Элементы"));
+        QTextStream(stdout) << QStringLiteral("Выгружено записей: ") << count << Qt::endl;
+        return 0;
+    });
+}
+
+int importList(bool firms, const QString &file)
+{
+    return reportingFailure([&] {
+        Session session(openedDataDirectory());
+        const TextTable table = Import::readFile(file);
+        Import::Options options;
+        options.target = firms ? Import::Target::Firms : Import::Target::Items;
+        options.mapping =
+            Import::guessMapping(table.header, Import::textFields(session, options.target));
+        if (!options.mapping.contains(QStringLiteral("Name"))) {
+            QTextStream(stderr) << file
+                                << QStringLiteral(": в первой строке нет столбца Name (Название)")
+                                << Qt::endl;
+            return 1;
+        }
+        const Import::Plan plan = Import::plan(session, table, options);
+        Import::run(session, table, options, plan);
+        QTextStream out(stdout);
+        out << QStringLiteral("Добавлено: %1; уже были в каталоге (пропущены): %2; обрезано "
+                              "длинных значений: %3; отклонено строк: %4")
+                   .arg(plan.added)
+                   .arg(plan.existing)
+                   .arg(plan.cutValues)
+                   .arg(plan.refused.size())
+            << Qt::endl;
+        for (const auto &[line, reason] : plan.refused)
+            QTextStream(stderr) << QStringLiteral("Строка %1: %2").arg(line).arg(reason)
+                                << Qt::endl;
+        return 0;
+    });
+}
+
 } // namespace
 
 int runMaintenance(const QStringList &arguments)
@@ -119,7 +175,19 @@ int runMaintenance(const QStringList &arguments)
         QStringLiteral(
             "Проверить копию ФАЙЛ и восстановить из неё каталог, прежний сохранив рядом."),
         QStringLiteral("ФАЙЛ"));
-    parser.addOptions({check, pack, backupTo, restoreFrom});
+    const QCommandLineOption exportTo(
+        QStringLiteral("export"),
+        QStringLiteral("Выгрузить все фирмы (firms) или элементы (items) в ФАЙЛ .csv или .xlsx "
+                       "и выйти."),
+        QStringLiteral("firms|items"));
+    const QCommandLineOption importFrom(
+        QStringLiteral("import"),
+        QStringLiteral("Загрузить фирмы (firms) или элементы (items) из ФАЙЛ .csv или .xlsx; "
+                       "записи с уже известными названиями пропускаются."),
+        QStringLiteral("firms|items"));
+    parser.addOptions({check, pack, backupTo, restoreFrom, exportTo, importFrom});
+    parser.addPositionalArgument(QStringLiteral("ФАЙЛ"),
+                                 QStringLiteral("файл для --export и --import"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(arguments);
@@ -131,5 +199,19 @@ int runMaintenance(const QStringList &arguments)
         return backup(parser.value(backupTo));
     if (parser.isSet(restoreFrom))
         return restore(parser.value(restoreFrom));
+    for (const QCommandLineOption *exchange : {&exportTo, &importFrom}) {
+        if (!parser.isSet(*exchange))
+            continue;
+        const QString what = parser.value(*exchange);
+        if ((what != QStringLiteral("firms") && what != QStringLiteral("items")) ||
+            parser.positionalArguments().size() != 1) {
+            QTextStream(stderr) << QStringLiteral("Укажите firms или items и один файл.")
+                                << Qt::endl;
+            return 2;
+        }
+        const bool firms = what == QStringLiteral("firms");
+        const QString file = parser.positionalArguments().constFirst();
+        return exchange == &exportTo ? exportList(firms, file) : importList(firms, file);
+    }
     return -1;
 }

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "TextTable.h"
+
+#include <QHash>
+#include <QMap>
+#include <QString>
+#include <functional>
+
+class Session;
+
+// Firms or items read from a spreadsheet into the catalogue.
+namespace Import {
+
+enum class Target
+{
+    Firms,
+    Items
+};
+
+// The fields a column may fill, in the table's order, with their sizes.
+struct TextField
+{
+    QString name;
+    int size = 0;
+};
+QList<TextField> textFields(Session &session, Target target);
+
+// Columns whose header names a field (its own name or its Russian caption,
+// letter case ignored) are mapped to it. Field -> column.
+QMap<QString, int> guessMapping(const QStringList &header, const QList<TextField> &fields);
+
+struct Options
+{
+    Target target = Target::Firms;
+    QMap<QString, int> mapping; // field -> column
+    int folderId = 0;           // 0: no folder
+    int groupId = 0;            // 0: no group
+    bool updateExisting = false;
+};
+
+// What an import will do, worked out before anything is written.
+struct Plan
+{
+    enum class Action
+    {
+        Add,
+        Update,
+        Skip,
+        Refuse
+    };
+    QList<Action> actions;        // one per row
+    QHash<int, qint64> updateKey; // row -> key of the record it updates
+    int added = 0;
+    int existing = 0; // rows whose name the catalogue (or an earlier row) has already
+    int cutValues = 0;
+    QList<std::pair<int, QString>> refused; // row number as the file counts it, reason
+};
+
+Plan plan(Session &session, const TextTable &table, const Options &options);
+
+// Carries out the plan in one transaction per table: it either completes or
+// changes nothing. `progress` gets the share done (0 to 1) and returns false
+// to cancel, which rolls everything back. Returns the keys of added records.
+QList<qint64> run(Session &session, const TextTable &table, const Options &options,
+                  const Plan &plan, const std::function<bool(double)> &progress = {});
+
+// Reads a CSV or XLSX file by its extension.
+TextTable readFile(const QString &path);
+
+} // namespace Import
