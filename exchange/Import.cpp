@@ -106,10 +106,16 @@ Plan plan(Session &session, const TextTable &table, const Options &options)
     const QList<TextField> fields = textFields(session, options.target);
     QHash<QString, qint64> names = existingNames(session, tables);
     const int nameColumn = options.mapping.value(QStringLiteral("Name"), -1);
+    // A name is compared as it will be stored: cut to its field.
+    int nameSize = 0;
+    for (const TextField &field : fields) {
+        if (field.name == QStringLiteral("Name"))
+            nameSize = field.size;
+    }
     Plan result;
     result.actions.reserve(table.rows.size());
     for (int row = 0; row < table.rows.size(); ++row) {
-        const QString name = cell(table, row, nameColumn);
+        const QString name = cell(table, row, nameColumn).left(nameSize);
         // The header is line 1 of the file.
         const int line = row + 2;
         if (name.isEmpty()) {
