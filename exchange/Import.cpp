@@ -9,6 +9,8 @@
 #include "Xlsx.h"
 
 #include <QElapsedTimer>
+#include <QMultiMap>
+#include <QSet>
 
 namespace {
 
@@ -283,6 +285,45 @@ QList<qint64> run(Session &session, const TextTable &table, const Options &optio
     writer.finish();
     transaction.commit();
     return writer.addedKeys();
+}
+
+QList<std::pair<int, QString>> folders(Session &session)
+{
+    QList<std::pair<int, QString>> list;
+    Statement rows = session.prepare(
+        QStringLiteral("SELECT FolderID, Description FROM Folders ORDER BY FolderID"));
+    while (rows.step())
+        list.append({int(rows.int64(0)), rows.value(1).toString()});
+    return list;
+}
+
+QList<std::pair<int, QString>> groups(Session &session, Target target)
+{
+    const QString table =
+        target == Target::Firms ? QStringLiteral("GrFirms") : QStringLiteral("GrItems");
+    // parent -> (key, name); values() gives the latest inserted first, hence DESC.
+    QMultiMap<int, std::pair<int, QString>> children;
+    Statement rows = session.prepare(
+        QStringLiteral("SELECT GroupID, UpGroupID, Description FROM %1 ORDER BY Description "
+                       "COLLATE RU DESC")
+            .arg(table));
+    while (rows.step())
+        children.insert(int(rows.int64(1)), {int(rows.int64(0)), rows.value(2).toString()});
+    QList<std::pair<int, QString>> list;
+    // Depth first from the root; a group whose parent is missing is never reached,
+    // and a key seen once is not followed again.
+    QSet<int> seen{0};
+    std::function<void(int, int)> walk = [&](int parent, int depth) {
+        for (const auto &[key, name] : children.values(parent)) {
+            if (seen.contains(key))
+                continue;
+            seen.insert(key);
+            list.append({key, QString(depth * 4, ' ') + name});
+            walk(key, depth + 1);
+        }
+    };
+    walk(0, 0);
+    return list;
 }
 
 TextTable readFile(const QString &path)

@@ -65,6 +65,12 @@ Plan plan(Session &session, const TextTable &table, const Options &options);
 QList<qint64> run(Session &session, const TextTable &table, const Options &options,
                   const Plan &plan, const std::function<bool(double)> &progress = {});
 
+// The folders new records may go to (key, name), in the order of creation.
+QList<std::pair<int, QString>> folders(Session &session);
+// The groups of the target's type tree (key, name indented by its depth),
+// each group under its parent.
+QList<std::pair<int, QString>> groups(Session &session, Target target);
+
 // Reads a CSV or XLSX file by its extension.
 TextTable readFile(const QString &path);
 

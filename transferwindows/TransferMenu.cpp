@@ -4,9 +4,13 @@
 #include "AutoBackup.h"
 #include "BaseMaker.h"
 #include "Dialogs.h"
+#include "Export.h"
+#include "FileError.h"
+#include "ImportDialog.h"
 #include "ProgressWindow.h"
 #include "Restore.h"
 #include "Session.h"
+#include "TempFiles.h"
 #include "UData.h"
 #include "UMain.h"
 
@@ -15,6 +19,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
+#include <QSaveFile>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
@@ -23,6 +28,15 @@ namespace {
 
 const QString descriptionName = QStringLiteral("base.ini");
 const QString archiveFilter = QStringLiteral("Резервные копии (*.zip)");
+
+// How the import window is shown: modal, unless a test says otherwise.
+std::function<bool(ImportDialog &)> &importDialogRunner()
+{
+    static std::function<bool(ImportDialog &)> runner = [](ImportDialog &dialog) {
+        return dialog.exec() == QDialog::Accepted;
+    };
+    return runner;
+}
 
 QString dataDirectory()
 {
@@ -39,6 +53,15 @@ TransferMenu::TransferMenu(TMainForm *window, QToolBar *bar)
     addCommand("acBackup", QStringLiteral("&Резервная копия..."), &TransferMenu::backupClick);
     addCommand("acRestore", QStringLiteral("&Восстановить из копии..."),
                &TransferMenu::restoreClick);
+    m_menu->addSeparator();
+    addCommand("acExportShown", QStringLiteral("&Экспорт списка, как показан..."),
+               &TransferMenu::exportShownClick);
+    addCommand("acExportWhole", QStringLiteral("Экспорт &всех записей..."),
+               &TransferMenu::exportWholeClick);
+    addCommand("acVCard", QStringLiteral("&Карточка фирмы (vCard)..."), &TransferMenu::vCardClick);
+    m_menu->addSeparator();
+    addCommand("acImport", QStringLiteral("&Импорт из CSV или XLSX..."),
+               &TransferMenu::importClick);
 
     auto *open = new QAction(QStringLiteral("Копии и обмен данными"), window);
     open->setObjectName(QStringLiteral("acTransfer"));
@@ -115,6 +138,89 @@ void TransferMenu::restoreClick()
                                   QDir::toNativeSeparators(aside));
 }
 
+bool TransferMenu::firmsShown() const
+{
+    return m_window->PageControl1->currentIndex() == 0;
+}
+
+void TransferMenu::exportShownClick()
+{
+    exportList(false);
+}
+
+void TransferMenu::exportWholeClick()
+{
+    exportList(true);
+}
+
+void TransferMenu::exportList(bool whole)
+{
+    const bool firms = firmsShown();
+    const QString title = firms ? QStringLiteral("Фирмы") : QStringLiteral("Элементы");
+    QString path = Dialogs::saveFileName(
+        m_window, QStringLiteral("Экспорт: ") + title,
+        QDir(dm->LastFileDir).absoluteFilePath(title + QStringLiteral(".csv")),
+        QStringLiteral("Текст CSV (*.csv);;Книга Excel (*.xlsx)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".csv");
+    const Query &list = firms ? dm->qFirms : dm->qItems;
+    ProgressWindow progress(m_window, QStringLiteral("Экспорт..."));
+    const double total = std::max(1, list.recordCount());
+    const int count =
+        Export::rows(*dm->Main_sess(), Export::selectFor(list.sql(), whole), path,
+                     Export::formatOf(path), title, [&](int done) { progress.show(done / total); });
+    dm->LastFileDir = QFileInfo(path).absolutePath();
+    Dialogs::inform(m_window, QStringLiteral("Выгружено записей: %1 в файл %2")
+                                  .arg(count)
+                                  .arg(QDir::toNativeSeparators(path)));
+}
+
+void TransferMenu::vCardClick()
+{
+    if (dm->qFirms.recordCount() == 0) {
+        Dialogs::inform(m_window, QStringLiteral("В списке нет фирмы"));
+        return;
+    }
+    const auto field = [](const QString &name) { return dm->qFirms.fieldByName(name)->asString(); };
+    const QString path = Dialogs::saveFileName(
+        m_window, QStringLiteral("Карточка фирмы"),
+        QDir(dm->LastFileDir)
+            .absoluteFilePath(safeFileName(field(QStringLiteral("Name"))) + QStringLiteral(".vcf")),
+        QStringLiteral("Карточка vCard (*.vcf)"));
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(Export::vCard(field)) < 0 || !file.commit())
+        throw FileError(QDir::toNativeSeparators(path) + QStringLiteral(": не удаётся записать (") +
+                        file.errorString() + ')');
+    dm->LastFileDir = QFileInfo(path).absolutePath();
+}
+
+void TransferMenu::importClick()
+{
+    const bool firms = firmsShown();
+    const QString path = Dialogs::openFileName(
+        m_window, firms ? QStringLiteral("Импорт фирм") : QStringLiteral("Импорт элементов"),
+        dm->LastFileDir);
+    if (path.isEmpty())
+        return;
+    dm->LastFileDir = QFileInfo(path).absolutePath();
+    ImportDialog dialog(m_window, *dm->Main_sess(), Import::readFile(path),
+                        firms ? Import::Target::Firms : Import::Target::Items, path);
+    if (!importDialogRunner()(dialog))
+        return;
+    if (firms)
+        dm->RebuildFirmQuery();
+    else
+        dm->RebuildItemQuery();
+    Dialogs::inform(m_window,
+                    QStringLiteral("Добавлено записей: %1, обновлено: %2")
+                        .arg(dialog.plan().added)
+                        .arg(dialog.options().updateExisting ? dialog.plan().existing : 0));
+}
+
 // The lists, trees and their conditions start afresh: the keys of the old
 // catalogue mean nothing in the restored one.
 void TransferMenu::reloadCatalogue()
@@ -127,6 +233,11 @@ void TransferMenu::reloadCatalogue()
     dm->RebuildFirmQuery();
     dm->RebuildItemQuery();
     m_window->FormCreate();
+}
+
+void setImportWindowRunner(std::function<bool(ImportDialog &)> runner)
+{
+    importDialogRunner() = std::move(runner);
 }
 
 void backupAtExit(QWidget *parent)

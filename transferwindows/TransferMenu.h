@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 
+class ImportDialog;
 class QMenu;
 class QToolBar;
 class QToolButton;
@@ -20,8 +22,16 @@ public:
 
     void backupClick();
     void restoreClick();
+    // Export of the list of the open tab: as shown (its folder and group
+    // conditions applied) or every record.
+    void exportShownClick();
+    void exportWholeClick();
+    void vCardClick();  // the current firm as an address-book card
+    void importClick(); // into the list of the open tab
 
 private:
+    void exportList(bool whole);
+    bool firmsShown() const;
     void addCommand(const char *name, const QString &text, void (TransferMenu::*handler)());
     void reloadCatalogue();
 
@@ -33,3 +43,7 @@ private:
 // The automatic backup of the catalogue at exit: a failure is told, never
 // stops the exit.
 void backupAtExit(QWidget *parent);
+
+// Test seam: shows the import window instead of its modal loop; true when
+// the import was carried out.
+void setImportWindowRunner(std::function<bool(ImportDialog &)> runner);
