@@ -28,21 +28,25 @@ TargetTables tablesOf(Import::Target target)
     return {QStringLiteral("Items"), QStringLiteral("ItemID"), QStringLiteral("GrpItm")};
 }
 
-// Russian column captions a spreadsheet may carry instead of field names.
-const QHash<QString, QString> &captions()
+// The Russian caption of each field, as the windows show it.
+const QList<std::pair<QString, QString>> fieldCaptions = {
+    {QStringLiteral("Name"), QStringLiteral("Название")},
+    {QStringLiteral("Sinonyms"), QStringLiteral("Синонимы")},
+    {QStringLiteral("Description"), QStringLiteral("Описание")},
+    {QStringLiteral("Address"), QStringLiteral("Адрес")},
+    {QStringLiteral("Email"), QStringLiteral("E-mail")},
+    {QStringLiteral("WWW"), QStringLiteral("Сайт")},
+    {QStringLiteral("Phones"), QStringLiteral("Телефоны")}};
+
+// Column headers a spreadsheet may carry instead of field names, upper-cased.
+QHash<QString, QString> headerWords()
 {
-    static const QHash<QString, QString> map = {
-        {QStringLiteral("НАЗВАНИЕ"), QStringLiteral("Name")},
-        {QStringLiteral("НАИМЕНОВАНИЕ"), QStringLiteral("Name")},
-        {QStringLiteral("СИНОНИМЫ"), QStringLiteral("Sinonyms")},
-        {QStringLiteral("ОПИСАНИЕ"), QStringLiteral("Description")},
-        {QStringLiteral("АДРЕС"), QStringLiteral("Address")},
-        {QStringLiteral("E-MAIL"), QStringLiteral("Email")},
-        {QStringLiteral("ЭЛЕКТРОННАЯ ПОЧТА"), QStringLiteral("Email")},
-        {QStringLiteral("САЙТ"), QStringLiteral("WWW")},
-        {QStringLiteral("ТЕЛЕФОНЫ"), QStringLiteral("Phones")},
-        {QStringLiteral("ТЕЛЕФОН"), QStringLiteral("Phones")}};
-    return map;
+    QHash<QString, QString> words = {{QStringLiteral("НАИМЕНОВАНИЕ"), QStringLiteral("Name")},
+                                     {QStringLiteral("ЭЛЕКТРОННАЯ ПОЧТА"), QStringLiteral("Email")},
+                                     {QStringLiteral("ТЕЛЕФОН"), QStringLiteral("Phones")}};
+    for (const auto &[field, caption] : fieldCaptions)
+        words.insert(TextRules::upper(caption), field);
+    return words;
 }
 
 QString cell(const TextTable &table, int row, int column)
@@ -87,12 +91,22 @@ QList<TextField> textFields(Session &session, Target target)
     return fields;
 }
 
+QString captionOf(const QString &field)
+{
+    for (const auto &[name, caption] : fieldCaptions) {
+        if (name == field)
+            return caption;
+    }
+    return field;
+}
+
 QMap<QString, int> guessMapping(const QStringList &header, const QList<TextField> &fields)
 {
+    static const QHash<QString, QString> words = headerWords();
     QMap<QString, int> mapping;
     for (int column = 0; column < header.size(); ++column) {
         const QString title = header[column].trimmed();
-        const QString byCaption = captions().value(TextRules::upper(title));
+        const QString byCaption = words.value(TextRules::upper(title));
         for (const TextField &field : fields) {
             if ((field.name.compare(title, Qt::CaseInsensitive) == 0 || field.name == byCaption) &&
                 !mapping.contains(field.name))

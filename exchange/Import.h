@@ -26,6 +26,9 @@ struct TextField
 };
 QList<TextField> textFields(Session &session, Target target);
 
+// The field's Russian caption ("Название" for Name).
+QString captionOf(const QString &field);
+
 // Columns whose header names a field (its own name or its Russian caption,
 // letter case ignored) are mapped to it. Field -> column.
 QMap<QString, int> guessMapping(const QStringList &header, const QList<TextField> &fields);

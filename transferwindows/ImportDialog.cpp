@@ -24,19 +24,6 @@ constexpr int previewRows = 10;
 // Refusals listed in the window; the rest are counted only.
 constexpr int listedRefusals = 200;
 
-QString captionOf(const QString &field)
-{
-    static const QHash<QString, QString> captions = {
-        {QStringLiteral("Name"), QStringLiteral("&Название:")},
-        {QStringLiteral("Sinonyms"), QStringLiteral("&Синонимы:")},
-        {QStringLiteral("Description"), QStringLiteral("&Описание:")},
-        {QStringLiteral("Address"), QStringLiteral("&Адрес:")},
-        {QStringLiteral("Email"), QStringLiteral("&E-mail:")},
-        {QStringLiteral("WWW"), QStringLiteral("&Сайт:")},
-        {QStringLiteral("Phones"), QStringLiteral("&Телефоны:")}};
-    return captions.value(field, field + ':');
-}
-
 } // namespace
 
 ImportDialog::ImportDialog(QWidget *parent, Session &session, TextTable table,
@@ -101,7 +88,7 @@ QWidget *ImportDialog::makeMapping()
                          column);
         box->setCurrentIndex(box->findData(guessed.value(field.name, -1)));
         m_columns.append(box);
-        addChoice(form, captionOf(field.name), box);
+        addChoice(form, '&' + Import::captionOf(field.name) + ':', box);
     }
     return group;
 }
