@@ -48,7 +48,7 @@ firms_whole() { # what: the firm table holds the old rows or the new ones, each 
     state=$(q "$DATA/FIRMS.DB" "select count(*) || ' ' || sum(Address = 'Улица ' || FirmID)
                                  || ' ' || (select count(*) from FIRMS where Name like 'Новая фирма%') from FIRMS")
     case "$state" in
-    "$HALF $HALF 0" | "$ROWS $ROWS 0" | "$ROWS $HALF $HALF") echo "ok - $1: $state" ;;
+    "$HALF $HALF 0" | "$ROWS $ROWS 0" | "$ROWS $ROWS $HALF") echo "ok - $1: $state" ;;
     *) fail "$1: $state" ;;
     esac
     expect_eq "$1: integrity" ok "$(q "$DATA/FIRMS.DB" 'pragma integrity_check')"
