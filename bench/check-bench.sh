@@ -4,9 +4,8 @@
 # indexes with REINDEX on the same files.
 set -euo pipefail
 build=${1:-build}
-data=${BENCH_CATALOGUE:-$build/bench-data/catalogue}
-[ -f "$data/FIRMS.DB" ] || "$build/bench/quillon-gen" "$data" --scale "${BENCH_SCALE:-1}" >/dev/null
-data=$(realpath "$data")
+source "$(dirname "$0")/lib/catalogue.sh"
+data=$(generated_catalogue "$build")
 config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
 mkdir -p "$config/Quillon"

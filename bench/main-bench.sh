@@ -3,8 +3,8 @@
 # the equivalent SQL on the same files.
 set -euo pipefail
 build=${1:-build}
-data=${BENCH_CATALOGUE:-$build/bench-data/catalogue}
-[ -f "$data/FIRMS.DB" ] || "$build/bench/quillon-gen" "$data" --scale "${BENCH_SCALE:-1}" >/dev/null
+source "$(dirname "$0")/lib/catalogue.sh"
+data=$(generated_catalogue "$build")
 "$build/bench/mainbench" "$data" 2>/dev/null
 extension=$(realpath "$build")/storage/libquillon-sqlite
 

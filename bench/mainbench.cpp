@@ -3,33 +3,18 @@
 // incremental-search keystroke and the list scrolled to its end. Each figure
 // is the time the window is busy, i.e. frozen for the user.
 // bench/main-bench.sh runs the sqlite3 shell on the equivalent SQL beside it.
-#include "Aliases.h"
 #include "Application.h"
 #include "DBGrid.h"
 #include "GroupTree.h"
-#include "SettingsStore.h"
-#include "StorageUi.h"
 #include "UData.h"
 #include "UMain.h"
+#include "WindowBench.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
 
 namespace {
-
-class SilentUi : public StorageUi
-{
-public:
-    bool confirm(const QString &) override { return false; }
-    void message(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    void setStatus(const QString &) override {}
-    void startProgress(int) override {}
-    void setTableCaption(const QString &) override {}
-    void stepProgress() override {}
-};
 
 double elapsed(QElapsedTimer &timer)
 {
@@ -54,21 +39,14 @@ void report(const char *what, double ms)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    qputenv("XDG_RUNTIME_DIR", config.path().toUtf8());
+    isolateBench(config);
     Application app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: mainbench CATALOGUE_DIR\n");
         return 2;
     }
-    Aliases aliases;
-    aliases.addStandardAlias("Quillon", QDir(QString::fromLocal8Bit(argv[1])).absolutePath(),
-                             "Paradox");
-    aliases.saveConfigFile();
-    // The structure check is measured by check-bench.sh; here the start-up without it.
-    writeBoolSetting("CheckOnLoad", false);
+    useCatalogue(argv[1]);
 
     SilentUi ui;
     QElapsedTimer timer;

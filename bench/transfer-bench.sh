@@ -6,12 +6,12 @@
 # every file; the shell's .mode csv output.
 set -euo pipefail
 build=$(realpath "${1:-build}")
-source_data=${BENCH_CATALOGUE:-$build/bench-data/catalogue}
-[ -f "$source_data/FIRMS.DB" ] || "$build/bench/quillon-gen" "$source_data" --scale "${BENCH_SCALE:-1}" >/dev/null
+source "$(dirname "$0")/lib/catalogue.sh"
+source_data=$(generated_catalogue "$build")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 data=$work/Data
-cp -a "$(realpath "$source_data")" "$data"
+cp -a "$source_data" "$data"
 mkdir -p "$work/config/Quillon"
 printf '[Quillon]\nPATH=%s\nDEFAULT DRIVER=Paradox\n' "$data" >"$work/config/Quillon/aliases.cfg"
 export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/share

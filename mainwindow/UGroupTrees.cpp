@@ -4,6 +4,7 @@
 #include "DataSource.h"
 #include "Dialogs.h"
 #include "EngineError.h"
+#include "PostOrDrop.h"
 #include "Table.h"
 #include "UData.h"
 
@@ -29,18 +30,6 @@ void locateGroup(DataSet &table, int tag)
     if (!table.locate(QStringLiteral("GroupID"), tag))
         throw EngineError(QStringLiteral("Группа с ключом ") + QString::number(tag) +
                           QStringLiteral(" не найдена"));
-}
-
-// A row the engine refuses is dropped, so that the group table is not left
-// in the middle of an edit that the next operation would post again.
-void postGroupRow(DataSet &table)
-{
-    try {
-        table.post();
-    } catch (...) {
-        table.cancel();
-        throw;
-    }
 }
 
 QString quoted(const QTreeWidgetItem *node)
@@ -254,7 +243,7 @@ void TGroupTrees::addGroup(QTreeWidgetItem *parent)
     const QList<Field *> fields = table.fields(); // key, parent key, name: by position
     fields.at(2)->setAsString(newGroupText);
     fields.at(1)->setAsInteger(tagOf(parent));
-    postGroupRow(table);
+    postOrDrop(table);
     m_context.CurrentTree->addNode(parent, newGroupText,
                                    static_cast<int>(fields.at(0)->asInteger()));
     m_context.CurrentTree->sortAll();
@@ -298,7 +287,7 @@ void TGroupTrees::TreeGrpEdited(QTreeWidgetItem *node, const QString &text)
     locateGroup(table, tagOf(node));
     table.edit();
     table.fieldByName(QStringLiteral("Description"))->setAsString(text);
-    postGroupRow(table);
+    postOrDrop(table);
 }
 
 // A valid target: the drag comes from the current tree, whose selected node
@@ -359,7 +348,7 @@ void TGroupTrees::TreeGrpDragDrop(QObject *source, int x, int y)
     locateGroup(table, tagOf(dragged));
     table.edit();
     table.fields().at(1)->setAsInteger(tagOf(target));
-    postGroupRow(table);
+    postOrDrop(table);
     // Not sorted: the moved group stays first under its new parent until the next load.
     m_context.CurrentTree->moveNode(dragged, target);
 }

@@ -112,7 +112,7 @@ bool ensureFileExists(const QString &filePath, QString &error)
     QFile file(filePath);
     if (QDir().mkpath(QFileInfo(filePath).absolutePath()) && file.open(QIODevice::WriteOnly))
         return true;
-    error = QStringLiteral("Cannot create the settings file \"%1\": %2")
+    error = QStringLiteral("Не удаётся создать файл настроек \"%1\" (%2)")
                 .arg(filePath, file.errorString());
     return false;
 }
@@ -139,14 +139,14 @@ void RegistryKey::load()
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString text = decoder(file.readAll());
     if (decoder.hasError())
-        return markUnreadable(QStringLiteral("it is no UTF-8 text"));
+        return markUnreadable(QStringLiteral("это не текст в UTF-8"));
     const QStringList lines = text.split(QLatin1Char('\n'));
     QString section;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const ParsedLine line = parseLine(lines[i]);
         if (line.kind == ParsedLine::Damaged ||
             (line.kind == ParsedLine::Value && section.isEmpty()))
-            return markUnreadable(QStringLiteral("line %1 is damaged").arg(i + 1));
+            return markUnreadable(QStringLiteral("строка %1 повреждена").arg(i + 1));
         if (line.kind == ParsedLine::Section)
             section = line.name;
         else if (line.kind == ParsedLine::Value)
@@ -158,8 +158,8 @@ void RegistryKey::markUnreadable(const QString &reason)
 {
     m_entries.clear();
     m_damaged = true;
-    m_error = QStringLiteral("Cannot read the settings file \"%1\": %2. The default settings are "
-                             "used.")
+    m_error = QStringLiteral("Не удаётся прочитать файл настроек \"%1\" (%2). Используются "
+                             "настройки по умолчанию.")
                   .arg(m_filePath, reason);
 }
 
@@ -214,7 +214,7 @@ void RegistryKey::save()
     }
     QSaveFile file(m_filePath);
     if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
-        throw FileError(QStringLiteral("Cannot store the settings in \"%1\": %2")
+        throw FileError(QStringLiteral("Не удаётся сохранить настройки в \"%1\" (%2)")
                             .arg(m_filePath, file.errorString()));
 }
 

@@ -8,7 +8,7 @@
 PrivateTempDir::PrivateTempDir() : m_dir(QDir::tempPath() + QStringLiteral("/quillon-XXXXXX"))
 {
     if (!m_dir.isValid())
-        throw FileError(QStringLiteral("Cannot create a temporary directory in \"%1\": %2")
+        throw FileError(QStringLiteral("Не удаётся создать временную папку в \"%1\" (%2)")
                             .arg(QDir::tempPath(), m_dir.errorString()));
 }
 

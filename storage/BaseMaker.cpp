@@ -146,7 +146,8 @@ void compareTable(Session &session, TableSpec &table)
             field.missing = field.changed = true;
         } else {
             field.changed = !kindAgrees(*found, field.type);
-            if (found->isText()) {
+            // Sizes compare between texts only: a text declared as a number has no size.
+            if (found->isText() && !field.changed) {
                 if (!isDecimal(field.size))
                     throw EngineError(QStringLiteral("%1: размер поля %2 не число: '%3'")
                                           .arg(table.name, field.name, field.size));

@@ -45,8 +45,7 @@ int zlibLevel(TCompressionLevel method)
 void appendWithinLimit(QByteArray &destination, const char *data, qsizetype size)
 {
     if (destination.size() + size > MaxStreamSize)
-        throw EZlibError(
-            QStringLiteral("The packed file would be larger than 2,147,483,647 bytes"));
+        throw EZlibError(QStringLiteral("Сжатый файл был бы больше 2 147 483 647 байт"));
     destination.append(data, size);
 }
 
@@ -175,10 +174,9 @@ void unpackToFile(TDecompressionStream &stream, QFile &file)
     while (const qsizetype size = stream.read(transfer.data(), transfer.size())) {
         total += size;
         if (total > MaxStreamSize)
-            throw EZlibError(
-                QStringLiteral("The unpacked file would be larger than 2,147,483,647 bytes"));
+            throw EZlibError(QStringLiteral("Распакованный файл был бы больше 2 147 483 647 байт"));
         if (file.write(transfer.data(), size) != size)
-            throw FileError(QStringLiteral("Cannot write the temporary file \"%1\": %2")
+            throw FileError(QStringLiteral("Не удаётся записать временный файл \"%1\" (%2)")
                                 .arg(file.fileName(), file.errorString()));
     }
 }
@@ -187,7 +185,7 @@ void readWholeFile(QFile &file, QByteArray &destination)
 {
     destination.resize(file.size());
     if (!file.seek(0) || file.read(destination.data(), destination.size()) != destination.size())
-        throw FileError(QStringLiteral("Cannot read the temporary file \"%1\": %2")
+        throw FileError(QStringLiteral("Не удаётся прочитать временный файл \"%1\" (%2)")
                             .arg(file.fileName(), file.errorString()));
 }
 
@@ -208,11 +206,10 @@ void TMemoryStream::LoadFromFile(const QString &fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        throw FileError(
-            QStringLiteral("Cannot open file \"%1\": %2").arg(fileName, file.errorString()));
+        throw FileError(QStringLiteral("Не удаётся открыть файл \"%1\" (%2)")
+                            .arg(fileName, file.errorString()));
     if (file.size() > MaxStreamSize)
-        throw FileError(
-            QStringLiteral("The file \"%1\" is larger than 2,147,483,647 bytes").arg(fileName));
+        throw FileError(QStringLiteral("Файл \"%1\" больше 2 147 483 647 байт").arg(fileName));
     Clear();
     readWholeFile(file, buffer());
     seek(0);
@@ -223,8 +220,8 @@ void TMemoryStream::SaveToFile(const QString &fileName) const
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(data()) != data().size())
-        throw FileError(
-            QStringLiteral("Cannot write file \"%1\": %2").arg(fileName, file.errorString()));
+        throw FileError(QStringLiteral("Не удаётся записать файл \"%1\" (%2)")
+                            .arg(fileName, file.errorString()));
 }
 
 TStreamPacker::TStreamPacker(QObject *owner)
@@ -240,7 +237,7 @@ bool TStreamPacker::Execute()
     Progress = 0;
     try {
         if (m_input->size() > MaxStreamSize)
-            throw EZlibError(QStringLiteral("The file is larger than 2,147,483,647 bytes"));
+            throw EZlibError(QStringLiteral("Файл больше 2 147 483 647 байт"));
         m_totalSize = qint32(m_input->size());
         if (Action == aCompress)
             compress();
@@ -281,7 +278,7 @@ void TStreamPacker::decompress()
     const PrivateTempDir directory;
     QFile file(directory.filePath(QStringLiteral("pk.tmp")));
     if (!file.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered))
-        throw FileError(QStringLiteral("Cannot create the temporary file \"%1\": %2")
+        throw FileError(QStringLiteral("Не удаётся создать временный файл \"%1\" (%2)")
                             .arg(file.fileName(), file.errorString()));
     unpackToFile(stream, file);
     readWholeFile(file, m_output->buffer());

@@ -252,14 +252,30 @@ void Tdm::DataModuleCreate()
     const QString directory = ensureAlias();
     m_session = std::make_unique<Session>(directory);
     bindSession();
+    // A check that fails leaves the tables as they were; the lists still open
+    // on them, so the user can work and correct what blocked the change.
+    std::exception_ptr checkFailure;
     if (CheckOnLoad) {
-        if (!QFileInfo::exists(directory))
-            QDir().mkdir(directory);
-        m_ui.setStatus(QStringLiteral("Проверка данных"));
-        m_ui.startProgress(100);
-        BaseMaker::VerifyBase(QStringLiteral("base.ini"), aliasName, false, false, m_ui);
+        try {
+            checkStructure(directory);
+        } catch (const EAbort &) {
+            throw;
+        } catch (...) {
+            checkFailure = std::current_exception();
+        }
     }
     openDataSets();
+    if (checkFailure)
+        std::rethrow_exception(checkFailure);
+}
+
+void Tdm::checkStructure(const QString &directory)
+{
+    if (!QFileInfo::exists(directory))
+        QDir().mkdir(directory);
+    m_ui.setStatus(QStringLiteral("Проверка данных"));
+    m_ui.startProgress(100);
+    BaseMaker::VerifyBase(QStringLiteral("base.ini"), aliasName, false, false, m_ui);
 }
 
 void Tdm::openDataSets()
@@ -278,24 +294,29 @@ void Tdm::closeDataSets()
 void Tdm::tblFolderAfterScroll(DataSet &dataSet)
 {
     if (dataSet.recordCount() > 0 && FolderFilter) {
-        const Field *key = dataSet.fieldByName(QStringLiteral("FolderID"));
         // A folder being added has no key yet: the lists stay as they are
         // rather than run a condition with no number in it.
-        if (key->isNull())
+        if (!setFolderConditions(dataSet))
             return;
-        const QString folder = QString::number(key->asInteger());
-        FolderFirmFilter =
-            QStringLiteral(" FirmID in (Select FirmID From CrFolders Where FolderID=") + folder +
-            QStringLiteral(") ");
-        FolderItemFilter =
-            QStringLiteral(" ItemID in (Select ItemID From CrFolders Where FolderID=") + folder +
-            QStringLiteral(") ");
         RebuildFirmQuery();
         RebuildItemQuery();
     } else {
         FolderFirmFilter.clear();
         FolderItemFilter.clear();
     }
+}
+
+bool Tdm::setFolderConditions(const DataSet &folders)
+{
+    const Field *key = folders.fieldByName(QStringLiteral("FolderID"));
+    if (key->isNull())
+        return false;
+    const QString folder = QString::number(key->asInteger());
+    FolderFirmFilter = QStringLiteral(" FirmID in (Select FirmID From CrFolders Where FolderID=") +
+                       folder + QStringLiteral(") ");
+    FolderItemFilter = QStringLiteral(" ItemID in (Select ItemID From CrFolders Where FolderID=") +
+                       folder + QStringLiteral(") ");
+    return true;
 }
 
 void Tdm::rebuildList(Query &list, const QString &folderCondition, const QString &groupCondition)
@@ -334,6 +355,20 @@ void Tdm::tblFolderAfterPost(DataSet &dataSet)
     dataSet.saveChanges();
     qListFolders.close();
     qListFolders.open();
+    followNewFolder(dataSet);
+}
+
+// A folder added with the folder filter on is current before it has a key,
+// so its scroll left the lists on the previous folder; once posted it has
+// one, and the lists move to its (empty) membership. A renamed folder keeps
+// its condition and the lists are not read again.
+void Tdm::followNewFolder(const DataSet &folders)
+{
+    const QString previous = FolderFirmFilter;
+    if (!FolderFilter || !setFolderConditions(folders) || FolderFirmFilter == previous)
+        return;
+    RebuildFirmQuery();
+    RebuildItemQuery();
 }
 
 void Tdm::confirmDeletion(const QString &name)

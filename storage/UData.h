@@ -78,10 +78,15 @@ private:
     void declareFileFields(Query &files, int descriptionSize);
     void declareRelationFields(Query &relation);
     void readSettings();
+    // The start-up check against base.ini.
+    void checkStructure(const QString &directory);
     void bindSession();
 
     void allTablesAfterPost(DataSet &dataSet);
     void tblFolderAfterPost(DataSet &dataSet);
+    // Sets the folder conditions from the current folder; false while it has no key.
+    bool setFolderConditions(const DataSet &folders);
+    void followNewFolder(const DataSet &folders);
     void tblFirmBeforeDelete(DataSet &dataSet);
     void tblItemBeforeDelete(DataSet &dataSet);
     void tblFolderBeforeDelete(DataSet &dataSet);

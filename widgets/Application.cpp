@@ -3,7 +3,10 @@
 #include "EngineError.h"
 
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 
 namespace {
 std::function<void(const QString &)> &errorSink()
@@ -21,6 +24,18 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
         QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
         QIcon::setThemeName(QStringLiteral("Adwaita"));
     }
+    speakRussian();
+}
+
+// Standard buttons and Qt's own dialogs read as the Russian desktop shows
+// them ("Да", "Отмена"), whatever language the session runs in.
+void Application::speakRussian()
+{
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    auto *translator = new QTranslator(this);
+    if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(translator);
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)

@@ -20,4 +20,7 @@ public:
     // Shows an error box; tests replace what it does.
     static void showError(const QString &message);
     static void setErrorSink(std::function<void(const QString &)> sink);
+
+private:
+    void speakRussian();
 };

@@ -6,6 +6,7 @@
 #include "DataSource.h"
 #include "Dialogs.h"
 
+#include <QAbstractButton>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScopedValueRollback>
@@ -16,13 +17,22 @@ namespace {
 // narrowest a column may be.
 constexpr int indicatorWidth = 16;
 
-QString fixedCellStyle()
+// The light blue of the fixed cells, set on the title and indicator headers
+// and the corner alone: a style sheet on the grid itself would give its cells
+// the application's font instead of the window's.
+void paintFixedCellsLightBlue(QTableView *grid)
 {
-    return QStringLiteral("QHeaderView::section { background-color: %1; border: 0px;"
-                          " border-right: 1px solid gray; border-bottom: 1px solid gray;"
-                          " padding: 0px 2px; }"
-                          "QTableCornerButton::section { background-color: %1; border: 0px; }")
-        .arg(QColor(DBGrid::fixedCellColor).name());
+    const QString blue = QColor(DBGrid::fixedCellColor).name();
+    const QString section =
+        QStringLiteral("QHeaderView::section { background-color: %1; border: 0px;"
+                       " border-right: 1px solid gray; border-bottom: 1px solid gray;"
+                       " padding: 0px 2px; }")
+            .arg(blue);
+    grid->horizontalHeader()->setStyleSheet(section);
+    grid->verticalHeader()->setStyleSheet(section);
+    if (auto *corner = grid->findChild<QAbstractButton *>())
+        corner->setStyleSheet(
+            QStringLiteral("QAbstractButton { background-color: %1; border: 0px; }").arg(blue));
 }
 
 } // namespace
@@ -36,7 +46,7 @@ DBGrid::DBGrid(QWidget *parent)
     setSelectionBehavior(QAbstractItemView::SelectItems);
     // Tab goes on to the window's next control rather than the next cell.
     setTabKeyNavigation(false);
-    setStyleSheet(fixedCellStyle());
+    paintFixedCellsLightBlue(this);
     // Rows all have one height: measuring rows one by one would read every record.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setFixedWidth(indicatorWidth);
@@ -106,6 +116,10 @@ void DBGrid::applyColumnLayout()
 
 void DBGrid::applyRowHeight()
 {
+    // The headers carry a style sheet, which cuts them off from the grid's
+    // font: they are given it by hand.
+    horizontalHeader()->setFont(font());
+    verticalHeader()->setFont(font());
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
 }
 

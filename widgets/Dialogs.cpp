@@ -1,9 +1,12 @@
 #include "Dialogs.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QQueue>
 
 namespace {
@@ -16,6 +19,7 @@ struct Script
     QQueue<std::optional<QString>> prompts;
     QQueue<QString> files;
     QStringList asked;
+    Dialogs::Shown lastShown;
 };
 
 Script &script()
@@ -36,46 +40,91 @@ QString caption()
     return QApplication::applicationDisplayName();
 }
 
+// Texts built for the original platform break lines with LF then CR; a Qt
+// label turns each of them into a line break of its own and the box would
+// show a blank line between every two lines.
+QString displayed(QString text)
+{
+    return text.replace(QLatin1String("\r\n"), QLatin1String("\n"))
+        .replace(QLatin1String("\n\r"), QLatin1String("\n"))
+        .replace('\r', '\n');
+}
+
+QStringList buttonTexts(const QList<QAbstractButton *> &buttons)
+{
+    QStringList texts;
+    for (const QAbstractButton *button : buttons)
+        texts << button->text();
+    return texts;
+}
+
+// What a built box shows, kept while scripted so that tests can read it.
+void remember(const QString &title, const QString &text, const QList<QAbstractButton *> &buttons)
+{
+    script().lastShown = {title, text, buttonTexts(buttons)};
+}
+
+std::unique_ptr<QMessageBox> messageBox(QWidget *parent, QMessageBox::Icon icon,
+                                        const QString &title, const QString &text,
+                                        QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton defaultButton)
+{
+    auto box = std::make_unique<QMessageBox>(icon, title, displayed(text), buttons, parent);
+    box->setDefaultButton(defaultButton);
+    remember(title, box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))->text(),
+             box->buttons());
+    return box;
+}
+
+// Shows a box, or while scripted takes the next queued answer: true for the
+// accepting button.
+bool ask(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+         QMessageBox::StandardButtons buttons, QMessageBox::StandardButton accepting,
+         QQueue<bool> *answers)
+{
+    const auto box = messageBox(parent, icon, title, text, buttons, accepting);
+    if (script().on) {
+        script().asked << text;
+        return answers && !answers->isEmpty() && answers->dequeue();
+    }
+    return box->exec() == accepting;
+}
+
 } // namespace
 
 bool Dialogs::confirm(QWidget *parent, const QString &question)
 {
-    if (script().on)
-        return nextAnswer(script().confirms, question, false);
-    QMessageBox box(QMessageBox::Question, caption(), question,
-                    QMessageBox::Ok | QMessageBox::Cancel, parent);
-    box.setDefaultButton(QMessageBox::Ok);
-    return box.exec() == QMessageBox::Ok;
+    return ask(parent, QMessageBox::Question, caption(), question,
+               QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok, &script().confirms);
 }
 
 bool Dialogs::askYesNo(QWidget *parent, const QString &caption, const QString &question)
 {
-    if (script().on)
-        return nextAnswer(script().yesNos, question, false);
-    QMessageBox box(QMessageBox::Question, caption, question, QMessageBox::Yes | QMessageBox::No,
-                    parent);
-    box.setDefaultButton(QMessageBox::Yes);
-    return box.exec() == QMessageBox::Yes;
+    return ask(parent, QMessageBox::Question, caption, question, QMessageBox::Yes | QMessageBox::No,
+               QMessageBox::Yes, &script().yesNos);
 }
 
 void Dialogs::inform(QWidget *parent, const QString &text)
 {
-    if (script().on) {
-        script().asked << text;
-        return;
-    }
-    QMessageBox::information(parent, caption(), text);
+    ask(parent, QMessageBox::Information, caption(), text, QMessageBox::Ok, QMessageBox::Ok,
+        nullptr);
 }
 
 std::optional<QString> Dialogs::promptText(QWidget *parent, const QString &caption,
                                            const QString &prompt, const QString &initialText)
 {
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(initialText);
+    dialog.ensurePolished(); // builds the buttons
+    if (const auto *buttons = dialog.findChild<QDialogButtonBox *>())
+        remember(caption, prompt, buttons->buttons());
     if (script().on)
         return nextAnswer(script().prompts, prompt, std::optional<QString>());
-    bool ok = false;
-    const QString text =
-        QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, initialText, &ok);
-    return ok ? std::optional<QString>(text) : std::nullopt;
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
 }
 
 QString Dialogs::openFileName(QWidget *parent, const QString &caption, const QString &directory)
@@ -97,14 +146,7 @@ QString Dialogs::saveFileName(QWidget *parent, const QString &caption, const QSt
     if (script().on)
         return nextAnswer(script().files, caption, QString());
     QFileDialog dialog(parent, caption, proposedPath, filter);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    // Qt's own dialog speaks English unless told otherwise.
-    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Папка:"));
-    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Имя файла:"));
-    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Тип файла:"));
-    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Сохранить"));
-    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Отмена"));
     dialog.selectFile(proposedPath);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
@@ -144,4 +186,9 @@ void Dialogs::answerNextOpenFile(const QString &path)
 QStringList Dialogs::asked()
 {
     return script().asked;
+}
+
+Dialogs::Shown Dialogs::lastShown()
+{
+    return script().lastShown;
 }

@@ -37,6 +37,14 @@ public:
     static void answerNextYesNo(bool yes);
     static void answerNextPrompt(const std::optional<QString> &text);
     static void answerNextOpenFile(const QString &path);
-    // The texts of the boxes shown while scripted, in order.
+    // The texts of the boxes shown while scripted, in order, as the callers built them.
     static QStringList asked();
+    // What the last box built shows on screen: its title, text and buttons.
+    struct Shown
+    {
+        QString title;
+        QString text;
+        QStringList buttons;
+    };
+    static Shown lastShown();
 };

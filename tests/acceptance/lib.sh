@@ -60,6 +60,14 @@ start_app() {
     export WINDOW
 }
 
+# The main window among the program's windows titled alike (an error box is
+# "Квиллон" too): the one of the main window's size.
+main_window() {
+    xdotool search --onlyvisible --name '^Квиллон$' | while read -r w; do
+        if xdotool getwindowgeometry "$w" | grep -q 'Geometry: 586x402'; then echo "$w"; fi
+    done || true
+}
+
 stop_app() {
     kill "$APP_PID" 2>/dev/null || true
     wait "$APP_PID" 2>/dev/null || true

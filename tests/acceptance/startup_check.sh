@@ -65,6 +65,32 @@ after=$(stat -c %s "$DATA/FIRMS.DB")
 [ "$after" -lt $((before / 4)) ] || fail "--pack did not shrink FIRMS.DB ($before -> $after)"
 echo "ok - --pack shrank FIRMS.DB from $before to $after bytes"
 expect_eq "rows kept by --pack" 50 "$(q_plain "$DATA/FIRMS.DB" 'select count(*) from FIRMS')"
+# A declared change that a stored value blocks (Phones to a number while the
+# phones are texts): the error box names the table, the field and the value;
+# the table keeps its old structure and every row, and the lists open on it,
+# so "Удалить" finds a current firm to delete.
+mkdir -p "$T/phones-number"
+iconv -f cp1251 -t utf-8 "$T/base.ini" | sed 's/^\(Phones  *\)String  *60/\1Integer/' |
+    iconv -f utf-8 -t cp1251 >"$T/phones-number/base.ini"
+(cd "$T/phones-number" && exec "$QUILLON") >"$T/app.log" 2>&1 &
+APP_PID=$!
+timeout 30 xdotool search --sync --onlyvisible --name '^Квиллон$' >/dev/null || fail "no error box"
+sleep 1
+shot blocked-change
+xdotool key Return
+sleep 1
+main=$(main_window)
+[ -n "$main" ] || fail "no main window after the failed check: $(cat "$T/app.log")"
+xdotool mousemove --window "$main" 555 363 click 1
+timeout 10 xdotool search --sync --onlyvisible --name '^Квиллон$' >/dev/null
+sleep 0.5
+xdotool key Return
+sleep 0.5
+stop_app
+expect_eq "list filled after the failed check: one firm deleted" 49 "$(q_plain "$DATA/FIRMS.DB" 'select count(*) from FIRMS')"
+expect_eq "Phones kept its type and values" "CHAR(60)|+7 7" \
+    "$(q_plain "$DATA/FIRMS.DB" "select (select type from pragma_table_info('FIRMS') where name = 'Phones') || '|' || (select Phones from FIRMS where FirmID = 7)")"
+
 # A damaged table file: the error box names it, start-up goes on to the main
 # window, and the file is left exactly as it was.
 head -c 8192 /dev/urandom >"$DATA/GRPITM.DB"
@@ -76,9 +102,7 @@ sleep 1
 shot damaged-table
 xdotool key Return
 sleep 1
-main=$(xdotool search --onlyvisible --name '^Квиллон$' | while read -r w; do
-    if xdotool getwindowgeometry "$w" | grep -q 'Geometry: 586x402'; then echo "$w"; fi
-done || true)
+main=$(main_window)
 shot after-error
 [ -n "$main" ] || fail "no main window after the error: $(cat "$T/app.log")"
 kill -0 "$APP_PID" || fail "the program ended after the error"

@@ -119,6 +119,7 @@ private Q_SLOTS:
         QString problem;
         QCOMPARE(readBoolSetting("CheckOnLoad", true, &problem), true);
         QVERIFY(problem.contains(RegistryKey::defaultFilePath()));
+        QVERIFY(problem.contains("Используются настройки по умолчанию"));
 
         // Storing replaces it, and what was there is kept for its owner.
         writeBoolSetting("CheckOnLoad", false);

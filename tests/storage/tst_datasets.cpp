@@ -32,6 +32,19 @@ class DataSetTest : public QObject
         firms.post();
     }
 
+    // Folders 1 "Склад" and 2 "Офис", open.
+    std::unique_ptr<Table> twoFolders()
+    {
+        auto folders = table("FOLDERS.DB");
+        folders->open();
+        for (const QString name : {"Склад", "Офис"}) {
+            folders->append();
+            folders->fieldByName("Description")->setAsString(name);
+            folders->post();
+        }
+        return folders;
+    }
+
     QStringList names(DataSet &data, const QString &field = "Name")
     {
         QStringList result;
@@ -202,6 +215,52 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(EngineError, readOnly->append());
     }
 
+    // Search values are bound apart from a dataset's own parameters (master
+    // link, filter, query parameters), so each finds its row.
+    void locateAndLookupOnLinkedFilteredAndParameterisedDataSets()
+    {
+        auto firms = table("FIRMS.DB");
+        firms->open();
+        addFirm(*firms, "Альфа Systems");
+        addFirm(*firms, "Бета");
+        DataSource firmSource;
+        firmSource.setDataSet(firms.get());
+        auto members = table("GRPFRM.DB");
+        members->setIndexFieldNames("FirmID");
+        members->setMasterSource(&firmSource);
+        members->setMasterFields("FirmID");
+        members->open(); // on firm 2, "Бета"
+        for (const int group : {7, 9}) {
+            members->append();
+            members->fieldByName("GroupID")->setAsInteger(group);
+            members->post();
+        }
+        QVERIFY(members->locate("FirmID;GroupID", {2, 7}));
+        QCOMPARE(members->fieldByName("GroupID")->asInteger(), 7);
+        QVERIFY(members->locate("GroupID", 9));
+        QCOMPARE(members->fieldByName("GroupID")->asInteger(), 9);
+        QVERIFY(!members->locate("FirmID;GroupID", {1, 7}));
+        QCOMPARE(members->lookup("GroupID", 9, "FirmID").toInt(), 2);
+
+        auto current = table("FIRMS.DB");
+        current->setFilter("FirmID=1");
+        current->setFiltered(true);
+        current->open();
+        QVERIFY(current->locate("Name", "альфа", LocateCaseInsensitive | LocatePartialKey));
+        QVERIFY(current->locate("FirmID;Name", {1, "Альфа Systems"}));
+        QVERIFY(current->locate("Name", "Альфа", LocatePartialKey));
+        QVERIFY(!current->locate("Name", "Бета"));
+        QCOMPARE(current->lookup("FirmID", 1, "Name").toString(), QString("Альфа Systems"));
+        QVERIFY(current->lookup("FirmID", 2, "Name").isNull());
+
+        auto byName = query({"Select * From Firms", "Where FirmID=:FirmID"});
+        byName->setDataSource(&firmSource);
+        byName->open(); // firm 2 again
+        QVERIFY(byName->locate("Name", "БЕТ", LocateCaseInsensitive | LocatePartialKey));
+        QVERIFY(byName->locate("FirmID;Name", {2, "Бета"}));
+        QCOMPARE(byName->lookup("Name", "Бета", "FirmID").toInt(), 2);
+    }
+
     void eventsCanAbortSilentlyAndUnchangedNewRowsAreDropped()
     {
         auto folders = table("FOLDERS.DB");
@@ -232,13 +291,7 @@ private slots:
 
     void lookupFieldsShowAndChooseByTheOtherDataset()
     {
-        auto folders = table("FOLDERS.DB");
-        folders->open();
-        for (const QString name : {"Склад", "Офис"}) {
-            folders->append();
-            folders->fieldByName("Description")->setAsString(name);
-            folders->post();
-        }
+        auto folders = twoFolders();
         auto folderList = query({"Select * From Folders"});
         folderList->open();
         auto members = table("CRFOLDERS.DB");
@@ -254,6 +307,38 @@ private slots:
         members->post();
         QCOMPARE(members->fieldByName("FolderName")->asString(), QString("Офис"));
         QCOMPARE(members->fields().size(), 4);
+    }
+
+    // Looked-up names are kept by key while the looked-up rows stay as they
+    // are, and read again once that dataset posts, deletes or is reopened.
+    void lookupResultsFollowTheirDataSet()
+    {
+        auto folders = twoFolders();
+        auto members = table("CRFOLDERS.DB");
+        members->addField("FolderID", FieldKind::Integer);
+        members->addField("FirmID", FieldKind::Integer);
+        members->addField("ItemID", FieldKind::Integer);
+        Field *name = members->addLookupField("FolderName", 50, "FolderID", folders.get(),
+                                              "FolderID", "Description");
+        members->open();
+        members->append();
+        members->fieldByName("FolderID")->setAsInteger(2);
+        members->post();
+        QCOMPARE(members->displayValue(0, name).toString(), QString("Офис"));
+
+        folders->locate("FolderID", 2);
+        folders->edit();
+        folders->fieldByName("Description")->setAsString("Контора");
+        folders->post();
+        QCOMPARE(members->displayValue(0, name).toString(), QString("Контора"));
+        shell(path("FOLDERS.DB"), "update FOLDERS set Description = 'Цех' where FolderID = 2");
+        QCOMPARE(members->displayValue(0, name).toString(), QString("Контора")); // kept
+        folders->close();
+        folders->open();
+        QCOMPARE(members->displayValue(0, name).toString(), QString("Цех"));
+        folders->locate("FolderID", 2);
+        folders->deleteRecord();
+        QVERIFY(members->displayValue(0, name).isNull());
     }
 
     void blobsRoundTripAndStayOnDiskUntilAsked()

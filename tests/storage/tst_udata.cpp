@@ -99,6 +99,40 @@ private slots:
         QCOMPARE(m_dm->qFirms.fields().size(), 8); // the firm list shows its declared fields only
     }
 
+    // A value that blocks a declared change fails the check; the tables stay
+    // as they were and the lists still open on them.
+    void aFailedCheckStillOpensTheListsOnTheTablesAsTheyAre()
+    {
+        fillCatalogue();
+        run("Update Firms Set Phones = 'офис 12' Where FirmID = 1");
+        m_dm.reset();
+        QFile shipped(":/quillon/base.ini");
+        QVERIFY(shipped.open(QIODevice::ReadOnly));
+        QByteArray description = shipped.readAll();
+        description.replace(QByteArray("Phones                                   String        60"),
+                            QByteArray("Phones                                   Integer"));
+        QFile changed(m_dir->filePath("base.ini"));
+        QVERIFY(changed.open(QIODevice::WriteOnly));
+        changed.write(description);
+        changed.close();
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(m_dir->path());
+        m_dm = std::make_unique<Tdm>(m_ui);
+        try {
+            m_dm->DataModuleCreate();
+            QFAIL("the check let a text become a number");
+        } catch (const EngineError &e) {
+            QVERIFY2(e.message().contains("Phones") && e.message().contains("офис 12"),
+                     qPrintable(e.message()));
+        }
+        QDir::setCurrent(previous);
+        QCOMPARE(names(m_dm->qFirms), QStringList({"Альфа", "Бета"}));
+        QVERIFY(m_dm->tblFirms.active() && m_dm->qItems.active());
+        QCOMPARE(
+            TestCatalogue::shell(data("FIRMS.DB"), "select Phones from FIRMS where FirmID = 1"),
+            QString("офис 12"));
+    }
+
     void storedSettingsAreReadAndADamagedStoreGivesDefaults()
     {
         writeBoolSetting("FolderFilter", true);
@@ -201,8 +235,7 @@ private slots:
     void aNewFolderShowsInTheLookupsAtOnce()
     {
         fillCatalogue();
-        m_dm->FolderFilter = true;
-        m_dm->tblFolder.append(); // a folder without a key yet does not filter the lists
+        m_dm->tblFolder.append();
         m_dm->tblFolder.fieldByName("Description")->setAsString("Новая папка");
         m_dm->tblFolder.post();
         m_dm->tblCrFirmFolder.append();

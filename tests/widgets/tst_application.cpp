@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "Dialogs.h"
 #include "EngineError.h"
 
 #include <QTest>
@@ -44,6 +45,29 @@ private slots:
         QVERIFY(Application::guarded([] {}));
         QCOMPARE(shown.size(), 2);
         Application::setErrorSink({});
+    }
+
+    // The boxes speak Russian on any session language, and a question built
+    // with the original's LF CR line ends shows its lines without blank ones.
+    void boxesShowRussianButtonsAndTheirLinesAsBuilt()
+    {
+        Dialogs::setScripted(true);
+        Dialogs::askYesNo(
+            nullptr, "Переместить ?",
+            "Вы действительно хотите переместить\n\r\"Опт\" из\n\r\"Все\" в\n\r\"Сырьё\" ?");
+        Dialogs::Shown box = Dialogs::lastShown();
+        QCOMPARE(box.title, QString("Переместить ?"));
+        QCOMPARE(
+            box.text,
+            QString("Вы действительно хотите переместить\n\"Опт\" из\n\"Все\" в\n\"Сырьё\" ?"));
+        QCOMPARE(box.buttons, QStringList({"&Да", "&Нет"}));
+        QCOMPARE(Dialogs::asked().constFirst().count("\n\r"), 3); // the text itself is kept
+
+        Dialogs::confirm(nullptr, "Удалить ?");
+        QCOMPARE(Dialogs::lastShown().buttons, QStringList({"OK", "Отмена"}));
+        Dialogs::promptText(nullptr, "Добавление новой папки", "Введите название", "Новая папка");
+        QCOMPARE(Dialogs::lastShown().buttons, QStringList({"OK", "Отмена"}));
+        Dialogs::setScripted(false);
     }
 };
 

@@ -401,6 +401,14 @@ private slots:
         QVERIFY(!(form.grid->gridModel()->flags(form.grid->gridModel()->index(0, 0)) &
                   Qt::ItemIsEditable));
 
+        // The light blue leaves the cells in the window's font.
+        QFont windowFont(QStringLiteral("Arial"));
+        windowFont.setPixelSize(11);
+        form.window.setFont(windowFont);
+        QCOMPARE(QFontInfo(form.grid->font()).pixelSize(), 11);
+        QCOMPARE(QFontInfo(form.grid->viewport()->font()).pixelSize(), 11);
+        QCOMPARE(QFontInfo(titles->font()).pixelSize(), 11);
+
         files->close(); // the layout survives the dataset being read again
         files->open();
         QVERIFY(form.grid->isColumnHidden(2));

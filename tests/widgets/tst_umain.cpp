@@ -219,6 +219,27 @@ private slots:
         QVERIFY(dm->qItems.isEmpty());
     }
 
+    void aNewFolderWithTheFilterOnShowsItsEmptyMembershipAtOnce()
+    {
+        writeBoolSetting("FolderFilter", true);
+        startWith({"Альфа", "Бета"});
+        run("Insert Into Folders (FolderID, Description) Values (1, 'Склад')");
+        run("Insert Into CrFolders (FolderID, FirmID, ItemID) Values (1, 2, 0)");
+        dm->tblFolder.refresh();
+        dm->tblFolderAfterScroll(dm->tblFolder);
+        QCOMPARE(dm->qFirms.recordCount(), 1);
+        Dialogs::answerNextPrompt(QString("Офис"));
+        m_form->SpeedButton2->click();
+        QCOMPARE(dm->tblFolder.fieldByName("Description")->asString(), QString("Офис"));
+        QVERIFY(dm->qFirms.isEmpty());
+        QVERIFY(dm->qItems.isEmpty());
+        // Renaming the folder keeps the lists on it.
+        dm->tblFolder.edit();
+        dm->tblFolder.fieldByName("Description")->setAsString("Офис 2");
+        dm->tblFolder.post();
+        QVERIFY(dm->qFirms.isEmpty());
+    }
+
     void theExitKeyClosesTheWindowFromAnywhere()
     {
         startWith({"Альфа"});

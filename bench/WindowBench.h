@@ -1,0 +1,42 @@
+#pragma once
+
+// What the window benchmarks share: a program without a desktop whose
+// settings live in a private folder, pointed at a generated catalogue, and a
+// storage interface that answers nothing and prints the messages.
+#include "Aliases.h"
+#include "SettingsStore.h"
+#include "StorageUi.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <cstdio>
+
+class SilentUi : public StorageUi
+{
+public:
+    bool confirm(const QString &) override { return false; }
+    void message(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    void setStatus(const QString &) override {}
+    void startProgress(int) override {}
+    void setTableCaption(const QString &) override {}
+    void stepProgress() override {}
+};
+
+// Before the application object: offscreen, with private settings.
+inline void isolateBench(const QTemporaryDir &config)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    qputenv("XDG_RUNTIME_DIR", config.path().toUtf8());
+}
+
+// The alias points at the catalogue; start-up runs without the structure
+// check, which check-bench.sh measures on its own.
+inline void useCatalogue(const char *directory)
+{
+    Aliases aliases;
+    aliases.addStandardAlias("Quillon", QDir(QString::fromLocal8Bit(directory)).absolutePath(),
+                             "Paradox");
+    aliases.saveConfigFile();
+    writeBoolSetting("CheckOnLoad", false);
+}
