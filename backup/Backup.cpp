@@ -4,6 +4,7 @@
 #include "EngineError.h"
 #include "FileError.h"
 #include "Session.h"
+#include "SqlText.h"
 #include "Statement.h"
 #include "TempFiles.h"
 #include "TextRules.h"
@@ -53,6 +54,7 @@ public:
     Connection &operator=(const Connection &) = delete;
 
     sqlite3 *handle() const { return m_db; }
+
     void execute(const QString &sql, const QString &context) const
     {
         const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
@@ -108,7 +110,7 @@ QString schemaOf(int position)
 
 // Copies one attached table file into a file of its own through the backup interface.
 void copyTable(const Connection &source, const QString &schema, const QString &target,
-               const QString &table)
+               const QString &table, const std::function<void(double)> &copied)
 {
     Connection copy(target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     sqlite3_backup *backup =
@@ -116,8 +118,9 @@ void copyTable(const Connection &source, const QString &schema, const QString &t
     if (!backup)
         throwSqliteError(copy.handle(), sqlite3_errcode(copy.handle()), table);
     int rc = SQLITE_OK;
-    while ((rc = sqlite3_backup_step(backup, pagesPerStep)) == SQLITE_OK) {
-    }
+    while ((rc = sqlite3_backup_step(backup, pagesPerStep)) == SQLITE_OK)
+        copied(1.0 - double(sqlite3_backup_remaining(backup)) /
+                         std::max(1, sqlite3_backup_pagecount(backup)));
     sqlite3_backup_finish(backup);
     if (rc != SQLITE_DONE)
         throwSqliteError(copy.handle(), rc, table);
@@ -145,9 +148,10 @@ QList<QString> copyTables(const QString &dataDirectory, const QStringList &table
     QList<QString> copies;
     for (int i = 0; i < tables.size(); ++i) {
         copies.append(into.filePath(tables[i]));
-        copyTable(source, schemaOf(i), copies.last(), tables[i]);
-        if (progress)
-            progress(0.5 * (i + 1) / tables.size());
+        copyTable(source, schemaOf(i), copies.last(), tables[i], [&](double copied) {
+            if (progress)
+                progress(0.5 * (i + copied) / tables.size());
+        });
     }
     source.execute(QStringLiteral("COMMIT"), tables.value(0));
     return copies;
@@ -226,7 +230,7 @@ const ListedFile *findListed(const QList<ListedFile> &files, const QString &name
 
 // Unpacks one listed file, hashing it on the way; its size and sum must be the listed ones.
 void unpack(const ZipReader &zip, const ListedFile &listed, const QString &target,
-            const QString &archivePath)
+            const QString &archivePath, const std::function<void(qint64)> &unpacked)
 {
     const int index = zip.indexOf(listed.name);
     if (index < 0)
@@ -239,6 +243,7 @@ void unpack(const ZipReader &zip, const ListedFile &listed, const QString &targe
     try {
         zip.read(index, listed.size, [&](const char *bytes, qint64 size) {
             hash.addData(QByteArrayView(bytes, size));
+            unpacked(size);
             if (out.write(bytes, size) != size)
                 throw FileError(target + QStringLiteral(": не удаётся записать (") +
                                 out.errorString() + ')');
@@ -254,21 +259,22 @@ void unpack(const ZipReader &zip, const ListedFile &listed, const QString &targe
 }
 
 // The unpacked file must be a sound table file that holds the table it is named after.
-void checkTableFile(const QString &path, const QString &name, const QString &archivePath)
+void checkTableFile(const QString &path, const QString &name, const QString &archivePath,
+                    const std::function<void()> &keepAlive)
 {
     try {
-        Connection table(path, SQLITE_OPEN_READONLY);
-        const QStringList verdict = table.column(QStringLiteral("PRAGMA integrity_check"), name);
+        Session session(QFileInfo(path).absolutePath());
+        session.setKeepAlive(keepAlive);
+        const TableRef table = session.tableByFile(name);
+        QStringList verdict;
+        Statement check = session.prepare(
+            QStringLiteral("PRAGMA %1.integrity_check").arg(SqlText::quoted(table.schema)), name);
+        while (check.step())
+            verdict.append(check.value(0).toString());
         if (verdict != QStringList{QStringLiteral("ok")})
             refuse(archivePath, name + QStringLiteral(" повреждён (") +
                                     verdict.mid(0, 3).join(QStringLiteral("; ")) + ')');
-        const QString stem = name.section('.', 0, 0);
-        const QStringList named =
-            table.column(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND "
-                                        "lower(name) = lower(%1)")
-                             .arg(sqlLiteral(stem)),
-                         name);
-        if (named.isEmpty())
+        if (table.table.compare(name.section('.', 0, 0), Qt::CaseInsensitive) != 0)
             refuse(archivePath, name + QStringLiteral(" не является таблицей каталога"));
     } catch (const EngineError &e) {
         refuse(archivePath, e.message());
@@ -342,15 +348,24 @@ void verify(const QString &archivePath, const QStringList &tables, const QString
     if (QStorageInfo(stagingDirectory).bytesAvailable() < total)
         throw FileError(QDir::toNativeSeparators(stagingDirectory) +
                         QStringLiteral(": недостаточно места на диске для восстановления"));
+    // Unpacking is the first half of the bar, the integrity checks the second.
     qint64 done = 0;
+    const auto report = [&](double share) {
+        if (progress)
+            progress(share);
+    };
+    const double whole = double(std::max<qint64>(1, total));
     for (const QString &table : tables) {
         const ListedFile *listed = findListed(files, table);
-        const QString target = QDir(stagingDirectory).filePath(table);
-        unpack(zip, *listed, target, archivePath);
-        checkTableFile(target, table, archivePath);
-        done += listed->size;
-        if (progress)
-            progress(total > 0 ? double(done) / double(total) : 1.0);
+        unpack(zip, *listed, QDir(stagingDirectory).filePath(table), archivePath,
+               [&](qint64 bytes) { report(0.5 * double(done += bytes) / whole); });
+    }
+    done = 0;
+    for (const QString &table : tables) {
+        checkTableFile(QDir(stagingDirectory).filePath(table), table, archivePath,
+                       [&] { report(0.5 + 0.5 * double(done) / whole); });
+        done += findListed(files, table)->size;
+        report(0.5 + 0.5 * double(done) / whole);
     }
 }
 
