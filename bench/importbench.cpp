@@ -37,13 +37,17 @@ int main(int argc, char **argv)
     });
     longestGap = std::max(longestGap, gap.elapsed());
     const qint64 runMs = clock.elapsed();
-    out << QStringLiteral("import of %1 rows: read %2 ms, plan %3 ms, write %4 ms, total %5 ms; "
-                          "longest time between progress reports %6 ms\n")
+    out << QStringLiteral("import of %1 rows (%7 added, %8 known, %9 refused): read %2 ms, "
+                          "plan %3 ms, write %4 ms, total %5 ms; longest time between progress "
+                          "reports %6 ms\n")
                .arg(table.rows.size())
                .arg(readMs)
                .arg(planMs)
                .arg(runMs)
                .arg(readMs + planMs + runMs)
-               .arg(longestGap);
+               .arg(longestGap)
+               .arg(plan.added)
+               .arg(plan.existing)
+               .arg(plan.refused.size());
     return 0;
 }

@@ -66,6 +66,6 @@ end=$(clock)
 echo "quillon --export firms to XLSX:                  $(ms "$start" "$end")"
 
 # 100,000 firms new to the catalogue, each into a folder.
-awk 'NR == 1 { print; next } { sub(/^[0-9]+;/, ""); print "Новая " $0 }' "$work/firms.csv" |
+awk 'NR == 1 { print; next } { sub(/^[0-9]+;/, ""); print "Новая " NR " " $0 }' "$work/firms.csv" |
     sed '1s/^\xEF\xBB\xBFFirmID;//' >"$work/new.csv"
 "$build/bench/importbench" "$data" "$work/new.csv"
