@@ -116,11 +116,20 @@ QMap<QString, int> guessMapping(const QStringList &header, const QList<TextField
     return mapping;
 }
 
+Known readKnown(Session &session, Target target)
+{
+    return {textFields(session, target), existingNames(session, tablesOf(target))};
+}
+
 Plan plan(Session &session, const TextTable &table, const Options &options)
 {
-    const TargetTables tables = tablesOf(options.target);
-    const QList<TextField> fields = textFields(session, options.target);
-    QHash<QString, qint64> names = existingNames(session, tables);
+    return plan(readKnown(session, options.target), table, options);
+}
+
+Plan plan(const Known &known, const TextTable &table, const Options &options)
+{
+    const QList<TextField> &fields = known.fields;
+    QHash<QString, qint64> names = known.names;
     const int nameColumn = options.mapping.value(QStringLiteral("Name"), -1);
     // A name is compared as it will be stored: cut to its field.
     int nameSize = 0;
@@ -139,14 +148,14 @@ Plan plan(Session &session, const TextTable &table, const Options &options)
             result.refused.append({line, QStringLiteral("пустое название")});
             continue;
         }
-        const auto known = names.constFind(nameKey(name));
-        if (known != names.cend()) {
+        const auto found = names.constFind(nameKey(name));
+        if (found != names.cend()) {
             ++result.existing;
             result.actions.append(options.updateExisting ? Plan::Action::Update
                                                          : Plan::Action::Skip);
             // A name given twice in the file updates the record the first line adds.
             if (options.updateExisting)
-                result.updateKey.insert(row, known.value());
+                result.updateKey.insert(row, found.value());
             if (!options.updateExisting)
                 continue;
         } else {

@@ -62,6 +62,16 @@ struct Plan
 
 Plan plan(Session &session, const TextTable &table, const Options &options);
 
+// What a plan needs of the catalogue, read once by a window that plans anew
+// at every change of its choices: the fields, and the names by key.
+struct Known
+{
+    QList<TextField> fields;
+    QHash<QString, qint64> names; // upper-cased name -> key
+};
+Known readKnown(Session &session, Target target);
+Plan plan(const Known &known, const TextTable &table, const Options &options);
+
 // Carries out the plan in one transaction per table: it either completes or
 // changes nothing. `progress` gets the share done (0 to 1) and returns false
 // to cancel, which rolls everything back. Returns the keys of added records.

@@ -29,7 +29,7 @@ constexpr int listedRefusals = 200;
 ImportDialog::ImportDialog(QWidget *parent, Session &session, TextTable table,
                            Import::Target target, const QString &fileName)
     : QDialog(parent), m_session(session), m_table(std::move(table)), m_target(target),
-      m_fields(Import::textFields(session, target))
+      m_known(Import::readKnown(session, target)), m_fields(m_known.fields)
 {
     setObjectName(QStringLiteral("ImportDialog"));
     setWindowTitle((target == Import::Target::Firms ? QStringLiteral("Импорт фирм из ")
@@ -71,7 +71,6 @@ void ImportDialog::addChoice(QFormLayout *form, const QString &label, QComboBox 
     auto *caption = new QLabel(label, this);
     caption->setBuddy(box);
     form->addRow(caption, box);
-    connect(box, &QComboBox::currentIndexChanged, this, [this] { replan(); });
 }
 
 QWidget *ImportDialog::makeMapping()
@@ -89,6 +88,8 @@ QWidget *ImportDialog::makeMapping()
         box->setCurrentIndex(box->findData(guessed.value(field.name, -1)));
         m_columns.append(box);
         addChoice(form, '&' + Import::captionOf(field.name) + ':', box);
+        // The folder and group do not change the plan; the columns do.
+        connect(box, &QComboBox::currentIndexChanged, this, [this] { replan(); });
     }
     return group;
 }
@@ -165,7 +166,7 @@ void ImportDialog::replan()
     if (!m_existing)
         return;
     const Import::Options chosen = options();
-    m_plan = Import::plan(m_session, m_table, chosen);
+    m_plan = Import::plan(m_known, m_table, chosen);
     m_summary->setText(QStringLiteral("Будет добавлено записей: %1\nУже есть в каталоге: %2 (%3)\n"
                                       "Слишком длинных значений, которые будут обрезаны: %4\n"
                                       "Отклонено строк: %5")

@@ -36,6 +36,7 @@ private:
     Session &m_session;
     TextTable m_table;
     Import::Target m_target;
+    Import::Known m_known;
     QList<Import::TextField> m_fields;
     QList<QComboBox *> m_columns; // one per field
     QComboBox *m_folder = nullptr;

@@ -101,9 +101,12 @@ void TransferMenu::backupClick()
         Dialogs::saveFileName(m_window, QStringLiteral("Резервная копия"), proposed, archiveFilter);
     if (path.isEmpty())
         return;
-    ProgressWindow progress(m_window, QStringLiteral("Резервное копирование..."));
-    Backup::create(dataDirectory(), Backup::catalogueTables(descriptionName), descriptionName, path,
-                   [&progress](double done) { progress.show(done); });
+    {
+        // The progress window is gone before the message comes up.
+        ProgressWindow progress(m_window, QStringLiteral("Резервное копирование..."));
+        Backup::create(dataDirectory(), Backup::catalogueTables(descriptionName), descriptionName,
+                       path, [&progress](double done) { progress.show(done); });
+    }
     dm->LastFileDir = QFileInfo(path).absolutePath();
     Dialogs::inform(m_window, QStringLiteral("Резервная копия записана в файл ") +
                                   QDir::toNativeSeparators(path));
@@ -166,11 +169,14 @@ void TransferMenu::exportList(bool whole)
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".csv");
     const Query &list = firms ? dm->qFirms : dm->qItems;
-    ProgressWindow progress(m_window, QStringLiteral("Экспорт..."));
-    const double total = std::max(1, list.recordCount());
-    const int count =
-        Export::rows(*dm->Main_sess(), Export::selectFor(list.sql(), whole), path,
-                     Export::formatOf(path), title, [&](int done) { progress.show(done / total); });
+    int count = 0;
+    {
+        ProgressWindow progress(m_window, QStringLiteral("Экспорт..."));
+        const double total = std::max(1, list.recordCount());
+        count = Export::rows(*dm->Main_sess(), Export::selectFor(list.sql(), whole), path,
+                             Export::formatOf(path), title,
+                             [&](int done) { progress.show(done / total); });
+    }
     dm->LastFileDir = QFileInfo(path).absolutePath();
     Dialogs::inform(m_window, QStringLiteral("Выгружено записей: %1 в файл %2")
                                   .arg(count)

@@ -11,9 +11,16 @@ start_app "$T"
 click() { xdotool mousemove --window "$WINDOW" "$1" "$2" click "${3:-1}"; sleep 0.4; }
 FIRST_ROW=(381 98) DELETE_RECORD=(555 363)
 
-wait_box() { # title: the box that must come up
-    timeout 10 xdotool search --sync --onlyvisible --name "$1" >/dev/null || fail "no box '$1'"
-    sleep 0.3
+wait_box() { # title: a window of that title other than the main window must come up
+    for _ in $(seq 50); do
+        if xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vqx "$WINDOW"; then
+            sleep 0.3
+            return
+        fi
+        sleep 0.2
+    done
+    shot "no-box"
+    fail "no box '$1'"
 }
 menu() { # presses: opens the backup menu with F10 and picks an entry from the keyboard
     xdotool windowfocus --sync "$WINDOW"
@@ -39,6 +46,7 @@ click "${DELETE_RECORD[@]}"
 wait_box 'Квиллон'
 xdotool key Return
 sleep 0.5
+shot after-delete
 expect_eq "Дуб deleted" "Ёлка" "$(q_plain "$DATA/FIRMS.DB" 'select group_concat(Name) from FIRMS')"
 
 menu Down Down
