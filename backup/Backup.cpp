@@ -291,7 +291,7 @@ QStringList catalogueTables(const QString &descriptionFile)
     if (path.isEmpty())
         throw FileError(descriptionFile + QStringLiteral(": файл описания таблиц не найден"));
     QStringList names;
-    for (const BaseMaker::TableSpec &table : BaseMaker::readDescription(path))
+    for (const BaseMaker::TableSpec &table : BaseMaker::readDescription(path).tables)
         names.append(table.name);
     return names;
 }
