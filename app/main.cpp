@@ -1,5 +1,7 @@
 #include "Application.h"
 #include "Maintenance.h"
+#include "Restore.h"
+#include "TransferMenu.h"
 #include "UData.h"
 #include "UFind.h"
 #include "UMain.h"
@@ -46,7 +48,11 @@ int main(int argc, char **argv)
 
     WindowsUi ui(splash);
     Tdm data(ui);
-    Application::guarded([&] { data.DataModuleCreate(); });
+    // A restore cut short is completed before anything opens the tables.
+    Application::guarded([&] {
+        Restore::finishInterrupted(Tdm::ensureAlias());
+        data.DataModuleCreate();
+    });
     TMainForm mainForm;
     MainForm = &mainForm;
     TfrmFind find(&mainForm);
@@ -56,6 +62,7 @@ int main(int argc, char **argv)
     // it is hidden until a manual check shows it again.
     splash->hide();
     const int status = app.exec();
+    backupAtExit(&mainForm);
     delete splash;
     SplashForm = nullptr;
     return status;

@@ -6,6 +6,7 @@
 #include "GroupTree.h"
 #include "Pictures.h"
 #include "RadioGroup.h"
+#include "TransferMenu.h"
 #include "UData.h"
 #include "UFind.h"
 #include "UFirm.h"
@@ -138,6 +139,8 @@ QWidget *TMainForm::makeToolBar()
         if (QWidget *button = bar->widgetForAction(added))
             button->setObjectName(QString::fromLatin1(name));
     }
+    // Backups and spreadsheets come after every designed button.
+    new TransferMenu(this, bar);
     return bar;
 }
 
