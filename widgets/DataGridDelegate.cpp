@@ -102,6 +102,11 @@ QWidget *DataGridDelegate::createEditor(QWidget *parent, const QStyleOptionViewI
 QComboBox *DataGridDelegate::createLookupList(QWidget *parent, const Field *lookup) const
 {
     auto *list = new QComboBox(parent);
+    // Every row one height, set before the list gets its rows and its style:
+    // a list view lays out items of varying height by measuring each, and
+    // that would read every firm of the catalogue.
+    if (auto *view = qobject_cast<QListView *>(list->view()))
+        view->setUniformItemSizes(true);
     auto *source = new DataSource(list);
     source->setDataSet(lookup->lookupDataSet());
     auto *rows = new DataGridModel(list);
@@ -116,8 +121,6 @@ QComboBox *DataGridDelegate::createLookupList(QWidget *parent, const Field *look
     list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     list->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     list->setMaxVisibleItems(20);
-    if (auto *view = qobject_cast<QListView *>(list->view()))
-        view->setUniformItemSizes(true);
     new TypeToFind(list, lookup);
     // Choosing a row stores it at once. Qt declares createEditor const; the
     // commit is the delegate's own signal all the same.

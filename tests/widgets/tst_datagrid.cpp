@@ -373,6 +373,35 @@ private slots:
         QCOMPARE(makers->state(), DataSetState::Browse);
     }
 
+    // Choosing a maker among every firm: the drop-down reads the firms it
+    // shows, not all of them, when it is made and when it opens.
+    void aLookupDropDownOverALongListReadsOnlyWhatItShows()
+    {
+        fillFirms(100000);
+        auto firmList = query({"Select FirmID,Name From Firms", "order by name"});
+        firmList->open();
+        auto makers = query({"Select * From CrFirms"}, true);
+        makers->addField("FirmID", FieldKind::Integer);
+        makers->addField("ItemID", FieldKind::Integer);
+        makers->addField("Type", FieldKind::String, 1);
+        makers->addLookupField("FirmName", 240, "FirmID", firmList.get(), "FirmID", "Name");
+        makers->open();
+        Form form(makers.get(), {column("FirmName", "Название")});
+        form.key(Qt::Key_Down);
+        sqlite3_trace_v2(m_session->handle(), SQLITE_TRACE_STMT, countPageReads, nullptr);
+        pageReads = 0;
+        form.key(Qt::Key_F2);
+        auto *list = qobject_cast<QComboBox *>(QApplication::focusWidget());
+        QVERIFY(list);
+        list->showPopup();
+        QTest::qWait(20);
+        QCOMPARE(list->count(), 100000);
+        QVERIFY2(pageReads <= 2, qPrintable(QString::number(pageReads)));
+        sqlite3_trace_v2(m_session->handle(), 0, nullptr, nullptr);
+        list->hidePopup();
+        form.key(Qt::Key_Escape);
+    }
+
     void fixedCellsAreLightBlueAndColumnsAsDeclared()
     {
         addRows("FILES.DB", "Description", {"прайс.pdf"});
