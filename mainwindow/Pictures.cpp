@@ -32,6 +32,12 @@ Look lookOf(Picture which)
         return {"list-add", QColor(60, 140, 90), QStringLiteral("+")};
     case DeleteFolder:
         return {"list-remove", QColor(190, 60, 60), QStringLiteral("−")};
+    case Envelope:
+        return {"mail-send", QColor(70, 120, 190), QStringLiteral("✉")};
+    case Globe:
+        return {"web-browser", QColor(60, 140, 190), QStringLiteral("@")};
+    case FirmTypes:
+        return {"folder", QColor(214, 170, 60), QStringLiteral("▤")};
     }
     return {"", QColor(), QString()};
 }

@@ -15,7 +15,11 @@ enum Picture
     Exit = 4,
     FolderPanelShown = 5,
     AddFolder,
-    DeleteFolder
+    DeleteFolder,
+    // The firm editor's buttons: writes an e-mail, opens a web address, the firm's types.
+    Envelope,
+    Globe,
+    FirmTypes
 };
 
 QIcon picture(Picture which);

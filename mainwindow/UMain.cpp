@@ -5,8 +5,12 @@
 #include "Dialogs.h"
 #include "GroupTree.h"
 #include "Pictures.h"
+#include "RadioGroup.h"
 #include "UData.h"
+#include "UFind.h"
+#include "UFirm.h"
 #include "UGroupTrees.h"
+#include "UOption.h"
 #include "USplash.h"
 
 #include <QAction>
@@ -108,12 +112,10 @@ QWidget *TMainForm::makeToolBar()
     ToolButton1 = qobject_cast<QToolButton *>(bar->widgetForAction(panel));
     ToolButton1->setObjectName(QStringLiteral("ToolButton1"));
     ToolButton1->setProperty("picture", int(Pictures::FolderPanelShown));
-    // The search and options windows come with their own units; until then
-    // their commands do nothing.
     acFind = makeAction("acFind", QStringLiteral("Поиск"), Pictures::Search,
-                        QKeySequence(Qt::CTRL | Qt::Key_F), {});
+                        QKeySequence(Qt::CTRL | Qt::Key_F), [this] { ToolButton2Click(); });
     acOption = makeAction("acOption", QStringLiteral("Настройки"), Pictures::Options,
-                          QKeySequence(Qt::CTRL | Qt::Key_O), {});
+                          QKeySequence(Qt::CTRL | Qt::Key_O), [this] { ToolButton3Click(); });
     acAbout = makeAction("acAbout", QStringLiteral("О программе"), Pictures::About,
                          QKeySequence(Qt::Key_F1), [this] { ToolButton4Click(); });
     acExit = makeAction("acExit", QStringLiteral("Выход"), Pictures::Exit,
@@ -366,6 +368,19 @@ void TMainForm::SpeedButton1Click()
     Panel1->setVisible(!shown);
 }
 
+void TMainForm::ToolButton2Click()
+{
+    // The search window lives for the whole run; only its scope follows the tab.
+    frmFind->RadioGroup1->setItemIndex(context.activePage);
+    frmFind->exec();
+}
+
+void TMainForm::ToolButton3Click()
+{
+    TfrmOption options(this);
+    options.exec();
+}
+
 void TMainForm::ToolButton4Click()
 {
     TSplashForm about(this);
@@ -429,12 +444,11 @@ void TMainForm::addRecord(Table &table, const QString &name, DataSource *list)
         table.fieldByName(QStringLiteral("Name"))->setAsString(name);
         table.fieldByName(QStringLiteral("GroupID"))->setAsInteger(selectedGroup());
         table.post();
-        const QVariant key = table.fields().first()->value();
-        openRecord(table);
-        // The list is read again so that it shows the new record, current.
-        Query &listQuery = static_cast<Query &>(*list->dataSet());
-        listQuery.refresh();
-        listQuery.locate(table.fields().first()->fieldName(), key);
+        // Opened as a double click on its list opens it.
+        if (&table == &dm->tblFirms)
+            DBGrid2DblClick();
+        else
+            DBGrid3DblClick();
     } catch (...) {
         table.setMasterSource(list);
         throw;
@@ -450,16 +464,20 @@ void TMainForm::SpeedButton4Click()
         addRecord(dm->tblItem, QStringLiteral("Новый"), &dm->dsMainItems);
 }
 
-void TMainForm::openRecord(DataSet &table)
+bool TMainForm::openRecord(DataSet &table)
 {
     if (table.isEmpty())
-        return;
+        return false;
     table.refreshRecord();
+    return true;
 }
 
 void TMainForm::DBGrid2DblClick()
 {
-    openRecord(dm->tblFirms);
+    if (!openRecord(dm->tblFirms))
+        return;
+    TfrmEditFirm editor(this);
+    editor.exec();
 }
 
 void TMainForm::DBGrid3DblClick()

@@ -53,6 +53,8 @@ public:
     void FormCreate();
     void PageControl1Change();
     void SpeedButton1Click();
+    void ToolButton2Click();
+    void ToolButton3Click();
     void ToolButton4Click();
     void ToolButton5Click();
     void SpeedButton2Click();
@@ -83,7 +85,8 @@ private:
                         const std::function<void()> &handler);
     void postPendingFolder();
     void addRecord(Table &table, const QString &name, DataSource *list);
-    void openRecord(DataSet &table);
+    // Reads the record again from its table; false when there is none.
+    bool openRecord(DataSet &table);
     int selectedGroup() const;
 
     TGroupTrees *m_trees = nullptr;

@@ -1,10 +1,236 @@
 #include "UFind.h"
 
+#include "Application.h"
+#include "DBGrid.h"
+#include "RadioGroup.h"
+#include "SearchStatement.h"
+#include "UData.h"
+#include "UFirm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
 TfrmFind *frmFind = nullptr;
+
+namespace {
+
+QComboBox *joinerBox(QWidget *parent, const char *name)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->addItems({QStringLiteral("и"), QStringLiteral("или")});
+    return box;
+}
+
+QLineEdit *textBox(QWidget *parent, const char *name)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    return edit;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *pushButton = new QPushButton(caption, parent);
+    pushButton->setObjectName(QString::fromLatin1(name));
+    pushButton->setAutoDefault(false);
+    return pushButton;
+}
+
+} // namespace
 
 TfrmFind::TfrmFind(QWidget *owner) : QDialog(owner)
 {
     setObjectName(QStringLiteral("frmFind"));
     setWindowTitle(QStringLiteral("Поиск"));
+    setFont(QFont(QStringLiteral("Arial"), 9));
+    qFind.setObjectName(QStringLiteral("qFind"));
+    dsFind.setObjectName(QStringLiteral("dsFind"));
+    dsFind.setDataSet(&qFind);
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(makeSearchPanel());
+    makeResultList();
+    column->addWidget(DBGrid1, 1);
+    auto *status = new QStatusBar(this);
+    status->setObjectName(QStringLiteral("StatusBar1"));
+    status->setSizeGripEnabled(true);
+    StatusPanel = new QLabel(status);
+    StatusPanel->setObjectName(QStringLiteral("StatusPanel0"));
+    StatusPanel->setMinimumWidth(500);
+    status->addWidget(StatusPanel);
+    column->addWidget(status);
+
+    const QList<QWidget *> tabOrder = {RadioGroup1->button(0),
+                                       RadioGroup1->button(1),
+                                       Edit1,
+                                       ComboBox1,
+                                       Edit2,
+                                       ComboBox2,
+                                       Edit3,
+                                       CheckBox1,
+                                       Button1,
+                                       Button2,
+                                       Button3,
+                                       DBGrid1};
+    for (int i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
     resize(544, 309);
+    if (const QScreen *screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+    FormCreate();
+}
+
+QWidget *TfrmFind::makeSearchPanel()
+{
+    auto *panel = new QWidget(this);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    auto *grid = new QGridLayout(panel);
+    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setVerticalSpacing(2);
+    RadioGroup1 = new RadioGroup(QStringLiteral(" Область поиска "),
+                                 {QStringLiteral("Фирмы"), QStringLiteral("Элементы")}, 2, panel);
+    RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
+    RadioGroup1->setItemIndex(SearchStatement::Firms);
+    grid->addWidget(RadioGroup1, 0, 0, 1, 3);
+
+    Edit1 = textBox(panel, "Edit1");
+    Edit2 = textBox(panel, "Edit2");
+    Edit3 = textBox(panel, "Edit3");
+    ComboBox1 = joinerBox(panel, "ComboBox1");
+    ComboBox2 = joinerBox(panel, "ComboBox2");
+    const QList<std::pair<QString, QLineEdit *>> rows = {{QStringLiteral("&Название"), Edit1},
+                                                         {QStringLiteral("&Синонимы"), Edit2},
+                                                         {QStringLiteral("&Описание"), Edit3}};
+    // Each text sits on its own row; a joiner stands between the two rows it
+    // joins, to their right.
+    for (int i = 0; i < rows.size(); ++i) {
+        auto *label = new QLabel(rows[i].first, panel);
+        label->setObjectName(QStringLiteral("Label%1").arg(i + 1));
+        label->setBuddy(rows[i].second);
+        grid->addWidget(label, 1 + 2 * i, 0);
+        grid->addWidget(rows[i].second, 1 + 2 * i, 1);
+    }
+    grid->addWidget(ComboBox1, 2, 2);
+    grid->addWidget(ComboBox2, 4, 2);
+    ComboBox1->setAccessibleName(QStringLiteral("Название и синонимы"));
+    ComboBox2->setAccessibleName(QStringLiteral("Синонимы и описание"));
+    CheckBox1 = new QCheckBox(QStringLiteral("Одинаковое во всех полях"), panel);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
+    grid->addWidget(CheckBox1, 6, 1);
+    grid->addWidget(makeButtonColumn(), 0, 3, 7, 1, Qt::AlignTop);
+    grid->setColumnStretch(1, 1);
+    return panel;
+}
+
+QWidget *TfrmFind::makeButtonColumn()
+{
+    auto *buttons = new QWidget(this);
+    auto *column = new QVBoxLayout(buttons);
+    column->setContentsMargins(6, 6, 0, 0);
+    Button1 = button(buttons, "Button1", QStringLiteral("Найти"));
+    Button1->setDefault(true);
+    Button2 = button(buttons, "Button2", QStringLiteral("Новый поиск"));
+    Button3 = button(buttons, "Button3", QStringLiteral("Закрыть"));
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { Application::guarded([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this,
+            [this] { Application::guarded([this] { Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this, &QDialog::reject);
+    for (QPushButton *b : {Button1, Button2, Button3})
+        column->addWidget(b);
+    column->addStretch();
+    return buttons;
+}
+
+void TfrmFind::makeResultList()
+{
+    DBGrid1 = new DBGrid(this);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setDataSource(&dsFind);
+    DBGrid1->setColumns({{QStringLiteral("Name"), QStringLiteral("Название"), 175},
+                         {QStringLiteral("Sinonyms"), QStringLiteral("Синонимы"), 165},
+                         {QStringLiteral("Description"), QStringLiteral("Описание"), 156}});
+    DBGrid1->setReadOnly(true);
+    DBGrid1->setAccessibleName(QStringLiteral("Найденные записи"));
+    connect(DBGrid1, &DBGrid::dblClicked, this,
+            [this] { Application::guarded([this] { DBGrid1DblClick(); }); });
+}
+
+void TfrmFind::FormCreate()
+{
+    ComboBox1->setCurrentIndex(SearchStatement::Or);
+    ComboBox2->setCurrentIndex(SearchStatement::Or);
+}
+
+void TfrmFind::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    RadioGroup1->focusChosen();
+}
+
+void TfrmFind::CheckBox1Click()
+{
+    // The name text stands for all three fields: the other two boxes are
+    // greyed, keeping their texts for when the box is cleared.
+    const bool same = CheckBox1->isChecked();
+    for (QLineEdit *edit : {Edit2, Edit3}) {
+        edit->setEnabled(!same);
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::Base, same ? palette.color(QPalette::Button)
+                                              : QApplication::palette(edit).color(QPalette::Base));
+        edit->setPalette(palette);
+    }
+}
+
+void TfrmFind::Button1Click()
+{
+    const bool same = CheckBox1->isChecked();
+    const QString name = Edit1->text();
+    const int scope = RadioGroup1->itemIndex();
+    // A new text closes the query; the list empties until it opens again.
+    qFind.setSession(dm->Main_sess());
+    qFind.setSql({SearchStatement::text(SearchStatement::Scope(scope),
+                                        SearchStatement::Joiner(ComboBox1->currentIndex()),
+                                        SearchStatement::Joiner(ComboBox2->currentIndex()))});
+    const QVariantMap patterns =
+        SearchStatement::parameters(name, same ? name : Edit2->text(), same ? name : Edit3->text());
+    for (auto it = patterns.cbegin(); it != patterns.cend(); ++it)
+        qFind.setParam(it.key(), it.value());
+    qFind.open();
+    m_foundScope = scope;
+    StatusPanel->setText(QStringLiteral("Найдено записей - ") +
+                         QString::number(qFind.recordCount()));
+}
+
+void TfrmFind::Button2Click()
+{
+    Edit1->clear();
+    Edit2->clear();
+    Edit3->clear();
+    CheckBox1->setChecked(false);
+    qFind.close();
+}
+
+void TfrmFind::DBGrid1DblClick()
+{
+    if (!qFind.active() || qFind.isEmpty())
+        return;
+    // The rows say what they are: a scope switched without a new search does
+    // not make a listed firm an item. Found items wait for the item editor.
+    if (m_foundScope != SearchStatement::Firms)
+        return;
+    editFirmByKey(this, qFind.fieldByName(QStringLiteral("FirmID"))->asInteger(), true);
 }

@@ -37,6 +37,10 @@ sleep 0.5
 expect_eq "folder added through the prompt" "Склад" "$(q_plain "$DATA/FOLDERS.DB" 'select Description from FOLDERS')"
 
 click "${ADD_RECORD[@]}"
+# The new firm opens in its editor; Shift+Tab from the name box reaches "Закрыть".
+wait_box '^Новая$'
+xdotool key shift+Tab space
+sleep 0.5
 expect_eq "firm added under the root" "Новая|0" \
     "$(q_plain "$DATA/FIRMS.DB" "select Name || '|' || GroupID from FIRMS where Name = 'Новая'")"
 
