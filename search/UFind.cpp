@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -139,12 +140,16 @@ QWidget *TfrmFind::makeSearchPanel()
     CheckBox1 = new QCheckBox(QStringLiteral("Одинаковое во всех полях"), panel);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
-    grid->addWidget(CheckBox1, 6, 1);
     CheckBoxInFiles = new QCheckBox(QStringLiteral("Искать в прикреплённых файлах"), panel);
     CheckBoxInFiles->setObjectName(QStringLiteral("CheckBoxInFiles"));
     CheckBoxInFiles->setEnabled(false);
-    grid->addWidget(CheckBoxInFiles, 7, 1);
-    grid->addWidget(makeButtonColumn(), 0, 3, 8, 1, Qt::AlignTop);
+    // Both boxes share the last row, so the list keeps its place and size.
+    auto *boxes = new QHBoxLayout;
+    boxes->addWidget(CheckBox1);
+    boxes->addStretch();
+    boxes->addWidget(CheckBoxInFiles);
+    grid->addLayout(boxes, 6, 1, 1, 2);
+    grid->addWidget(makeButtonColumn(), 0, 3, 7, 1, Qt::AlignTop);
     grid->setColumnStretch(1, 1);
     return panel;
 }
