@@ -41,13 +41,21 @@ QByteArray zip(const QList<std::pair<QString, QByteArray>> &entries)
 
 QByteArray pdf(const QString &text)
 {
+    // Fifty lines a page, as a printed price list has them.
+    constexpr int linesPerPage = 50;
+    const QStringList lines = text.split(u'\n');
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     {
         QPdfWriter writer(&buffer);
         QPainter painter(&writer);
-        painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 12));
-        painter.drawText(QRect(0, 0, writer.width(), writer.height()), Qt::TextWordWrap, text);
+        painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
+        for (qsizetype from = 0; from < lines.size(); from += linesPerPage) {
+            if (from > 0)
+                writer.newPage();
+            painter.drawText(QRect(0, 0, writer.width(), writer.height()), Qt::TextWordWrap,
+                             lines.mid(from, linesPerPage).join(u'\n'));
+        }
     }
     return buffer.data();
 }
