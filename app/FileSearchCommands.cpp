@@ -54,7 +54,8 @@ int findInFiles(const QString &text)
     syncIndex(directory);
     Session session(directory);
     QTextStream out(stdout);
-    const QList<FileHit> hits = FileTextIndex(directory).search(text);
+    const int all = 5000;
+    const QList<FileHit> hits = FileTextIndex(directory).search(text, all, all);
     for (const FileHit &hit : hits)
         out << ownerOf(session, hit.file) << '\t' << hit.file.description << '\t' << hit.snippet
             << Qt::endl;

@@ -136,6 +136,7 @@ bool FileTextIndex::usable()
             return false;
         exec("insert into words(words) values('integrity-check')");
         exec("pragma journal_mode=wal");
+        exec("pragma synchronous=normal");
         return true;
     } catch (const IndexError &) {
         return false;
@@ -145,7 +146,10 @@ bool FileTextIndex::usable()
 void FileTextIndex::createSchema()
 {
     // Write-ahead logging: the window searches while the indexer writes.
+    // A commit need not wait for the disk: a lost tail of the index is
+    // found missing and made again at the next start.
     exec("pragma journal_mode=wal");
+    exec("pragma synchronous=normal");
     exec("create table files(FileID integer primary key, FirmID integer, ItemID integer, "
          "Description text, Hash blob, Status integer)");
     exec("create virtual table words using fts5(body, tokenize='quillon_stems')");
@@ -245,19 +249,41 @@ QString FileTextIndex::matchExpression(const QString &text)
     return strings.join(u' ');
 }
 
-QList<FileHit> FileTextIndex::search(const QString &text, int limit) const
+QList<FileHit> FileTextIndex::search(const QString &text, int limit, int withSnippets) const
 {
     const QString expression = matchExpression(text);
     if (expression.isEmpty())
         return {};
-    Prepared rows(m_db, "select f.FileID, f.FirmID, f.ItemID, f.Description, "
-                        "snippet(words, 0, '«', '»', '…', 12) "
+    Prepared rows(m_db, "select f.FileID, f.FirmID, f.ItemID, f.Description "
                         "from words join files f on f.FileID = words.rowid "
                         "where words match ?1 order by rank limit ?2");
     rows.bind(1, expression);
     rows.bind(2, qint64(limit));
     QList<FileHit> hits;
     while (rows.step())
-        hits.append({fileAt(rows, 0), rows.text(4).simplified()});
+        hits.append({fileAt(rows, 0), {}});
+    const QHash<qint64, QString> words = snippets(expression, hits.mid(0, withSnippets));
+    for (FileHit &hit : hits)
+        hit.snippet = words.value(hit.file.fileId);
     return hits;
+}
+
+QHash<qint64, QString> FileTextIndex::snippets(const QString &expression,
+                                               const QList<FileHit> &hits) const
+{
+    QStringList keys;
+    for (const FileHit &hit : hits)
+        keys << QString::number(hit.file.fileId);
+    QHash<qint64, QString> found;
+    if (keys.isEmpty())
+        return found;
+    // The keys are numbers the index gave; only they enter the text.
+    const QByteArray sql = "select rowid, snippet(words, 0, '«', '»', '…', 12) from words "
+                           "where words match ?1 and rowid in (" +
+                           keys.join(u',').toLatin1() + ")";
+    Prepared rows(m_db, sql.constData());
+    rows.bind(1, expression);
+    while (rows.step())
+        found.insert(rows.integer(0), rows.text(1).simplified());
+    return found;
 }

@@ -75,8 +75,10 @@ public:
     void remove(qint64 fileId);
 
     // Files holding every word of `text` in any of its forms; a part in
-    // double quotes is sought as a phrase. Best matches first.
-    QList<FileHit> search(const QString &text, int limit = 1000) const;
+    // double quotes is sought as a phrase. Best matches first; only the
+    // first `withSnippets` carry their words in place, since a snippet reads
+    // its document again.
+    QList<FileHit> search(const QString &text, int limit = 5000, int withSnippets = 20) const;
 
     // The match expression for a user's text: every word and every quoted
     // phrase becomes an FTS string, so that no user text is read as syntax.
@@ -89,6 +91,7 @@ private:
     void exec(const char *sql) const;
     // Runs `work` in one write transaction, rolled back when it throws.
     void inTransaction(const std::function<void()> &work);
+    QHash<qint64, QString> snippets(const QString &expression, const QList<FileHit> &hits) const;
 
     sqlite3 *m_db = nullptr;
     bool m_startedEmpty = false;

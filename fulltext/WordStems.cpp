@@ -1,6 +1,7 @@
 #include "WordStems.h"
 
 #include <QChar>
+#include <QHash>
 #include <libstemmer.h>
 #include <memory>
 #include <sqlite3.h>
@@ -18,8 +19,9 @@ struct WordStems::Stemmers
 
 namespace {
 
-// A longer "word" is a code or a run of junk: kept as it is, unstemmed.
-constexpr qsizetype longestStemmedWord = 64;
+// A longer "word" (in UTF-8 bytes: 64 Cyrillic letters) is a code or a run
+// of junk: kept as it is, unstemmed.
+constexpr qsizetype longestStemmedWord = 128;
 
 bool isCyrillic(char32_t c)
 {
@@ -68,6 +70,20 @@ bool isWordCharacter(char32_t c)
 struct Tokenizer
 {
     WordStems stems;
+    // Price lists repeat their words: a snippet of a search re-reads every
+    // matching document, and most of its words were stemmed a moment ago.
+    QHash<QByteArray, QByteArray> recent;
+    static constexpr qsizetype recentLimit = 50000;
+
+    QByteArray stem(const QByteArray &folded, bool cyrillic, bool latin, bool lettersOnly)
+    {
+        const auto known = recent.constFind(folded);
+        if (known != recent.constEnd())
+            return *known;
+        if (recent.size() >= recentLimit)
+            recent.clear();
+        return *recent.insert(folded, stems.stemFolded(folded, cyrillic, latin, lettersOnly));
+    }
 };
 
 int createTokenizer(void *, const char **, int, Fts5Tokenizer **out)
@@ -81,11 +97,34 @@ void deleteTokenizer(Fts5Tokenizer *tokenizer)
     delete reinterpret_cast<Tokenizer *>(tokenizer);
 }
 
+// Appends a character to UTF-8 text.
+void appendUtf8(QByteArray &out, char32_t c)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xc0 | (c >> 6));
+        out += char(0x80 | (c & 0x3f));
+    } else if (c < 0x10000) {
+        out += char(0xe0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3f));
+        out += char(0x80 | (c & 0x3f));
+    } else {
+        out += char(0xf0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3f));
+        out += char(0x80 | ((c >> 6) & 0x3f));
+        out += char(0x80 | (c & 0x3f));
+    }
+}
+
+// Cuts the text into words as it goes, folding each character once: the
+// snippets of a search read every matching document again through here.
 int tokenize(Fts5Tokenizer *tokenizer, void *context, int, const char *text, int length,
              int (*token)(void *, int, const char *, int, int, int))
 {
     auto *self = reinterpret_cast<Tokenizer *>(tokenizer);
     const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+    QByteArray folded;
     int at = 0;
     while (at < length) {
         auto [c, size] = decodeAt(bytes, length, at);
@@ -94,14 +133,20 @@ int tokenize(Fts5Tokenizer *tokenizer, void *context, int, const char *text, int
             continue;
         }
         const int start = at;
-        QString word;
-        while (at < length && isWordCharacter(c)) {
-            word += QString::fromUcs4(&c, 1);
+        folded.clear();
+        bool cyrillic = false, latin = false, lettersOnly = true;
+        while (isWordCharacter(c)) {
+            const char32_t f = foldLetter(c);
+            cyrillic = cyrillic || isCyrillic(f);
+            latin = latin || isLatinLetter(f);
+            lettersOnly = lettersOnly && QChar::isLetter(f);
+            appendUtf8(folded, f);
             at += size;
-            if (at < length)
-                std::tie(c, size) = decodeAt(bytes, length, at);
+            if (at >= length)
+                break;
+            std::tie(c, size) = decodeAt(bytes, length, at);
         }
-        const QByteArray stem = self->stems.stem(word);
+        const QByteArray stem = self->stem(folded, cyrillic, latin, lettersOnly);
         const int rc = token(context, 0, stem.constData(), int(stem.size()), start, at);
         if (rc != SQLITE_OK)
             return rc;
@@ -132,27 +177,30 @@ WordStems::~WordStems()
 
 QByteArray WordStems::stem(const QString &word)
 {
-    QString folded;
-    bool cyrillic = false;
-    bool latin = false;
+    QByteArray folded;
+    bool cyrillic = false, latin = false, lettersOnly = true;
     for (char32_t c : word.toUcs4()) {
         const char32_t f = foldLetter(c);
         cyrillic = cyrillic || isCyrillic(f);
         latin = latin || isLatinLetter(f);
-        folded += QString::fromUcs4(&f, 1);
+        lettersOnly = lettersOnly && QChar::isLetter(f);
+        appendUtf8(folded, f);
     }
-    const QByteArray utf8 = folded.toUtf8();
+    return stemFolded(folded, cyrillic, latin, lettersOnly);
+}
+
+QByteArray WordStems::stemFolded(const QByteArray &folded, bool cyrillic, bool latin,
+                                 bool lettersOnly)
+{
     sb_stemmer *stemmer = cyrillic ? m_stemmers->russian : latin ? m_stemmers->english : nullptr;
     // A word of both alphabets ("М8x40") or with digits is a code: kept whole.
-    const bool plainWord =
-        !(cyrillic && latin) &&
-        std::all_of(folded.cbegin(), folded.cend(), [](QChar c) { return c.isLetter(); });
+    const bool plainWord = lettersOnly && !(cyrillic && latin);
     if (!stemmer || !plainWord || folded.size() > longestStemmedWord)
-        return utf8;
+        return folded;
     const sb_symbol *stemmed = sb_stemmer_stem(
-        stemmer, reinterpret_cast<const sb_symbol *>(utf8.constData()), int(utf8.size()));
+        stemmer, reinterpret_cast<const sb_symbol *>(folded.constData()), int(folded.size()));
     if (!stemmed)
-        return utf8;
+        return folded;
     return QByteArray(reinterpret_cast<const char *>(stemmed), sb_stemmer_length(stemmer));
 }
 

@@ -18,6 +18,9 @@ public:
 
     // The stem of one word (already a run of letters and digits).
     QByteArray stem(const QString &word);
+    // The same for a word already folded to lower case and written in UTF-8,
+    // with what its letters are: the tokenizer's fast path.
+    QByteArray stemFolded(const QByteArray &folded, bool cyrillic, bool latin, bool lettersOnly);
 
 private:
     struct Stemmers;
