@@ -1,7 +1,9 @@
 #include "Application.h"
 #include "FileIndexer.h"
 #include "Maintenance.h"
+#include "Restore.h"
 #include "Session.h"
+#include "TransferMenu.h"
 #include "UData.h"
 #include "UFind.h"
 #include "UMain.h"
@@ -74,7 +76,11 @@ int main(int argc, char **argv)
 
     WindowsUi ui(splash);
     Tdm data(ui);
-    Application::guarded([&] { data.DataModuleCreate(); });
+    // A restore cut short is completed before anything opens the tables.
+    Application::guarded([&] {
+        Restore::finishInterrupted(Tdm::ensureAlias());
+        data.DataModuleCreate();
+    });
     TMainForm mainForm;
     MainForm = &mainForm;
     TfrmFind find(&mainForm);
@@ -85,6 +91,7 @@ int main(int argc, char **argv)
     // it is hidden until a manual check shows it again.
     splash->hide();
     const int status = app.exec();
+    backupAtExit(&mainForm);
     delete splash;
     SplashForm = nullptr;
     return status;

@@ -8,6 +8,7 @@
 #include "StorageUi.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -39,4 +40,12 @@ inline void useCatalogue(const char *directory)
                              "Paradox");
     aliases.saveConfigFile();
     writeBoolSetting("CheckOnLoad", false);
+}
+
+// Milliseconds since the timer's last reading, which this one becomes.
+inline double elapsed(QElapsedTimer &timer)
+{
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    timer.restart();
+    return ms;
 }

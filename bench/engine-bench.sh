@@ -17,3 +17,4 @@ echo "-- reference: the sqlite3 shell on the same file (binary order, no Russian
 shell_time "order by name limit 30" "select * from FIRMS order by name limit 30"
 shell_time "prefix, first by name" "select * from FIRMS where upper(Name) like 'ТЕХ%' order by name limit 1"
 shell_time "last by name" "select * from FIRMS order by name desc limit 1"
+shell_time "30 names by key" "$(for id in $(seq 1 30); do echo "select Name from FIRMS where FirmID = $id;"; done)"

@@ -7,17 +7,15 @@
 //    same statement (every row written to /dev/null) and its count(*);
 //  - "Проверить" and "Сжать", beside the shell's REINDEX and VACUUM of every
 //    table file.
-#include "Aliases.h"
 #include "Application.h"
 #include "DBGrid.h"
 #include "RadioGroup.h"
 #include "SearchStatement.h"
-#include "SettingsStore.h"
-#include "StorageUi.h"
 #include "UData.h"
 #include "UFind.h"
 #include "UOption.h"
 #include "USplash.h"
+#include "WindowBench.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,21 +23,8 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <cstdio>
 
 namespace {
-
-class SilentUi : public StorageUi
-{
-public:
-    bool confirm(const QString &) override { return false; }
-    void message(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    void setStatus(const QString &) override {}
-    void startProgress(int) override {}
-    void setTableCaption(const QString &) override {}
-    void stepProgress() override {}
-};
 
 struct Search
 {
@@ -130,10 +115,8 @@ double shellOnEveryFile(const QString &sql)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    qputenv("XDG_RUNTIME_DIR", config.path().toUtf8());
+    isolateBench(config);
     Application app(argc, argv);
     if (argc < 3) {
         std::fprintf(stderr, "usage: findbench CATALOGUE_DIR SQLITE_EXTENSION\n");
@@ -141,10 +124,7 @@ int main(int argc, char **argv)
     }
     data = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     extension = QString::fromLocal8Bit(argv[2]);
-    Aliases aliases;
-    aliases.addStandardAlias("Quillon", data, "Paradox");
-    aliases.saveConfigFile();
-    writeBoolSetting("CheckOnLoad", false);
+    useCatalogue(argv[1]);
 
     SilentUi ui;
     Tdm module(ui);

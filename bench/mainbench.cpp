@@ -16,13 +16,6 @@
 
 namespace {
 
-double elapsed(QElapsedTimer &timer)
-{
-    const double ms = double(timer.nsecsElapsed()) / 1e6;
-    timer.restart();
-    return ms;
-}
-
 // Paints the window and reads what a first screen of the list shows.
 void showFirstScreen(TMainForm &form)
 {

@@ -3,9 +3,8 @@
 # shell doing the same reads and writes on the same files.
 set -euo pipefail
 build=${1:-build}
-data=${BENCH_CATALOGUE:-$build/bench-data/catalogue}
-mkdir -p "$(dirname "$data")"
-[ -f "$data/FIRMS.DB" ] || "$build/bench/quillon-gen" "$data" --scale "${BENCH_SCALE:-1}" >/dev/null
+source "$(dirname "$0")/lib/catalogue.sh"
+data=$(generated_catalogue "$build")
 # The firm with the most types, so that the marking has work to do.
 firm=$(sqlite3 "$data/GRPFRM.DB" "select FirmID from GRPFRM group by FirmID order by count(*) desc limit 1")
 "$build/bench/treebench" "$data" "$firm" ${TREE_SHOT:+"$TREE_SHOT"} 2>/dev/null

@@ -39,6 +39,8 @@ constexpr qint64 progressThreshold = 4 * 1024 * 1024;
 // How often the progress window is repainted while the packer runs: often
 // enough that the window never looks frozen, seldom enough to cost nothing.
 constexpr int repaintInterval = 50;
+// Written at a time to the temporary copy: about 20 ms of disk work.
+constexpr qsizetype writeChunk = 4 * 1024 * 1024;
 
 // A refusal the user is told about in a message box; nothing has been changed.
 class Refusal : public std::runtime_error
@@ -204,6 +206,7 @@ QByteArray FilesPanel::packFile(const QString &path)
         throw Refusal(
             QStringLiteral("Не удаётся прочитать файл \"%1\": %2").arg(path, file.errorString()));
     }
+    keepWindowAlive();
     return runPacker(Packer, QStringLiteral("Сжатие файла..."));
 }
 
@@ -248,6 +251,13 @@ QByteArray FilesPanel::runPacker(TStreamPacker *packer, const QString &what)
     return packer->OutputStream()->data();
 }
 
+// Paints what is waiting to be painted; the user's input waits, as nothing
+// may change the row being worked on.
+void FilesPanel::keepWindowAlive()
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 // The progress window is repainted now and then while the packer runs; the
 // user's input waits, as nothing may change the row being written.
 void FilesPanel::showProgress(TStreamPacker *packer)
@@ -255,7 +265,7 @@ void FilesPanel::showProgress(TStreamPacker *packer)
     if (!m_progress || m_sinceRepaint.elapsed() < repaintInterval)
         return;
     m_progress->setValue(packer->Progress);
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    keepWindowAlive();
     m_sinceRepaint.restart();
 }
 
@@ -327,15 +337,14 @@ void FilesPanel::DBGrid1DblClick()
             extension.isEmpty() ? QString() : m_classesRoot.readDefaultOrEmpty(extension);
         if (type.isEmpty())
             throw Refusal(unknownTypeMessage);
-        const QByteArray bytes = unpack(rows.fieldByName(QStringLiteral("File"))->asBytes());
+        const QByteArray packed = rows.fieldByName(QStringLiteral("File"))->asBytes();
+        keepWindowAlive();
+        const QByteArray bytes = unpack(packed);
+        keepWindowAlive();
         // The copy lives in a folder of its own, removed with it on every path.
         const PrivateTempDir folder;
         const QString path = folder.filePath(fileName);
-        QFile copy(path);
-        if (!copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size())
-            throw Refusal(QStringLiteral("Не удаётся записать временный файл \"%1\": %2")
-                              .arg(path, copy.errorString()));
-        copy.close();
+        writeCopy(path, bytes);
         const QString command =
             m_classesRoot.readDefaultOrEmpty(type + QStringLiteral("\\shell\\open\\command"));
         if (!RunAndWait(commandWithFile(command, path)))
@@ -343,6 +352,22 @@ void FilesPanel::DBGrid1DblClick()
         if (Dialogs::confirm(this, QStringLiteral("Обновить файл в базе")))
             storeBack(path);
     });
+}
+
+// Writes the unpacked file a few megabytes at a time, letting the window
+// repaint in between: a large file would otherwise freeze it for a while.
+void FilesPanel::writeCopy(const QString &path, const QByteArray &bytes)
+{
+    QFile copy(path);
+    bool written = copy.open(QIODevice::WriteOnly);
+    for (qsizetype start = 0; written && start < bytes.size(); start += writeChunk) {
+        const qsizetype size = std::min(writeChunk, bytes.size() - start);
+        written = copy.write(bytes.constData() + start, size) == size;
+        keepWindowAlive();
+    }
+    if (!written)
+        throw Refusal(QStringLiteral("Не удаётся записать временный файл \"%1\": %2")
+                          .arg(path, copy.errorString()));
 }
 
 // The file as the program left it goes back into the current row; its names

@@ -66,6 +66,8 @@ private:
     QByteArray runPacker(TStreamPacker *packer, const QString &what);
     void showProgress(TStreamPacker *packer);
     void storeBack(const QString &path);
+    void writeCopy(const QString &path, const QByteArray &bytes);
+    void keepWindowAlive();
 
     FilesOwner m_owner;
     const ClassesRoot &m_classesRoot;

@@ -5,12 +5,13 @@
 #include "DBEdit.h"
 #include "DBGrid.h"
 #include "Dialogs.h"
-#include "EngineError.h"
+#include "EditorParts.h"
 #include "FilesPanel.h"
 #include "Pictures.h"
 #include "ShellHelpers.h"
 #include "TempFiles.h"
 #include "UData.h"
+#include "UFirmItemList.h"
 #include "UTree.h"
 
 #include <QFrame>
@@ -18,10 +19,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScopeGuard>
-#include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+using namespace EditorParts;
 
 namespace {
 
@@ -44,23 +45,14 @@ QFrame *framedBlock(QWidget *parent)
     return frame;
 }
 
-bool isPending(const DataSet &dataSet)
-{
-    return dataSet.state() == DataSetState::Edit || dataSet.state() == DataSetState::Insert;
-}
-
 } // namespace
 
 TfrmEditFirm::TfrmEditFirm(QWidget *owner) : TfrmEditFirm(owner, desktopClassesRoot()) {}
 
 TfrmEditFirm::TfrmEditFirm(QWidget *owner, const ClassesRoot &classesRoot)
-    : QDialog(owner), m_classesRoot(classesRoot)
+    : RecordEditor(owner, classesRoot)
 {
     setObjectName(QStringLiteral("frmEditFirm"));
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(11);
-    setFont(font);
-    setSizeGripEnabled(true);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(4, 4, 4, 4);
@@ -74,74 +66,29 @@ TfrmEditFirm::TfrmEditFirm(QWidget *owner, const ClassesRoot &classesRoot)
 
     connect(DBEdit1, &QLineEdit::textChanged, this, &TfrmEditFirm::DBEdit1Change);
     setWindowTitle(dm->tblFirms.fieldByName(QStringLiteral("Name"))->asString());
-    resize(544, 395);
-    if (const QScreen *screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
-    connect(qApp, &QApplication::focusChanged, this, &TfrmEditFirm::folderFocusMoved);
+    setUpWindow(this, 544, 395);
+    onEnter(DBGridEh1, [this] { DBGridEh1Enter(); });
 }
 
-TfrmEditFirm::~TfrmEditFirm()
-{
-    disconnect(qApp, &QApplication::focusChanged, this, &TfrmEditFirm::folderFocusMoved);
-}
+TfrmEditFirm::~TfrmEditFirm() = default;
 
 DBEdit *TfrmEditFirm::makeEdit(const char *name, const QString &field)
 {
-    auto *edit = new DBEdit(this);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setDataSource(&dm->dsFirms);
-    edit->setFieldName(field);
-    return edit;
-}
-
-QLabel *TfrmEditFirm::makeLabel(const QString &text, QWidget *buddy)
-{
-    auto *label = new QLabel(text, this);
-    label->setBuddy(buddy);
-    buddy->setAccessibleName(text);
-    return label;
-}
-
-QToolButton *TfrmEditFirm::makePictureButton(const char *name, const QString &accessibleName,
-                                             int picture)
-{
-    auto *button = new QToolButton(this);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setIcon(Pictures::picture(Pictures::Picture(picture)));
-    button->setAccessibleName(accessibleName);
-    button->setToolTip(accessibleName);
-    button->setFocusPolicy(Qt::StrongFocus);
-    return button;
+    return boundEdit(this, name, &dm->dsFirms, field);
 }
 
 QWidget *TfrmEditFirm::makeNameBand()
 {
-    QFrame *band = framedBlock(this);
-    band->setObjectName(QStringLiteral("Panel1"));
-    DBEdit1 = makeEdit("DBEdit1", QStringLiteral("Name"));
-    DBEdit2 = makeEdit("DBEdit2", QStringLiteral("Sinonyms"));
-    DBEdit3 = makeEdit("DBEdit3", QStringLiteral("Description"));
-    BitBtn1 = makePictureButton("BitBtn1", QStringLiteral("Тип фирмы"), Pictures::FirmTypes);
-    BitBtn1->setText(QStringLiteral("Тип фирмы"));
-    BitBtn1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    BitBtn1->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    const NameBand band =
+        nameBand(this, &dm->dsFirms, {"Наименование", "Другие названия", "Описание"},
+                 QStringLiteral("Тип фирмы"));
+    DBEdit1 = band.name;
+    DBEdit2 = band.otherNames;
+    DBEdit3 = band.description;
+    BitBtn1 = band.types;
     connect(BitBtn1, &QToolButton::clicked, this,
             [this] { Application::guarded([this] { BitBtn1Click(); }); });
-
-    auto *grid = new QGridLayout(band);
-    grid->setContentsMargins(6, 4, 6, 4);
-    grid->setVerticalSpacing(3);
-    const QList<std::pair<QString, DBEdit *>> rows = {{QStringLiteral("Наименование"), DBEdit1},
-                                                      {QStringLiteral("Другие названия"), DBEdit2},
-                                                      {QStringLiteral("Описание"), DBEdit3}};
-    for (int row = 0; row < rows.size(); ++row) {
-        grid->addWidget(makeLabel(rows[row].first, rows[row].second), row, 0);
-        // The description runs on beneath the button.
-        grid->addWidget(rows[row].second, row, 1, 1, row == 2 ? 2 : 1);
-    }
-    grid->addWidget(BitBtn1, 0, 2, 2, 1);
-    grid->setColumnStretch(1, 1);
-    return band;
+    return band.frame;
 }
 
 QWidget *TfrmEditFirm::makeContactBlock()
@@ -152,8 +99,8 @@ QWidget *TfrmEditFirm::makeContactBlock()
     DBEdit5 = makeEdit("DBEdit5", QStringLiteral("Phones"));
     DBEmail = makeEdit("DBEmail", QStringLiteral("Email"));
     DBURL = makeEdit("DBURL", QStringLiteral("WWW"));
-    cmdSend = makePictureButton("cmdSend", QStringLiteral("Написать письмо"), Pictures::Envelope);
-    cmdGo = makePictureButton("cmdGo", QStringLiteral("Открыть сайт"), Pictures::Globe);
+    cmdSend = pictureButton(this, "cmdSend", QStringLiteral("Написать письмо"), Pictures::Envelope);
+    cmdGo = pictureButton(this, "cmdGo", QStringLiteral("Открыть сайт"), Pictures::Globe);
     connect(cmdSend, &QToolButton::clicked, this,
             [this] { Application::guarded([this] { cmdSendClick(); }); });
     connect(cmdGo, &QToolButton::clicked, this,
@@ -169,7 +116,7 @@ QWidget *TfrmEditFirm::makeContactBlock()
         {QStringLiteral("WWW"), DBURL, cmdGo}};
     for (int row = 0; row < rows.size(); ++row) {
         const auto &[text, edit, button] = rows[row];
-        grid->addWidget(makeLabel(text, edit), row, 0);
+        grid->addWidget(buddyLabel(this, text, edit), row, 0);
         edit->setMinimumWidth(200);
         grid->addWidget(edit, row, 1, 1, button ? 1 : 2);
         if (button)
@@ -185,6 +132,8 @@ QWidget *TfrmEditFirm::makeFolderGrid()
     DBGridEh1->setAccessibleName(QStringLiteral("Папки"));
     DBGridEh1->setDataSource(&dm->dsCrFirmFolder);
     DBGridEh1->setColumns({{QStringLiteral("FolderName"), QStringLiteral("Папки"), 160}});
+    // As high as the block of contact boxes beside it: the files take the height.
+    DBGridEh1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     connect(DBGridEh1, &DBGrid::keyDown, this,
             [this](int key, Qt::KeyboardModifiers, const QString &) { DBGridEh1KeyDown(key); });
     return DBGridEh1;
@@ -198,9 +147,8 @@ QWidget *TfrmEditFirm::makeLowerPart()
     files->setObjectName(QStringLiteral("files"));
     cmdItems = new QPushButton(QStringLiteral("Элементы..."), part);
     cmdItems->setObjectName(QStringLiteral("cmdItems"));
-    // The firm's items list comes with a window of its own; until then the
-    // button stays disabled.
-    cmdItems->setEnabled(false);
+    connect(cmdItems, &QPushButton::clicked, this,
+            [this] { Application::guarded([this] { cmdItemsClick(); }); });
     cmdClose = new QPushButton(QStringLiteral("Закрыть"), part);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     cmdClose->setAutoDefault(false);
@@ -262,34 +210,21 @@ void TfrmEditFirm::cmdGoClick()
     openAddress(trimmedAddress(DBURL->text()));
 }
 
+void TfrmEditFirm::cmdItemsClick()
+{
+    TfrmListItem list(this);
+    list.exec();
+}
+
 void TfrmEditFirm::BitBtn1Click()
 {
     showGroupAssignment(this, GroupOwner::Firm);
 }
 
-void TfrmEditFirm::folderFocusMoved(QWidget *from, QWidget *to)
-{
-    const auto inGrid = [this](const QWidget *widget) {
-        for (; widget; widget = widget->parentWidget()) {
-            if (widget == DBGridEh1)
-                return true;
-        }
-        return false;
-    };
-    // Focus coming back from a message box is no entry into the grid.
-    if (!from || from->window() != this || inGrid(from) || !inGrid(to))
-        return;
-    Application::guarded([this] { DBGridEh1Enter(); });
-}
-
 void TfrmEditFirm::DBGridEh1Enter()
 {
-    const bool noFolders = dm->tblFolder.isEmpty();
-    DBGridEh1->setReadOnly(noFolders);
-    if (noFolders) {
-        Dialogs::inform(this, QStringLiteral("Не определено ни одной папки"));
-        Abort();
-    }
+    refuseWhenNothingToChoose(DBGridEh1, dm->tblFolder,
+                              QStringLiteral("Не определено ни одной папки"));
 }
 
 void TfrmEditFirm::DBGridEh1KeyDown(int key)
@@ -302,14 +237,10 @@ void TfrmEditFirm::FormClose()
 {
     if (dm->tblFirms.state() == DataSetState::Edit)
         dm->tblFirms.post();
-    // A folder row nobody chose a folder for is dropped, as leaving the grid
-    // drops it; a chosen one is stored.
-    if (dm->tblCrFirmFolder.state() == DataSetState::Insert && !dm->tblCrFirmFolder.modified())
-        dm->tblCrFirmFolder.cancel();
-    else if (isPending(dm->tblCrFirmFolder))
-        dm->tblCrFirmFolder.post();
-    // A description typed into the files grid is stored too: the close box
-    // does not take the focus from the grid, and the edit would be lost.
+    // A folder row nobody chose a folder for is dropped. A description typed
+    // into the files grid is stored too: the close box does not take the
+    // focus from the grid, and the edit would be lost.
+    storePending(dm->tblCrFirmFolder);
     files->postPending();
     for (DataSet *names :
          {static_cast<DataSet *>(&dm->qFMaker), static_cast<DataSet *>(&dm->qFSaler),
@@ -317,44 +248,15 @@ void TfrmEditFirm::FormClose()
         names->close();
         names->open();
     }
-    Query &list = dm->qFirms;
-    const QVariant current =
-        list.isEmpty() ? QVariant() : list.fieldByName(QStringLiteral("FirmID"))->value();
-    list.close();
-    list.open();
-    if (current.isValid())
-        list.locate(QStringLiteral("FirmID"), current);
-}
-
-// Every way of closing the window comes here: "Закрыть" and the close box
-// through the close event, Esc directly.
-void TfrmEditFirm::reject()
-{
-    if (Application::guarded([this] { FormClose(); }))
-        QDialog::reject();
+    rereadList(dm->qFirms, QStringLiteral("FirmID"));
 }
 
 void editFirmByKey(QWidget *owner, int firmId, bool itemsAllowed)
 {
-    Table &firm = dm->tblFirms;
-    DataSource *const master = firm.masterSource();
-    const QString filter = firm.filter();
-    const bool filtered = firm.filtered();
-    // Runs while an exception may be on its way out: it must not throw.
-    const auto restore = qScopeGuard([&] {
-        Application::guarded([&] {
-            firm.setFilter(filter);
-            firm.setFiltered(filtered);
-            firm.setMasterSource(master);
-        });
+    editByKey(dm->tblFirms, QStringLiteral("FirmID"), firmId, [&] {
+        TfrmEditFirm editor(owner);
+        if (!itemsAllowed)
+            editor.cmdItems->setEnabled(false);
+        editor.exec();
     });
-    firm.setFilter(QStringLiteral("FirmID=") + QString::number(firmId));
-    firm.setFiltered(true);
-    firm.setMasterSource(nullptr);
-    if (firm.isEmpty())
-        return;
-    TfrmEditFirm editor(owner);
-    if (!itemsAllowed)
-        editor.cmdItems->setEnabled(false);
-    editor.exec();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "RecordEditor.h"
 
 class ClassesRoot;
 class DBEdit;
@@ -15,7 +15,7 @@ class QToolButton;
 // attached files, and buttons for its types and its items. It has no OK and
 // no Cancel: every control writes into the data module's datasets, and what is
 // still pending is stored when the window closes. Its opener chooses the firm.
-class TfrmEditFirm : public QDialog
+class TfrmEditFirm : public RecordEditor
 {
     Q_OBJECT
 public:
@@ -42,14 +42,12 @@ public:
     void cmdSendClick();
     void cmdGoClick();
     void BitBtn1Click();
+    void cmdItemsClick();
     void DBGridEh1Enter();
     void DBGridEh1KeyDown(int key);
     // Stores what is pending and refreshes the lists that show firm names;
     // a failure keeps the window open.
-    void FormClose();
-
-public slots:
-    void reject() override;
+    void FormClose() override;
 
 private:
     QWidget *makeNameBand();
@@ -57,13 +55,8 @@ private:
     QWidget *makeFolderGrid();
     QWidget *makeLowerPart();
     DBEdit *makeEdit(const char *name, const QString &field);
-    QLabel *makeLabel(const QString &text, QWidget *buddy);
-    QToolButton *makePictureButton(const char *name, const QString &accessibleName, int picture);
     void setTabOrder();
     void openAddress(const QString &address);
-    void folderFocusMoved(QWidget *from, QWidget *to);
-
-    const ClassesRoot &m_classesRoot;
 };
 
 // Opens the firm editor on the firm with the key `firmId`, wherever the

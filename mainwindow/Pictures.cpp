@@ -38,6 +38,8 @@ Look lookOf(Picture which)
         return {"web-browser", QColor(60, 140, 190), QStringLiteral("@")};
     case FirmTypes:
         return {"folder", QColor(214, 170, 60), QStringLiteral("▤")};
+    case OpenFirm:
+        return {"document-open", QColor(110, 110, 160), QStringLiteral("☞")};
     }
     return {"", QColor(), QString()};
 }

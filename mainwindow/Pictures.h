@@ -19,7 +19,9 @@ enum Picture
     // The firm editor's buttons: writes an e-mail, opens a web address, the firm's types.
     Envelope,
     Globe,
-    FirmTypes
+    FirmTypes,
+    // The item editor's button that opens the firm of a maker or seller row.
+    OpenFirm
 };
 
 QIcon picture(Picture which);

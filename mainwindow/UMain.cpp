@@ -6,10 +6,12 @@
 #include "GroupTree.h"
 #include "Pictures.h"
 #include "RadioGroup.h"
+#include "TransferMenu.h"
 #include "UData.h"
 #include "UFind.h"
 #include "UFirm.h"
 #include "UGroupTrees.h"
+#include "UItem.h"
 #include "UOption.h"
 #include "USplash.h"
 
@@ -50,6 +52,13 @@ QToolButton *flatButton(QWidget *parent, const char *name, const QString &text)
     button->setText(text);
     button->setAutoRaise(true);
     return button;
+}
+
+// A picture button says what it does on hover and to a screen reader alike.
+void describe(QToolButton *button, const QString &what)
+{
+    button->setToolTip(what);
+    button->setAccessibleName(what);
 }
 
 } // namespace
@@ -130,6 +139,8 @@ QWidget *TMainForm::makeToolBar()
         if (QWidget *button = bar->widgetForAction(added))
             button->setObjectName(QString::fromLatin1(name));
     }
+    // Backups and spreadsheets come after every designed button.
+    new TransferMenu(this, bar);
     return bar;
 }
 
@@ -163,7 +174,7 @@ QWidget *TMainForm::makeFolderHeader()
     QFont bold = SpeedButton1->font();
     bold.setBold(true);
     SpeedButton1->setFont(bold);
-    SpeedButton1->setToolTip(QStringLiteral("Скрыть список папок"));
+    describe(SpeedButton1, QStringLiteral("Скрыть список папок"));
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
     row->addWidget(SpeedButton1);
     return header;
@@ -195,10 +206,10 @@ QWidget *TMainForm::makeFolderPanel()
     row->setContentsMargins(2, 2, 2, 2);
     SpeedButton2 = flatButton(strip, "SpeedButton2", QString());
     SpeedButton2->setIcon(Pictures::picture(Pictures::AddFolder));
-    SpeedButton2->setToolTip(QStringLiteral("Добавить папку"));
+    describe(SpeedButton2, QStringLiteral("Добавить папку"));
     SpeedButton3 = flatButton(strip, "SpeedButton3", QString());
     SpeedButton3->setIcon(Pictures::picture(Pictures::DeleteFolder));
-    SpeedButton3->setToolTip(QStringLiteral("Удалить папку"));
+    describe(SpeedButton3, QStringLiteral("Удалить папку"));
     connect(SpeedButton2, &QToolButton::clicked, this,
             [this] { Application::guarded([this] { SpeedButton2Click(); }); });
     connect(SpeedButton3, &QToolButton::clicked, this,
@@ -482,7 +493,10 @@ void TMainForm::DBGrid2DblClick()
 
 void TMainForm::DBGrid3DblClick()
 {
-    openRecord(dm->tblItem);
+    if (!openRecord(dm->tblItem))
+        return;
+    TfrmEditItem editor(this);
+    editor.exec();
 }
 
 void TMainForm::SpeedButton5Click()

@@ -7,6 +7,7 @@
 #include "SearchStatement.h"
 #include "UData.h"
 #include "UFirm.h"
+#include "UItem.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -311,8 +312,9 @@ void TfrmFind::DBGrid1DblClick()
     if (!qFind.active() || qFind.isEmpty())
         return;
     // The rows say what they are: a scope switched without a new search does
-    // not make a listed firm an item. Found items wait for the item editor.
-    if (m_foundScope != SearchStatement::Firms)
-        return;
-    editFirmByKey(this, qFind.fieldByName(QStringLiteral("FirmID"))->asInteger(), true);
+    // not make a listed firm an item.
+    if (m_foundScope == SearchStatement::Firms)
+        editFirmByKey(this, qFind.fieldByName(QStringLiteral("FirmID"))->asInteger(), true);
+    else
+        editItemByKey(this, qFind.fieldByName(QStringLiteral("ItemID"))->asInteger());
 }

@@ -156,7 +156,10 @@ void TfrmOption::CheckBase(bool check, bool pack)
     if (frmFind)
         frmFind->qFind.close();
     dm->closeDataSets();
-    runVerifier(check, pack);
+    // A run that fails leaves every table as it was (a change is all or
+    // nothing), so the lists open again on them as at start-up; the failure
+    // is shown first.
+    Application::guarded([&] { runVerifier(check, pack); });
     dm->openDataSets();
     if (findWasOpen)
         frmFind->qFind.open();

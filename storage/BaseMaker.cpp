@@ -3,6 +3,7 @@
 #include "Aliases.h"
 #include "EngineError.h"
 #include "Field.h"
+#include "KeptValues.h"
 #include "Query.h"
 #include "Session.h"
 #include "StorageUi.h"
@@ -12,77 +13,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 #include <sqlite3.h>
 
 namespace BaseMaker {
 namespace {
 
-const QString tableMarker = QStringLiteral("Table:");
-const QString separatorMarker = QStringLiteral("-----------");
-const QString indexesMarker = QStringLiteral("[Indexes]");
 const QString tempPrefix = QStringLiteral("TmpBase");
 constexpr int maxDirectoryLength = 255;
-
-// Blanks and control characters both go from the ends of a line.
-QString trimmedLine(const QString &line)
-{
-    qsizetype start = 0, end = line.size();
-    while (start < end && line.at(start).unicode() <= ' ')
-        ++start;
-    while (end > start && line.at(end - 1).unicode() <= ' ')
-        --end;
-    return line.mid(start, end - start);
-}
-
-QString latinUpper(QString text)
-{
-    for (QChar &c : text) {
-        if (c >= 'a' && c <= 'z')
-            c = QChar(c.unicode() - 32);
-    }
-    return text;
-}
-
-[[noreturn]] void malformed(int lineNumber, const QString &why)
-{
-    throw EngineError(
-        QStringLiteral("Ошибка в описании таблиц, строка %1: %2").arg(lineNumber).arg(why));
-}
-
-bool isDecimal(const QString &text)
-{
-    bool ok = false;
-    text.toInt(&ok);
-    return ok && !text.isEmpty() &&
-           std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
-}
-
-FieldSpec readFieldLine(const QString &line, int lineNumber, const QString &table)
-{
-    FieldSpec field;
-    field.name = line.mid(0, 41).trimmed();
-    field.type = line.mid(41, 10).trimmed();
-    field.size = line.mid(52, 5).trimmed();
-    field.key = line.mid(61, 1);
-    if (field.name.isEmpty() || field.type.isEmpty())
-        malformed(lineNumber, QStringLiteral("в таблице %1 у поля нет имени или типа").arg(table));
-    // A text field's size goes into the statements as it stands: a size that is
-    // not a number is refused now, before any table is touched.
-    if (field.type == QLatin1String("String") && !isDecimal(field.size))
-        malformed(lineNumber, QStringLiteral("размер поля %1 таблицы %2 не число: '%3'")
-                                  .arg(field.name, table, field.size));
-    return field;
-}
-
-TableSpec readTableLine(const QString &line)
-{
-    TableSpec table;
-    table.name = latinUpper(line.mid(6, 30).trimmed());
-    const qsizetype slash = line.indexOf('/');
-    table.caption = slash >= 0 ? line.mid(slash + 1, 30).trimmed() : line.left(30);
-    return table;
-}
 
 QString quotedName(const QString &name)
 {
@@ -115,19 +52,24 @@ std::optional<FieldKind> kindOfTypeName(const QString &type)
 
 bool kindAgrees(const FieldDef &existing, const QString &declaredType)
 {
+    // A column whose declared type means nothing (left by a mistaken
+    // description) is compared too, so that a correct description mends it.
     static const QList<FieldKind> compared = {
-        FieldKind::String,  FieldKind::SmallInt, FieldKind::Integer,
-        FieldKind::Boolean, FieldKind::Date,     FieldKind::Time,
-        FieldKind::AutoInc, FieldKind::Memo,     FieldKind::Graphic};
+        FieldKind::String,  FieldKind::SmallInt, FieldKind::Integer, FieldKind::Boolean,
+        FieldKind::Date,    FieldKind::Time,     FieldKind::AutoInc, FieldKind::Memo,
+        FieldKind::Graphic, FieldKind::Unknown};
     if (!compared.contains(existing.kind))
         return true; // other kinds only have to be there
     return kindOfTypeName(declaredType) == existing.kind;
 }
 
-void compareTable(Session &session, TableSpec &table)
+// Marks what differs between a table and its declaration, and refuses a
+// declaration that would lose any of the table's values. Changes nothing.
+void compareTable(Session &session, const QString &source, TableSpec &table)
 {
     if (session.findFile(table.name).isEmpty()) {
         table.status = TableStatus::New;
+        refuseUnknownIndexFields(source, table);
         return;
     }
     const QList<FieldDef> existing = TableFiles::fields(session, session.tableByFile(table.name));
@@ -145,18 +87,16 @@ void compareTable(Session &session, TableSpec &table)
         } else if (found == existing.end()) {
             field.missing = field.changed = true;
         } else {
-            field.changed = !kindAgrees(*found, field.type);
-            // Sizes compare between texts only: a text declared as a number has no size.
-            if (found->isText() && !field.changed) {
-                if (!isDecimal(field.size))
-                    throw EngineError(QStringLiteral("%1: размер поля %2 не число: '%3'")
-                                          .arg(table.name, field.name, field.size));
-                field.changed = field.changed || field.size.toInt() != found->size;
-            }
+            // Only a text declaration has a size to compare; a text field
+            // declared with another type differs in kind already.
+            field.changed = !kindAgrees(*found, field.type) ||
+                            (found->isText() && field.type == QLatin1String("String") &&
+                             field.size.toInt() != found->size);
         }
         if (field.changed)
             table.status = TableStatus::True;
     }
+    refuseLosses(session, source, table, existing);
 }
 
 void runStatement(Session &session, const QStringList &lines)
@@ -191,14 +131,6 @@ void copyTableFile(const QString &from, const QString &to)
                           QStringLiteral(": не удаётся скопировать (") + why + ')');
 }
 
-FieldDef declaredField(const FieldSpec &field)
-{
-    const QString type = field.type == QLatin1String("String")
-                             ? QStringLiteral("CHAR(") + field.size + ')'
-                             : field.type;
-    return FieldDef::fromDeclaration(field.name, type);
-}
-
 // Puts the values of the replaced fields back, row by row, from the copy.
 void copyValuesBack(Session &session, const TableSpec &table, const QString &copyName)
 {
@@ -218,11 +150,15 @@ void copyValuesBack(Session &session, const TableSpec &table, const QString &cop
         assignments << quotedName(field.name) + QStringLiteral(" = ?");
         converters.append(Field(nullptr, declaredField(field)));
     }
-    Statement read = session.prepare(QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid")
-                                         .arg(columns.join(QStringLiteral(", ")), copy.qualified()),
-                                     copyName);
-    Statement write = session.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-                                          .arg(target.qualified(), assignments.join(", ")),
+    // Rows are matched by their own number, under a name that no field of
+    // the table hides.
+    const QString rowId = rowIdAlias(TableFiles::fields(session, copy), table.name);
+    Statement read =
+        session.prepare(QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1")
+                            .arg(rowId, columns.join(QStringLiteral(", ")), copy.qualified()),
+                        copyName);
+    Statement write = session.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                                          .arg(target.qualified(), assignments.join(", "), rowId),
                                       table.name);
     while (read.step()) {
         for (int i = 0; i < converters.size(); ++i)
@@ -231,22 +167,6 @@ void copyValuesBack(Session &session, const TableSpec &table, const QString &cop
         write.step();
         write.reset();
     }
-}
-
-// The alter and the copying back are one transaction on the table file: after
-// any interruption the table has every row, in its old structure or its new one.
-void alterTable(const QString &directory, const TableSpec &table, int position, StorageUi &ui)
-{
-    const QString copyName = tempPrefix + QString::number(position) + QStringLiteral(".DB");
-    copyTableFile(Session::findFileIn(directory, table.name), QDir(directory).filePath(copyName));
-    Session own(directory);
-    own.setKeepAlive([&ui] { ui.keepAlive(); });
-    own.tableByFile(table.name);
-    own.tableByFile(copyName);
-    Session::Transaction transaction(own);
-    runStatement(own, alterStatement(table));
-    copyValuesBack(own, table, copyName);
-    transaction.commit();
 }
 
 void removeTemporaryCopies(const QString &directory)
@@ -262,10 +182,7 @@ void declarePrimaryKey(Session &session, const TableSpec &table)
 {
     IndexDef primary;
     primary.primary = primary.unique = true;
-    for (const FieldSpec &field : table.fields) {
-        if (field.key == QLatin1String("*"))
-            primary.fields << field.name;
-    }
+    primary.fields = keyFields(table);
     if (!primary.fields.isEmpty())
         TableFiles::addIndex(session, table.name, primary);
 }
@@ -273,10 +190,9 @@ void declarePrimaryKey(Session &session, const TableSpec &table)
 void rebuildIndexes(Session &session, const TableSpec &table)
 {
     for (const QString &line : table.indexes) {
-        const qsizetype equals = line.indexOf('=');
         IndexDef index;
-        index.name = line.left(equals).trimmed();
-        index.fields = line.mid(equals + 1).trimmed().split(';', Qt::SkipEmptyParts);
+        index.name = indexName(line);
+        index.fields = indexFields(line);
         index.caseInsensitive = true;
         try {
             TableFiles::deleteIndex(session, table.name, index.name);
@@ -285,6 +201,31 @@ void rebuildIndexes(Session &session, const TableSpec &table)
         }
         TableFiles::addIndex(session, table.name, index);
     }
+}
+
+// The alter, the copying back, the primary key and the indexes of one table
+// are one transaction on its file: they succeed together, or the table keeps
+// its old structure, key and indexes with every row, also after a crash.
+void changeTable(const QString &directory, const TableSpec &table, int position, StorageUi &ui)
+{
+    const bool altering = table.status == TableStatus::True;
+    const QString copyName = tempPrefix + QString::number(position) + QStringLiteral(".DB");
+    if (altering)
+        copyTableFile(Session::findFileIn(directory, table.name),
+                      QDir(directory).filePath(copyName));
+    Session own(directory);
+    own.setKeepAlive([&ui] { ui.keepAlive(); });
+    own.tableByFile(table.name);
+    if (altering)
+        own.tableByFile(copyName);
+    Session::Transaction transaction(own);
+    if (altering) {
+        runStatement(own, alterStatement(table));
+        copyValuesBack(own, table, copyName);
+    }
+    declarePrimaryKey(own, table);
+    rebuildIndexes(own, table);
+    transaction.commit();
 }
 
 void packOne(const QString &directory, const TableSpec &table, StorageUi &ui)
@@ -297,14 +238,10 @@ void checkTable(Session &session, const TableSpec &table, int position, bool pac
                 StorageUi &ui)
 {
     const QString directory = session.directory();
-    if (table.status == TableStatus::New) {
+    if (table.status == TableStatus::New)
         runStatement(session, createStatement(table));
-    } else if (table.status == TableStatus::True) {
-        alterTable(directory, table, position, ui);
-    }
+    changeTable(directory, table, position, ui);
     removeTemporaryCopies(directory);
-    declarePrimaryKey(session, table);
-    rebuildIndexes(session, table);
     if (packAfterCheck) {
         session.detachAll();
         packOne(directory, table, ui);
@@ -312,76 +249,6 @@ void checkTable(Session &session, const TableSpec &table, int position, bool pac
 }
 
 } // namespace
-
-QList<TableSpec> parseDescription(const QStringList &lines)
-{
-    enum class State
-    {
-        Outside,
-        Header,
-        Fields,
-        Indexes
-    } state = State::Outside;
-    QList<TableSpec> tables;
-    int lineNumber = 0;
-    for (const QString &raw : lines) {
-        ++lineNumber;
-        const QString line = trimmedLine(raw);
-        const bool isTable = line.contains(tableMarker);
-        if (isTable) {
-            if (state == State::Header)
-                malformed(
-                    lineNumber - 1,
-                    QStringLiteral("у таблицы %1 нет строки из дефисов").arg(tables.last().name));
-            tables << readTableLine(line);
-            state = State::Header;
-            continue;
-        }
-        const bool isSeparator = line.contains(separatorMarker);
-        const bool isIndexes = line.contains(indexesMarker);
-        switch (state) {
-        case State::Outside:
-            if (isSeparator || isIndexes)
-                malformed(lineNumber, QStringLiteral("описание должно начинаться строкой Table:"));
-            break;
-        case State::Header:
-            if (isIndexes)
-                malformed(
-                    lineNumber,
-                    QStringLiteral("у таблицы %1 нет строки из дефисов").arg(tables.last().name));
-            if (isSeparator)
-                state = State::Fields;
-            break;
-        case State::Fields:
-            if (isIndexes)
-                state = State::Indexes;
-            else if (!line.isEmpty())
-                tables.last().fields << readFieldLine(line, lineNumber, tables.last().name);
-            break;
-        case State::Indexes:
-            if (line.isEmpty())
-                break;
-            if (!line.contains('=') || line.indexOf('=') == 0)
-                malformed(lineNumber, QStringLiteral("строка индекса без знака '='"));
-            tables.last().indexes << line;
-            break;
-        }
-    }
-    if (state == State::Header)
-        malformed(lineNumber,
-                  QStringLiteral("у таблицы %1 нет строки из дефисов").arg(tables.last().name));
-    return tables;
-}
-
-QList<TableSpec> readDescription(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EngineError(path + QStringLiteral(": не удаётся прочитать файл"));
-    QStringDecoder decode("windows-1251");
-    const QString text = decode(file.readAll());
-    return parseDescription(text.split('\n'));
-}
 
 QStringList createStatement(const TableSpec &table)
 {
@@ -446,14 +313,15 @@ bool verifyDirectory(const QString &descriptionFile, const QString &directory, b
         ui.message(QStringLiteral("File Not Found - ") + descriptionFile);
         return false;
     }
-    QList<TableSpec> tables = readDescription(path);
+    const Description description = readDescription(path);
+    QList<TableSpec> tables = description.tables;
     if (!QFileInfo::exists(directory) && !QDir().mkdir(directory))
         throw EngineError(directory + QStringLiteral(": не удаётся создать каталог данных"));
     Session session(directory);
     session.setKeepAlive([&ui] { ui.keepAlive(); });
     if (!packOnly) {
         for (TableSpec &table : tables)
-            compareTable(session, table);
+            compareTable(session, description.source, table);
     }
     ui.startProgress(int(tables.size()));
     for (int n = 0; n < tables.size(); ++n) {

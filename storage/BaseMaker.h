@@ -1,47 +1,13 @@
 #pragma once
 
-#include <QList>
-#include <QString>
-#include <QStringList>
+#include "BaseDescription.h"
 
 class Session;
 class StorageUi;
 
-// The structure verifier: reads the description file of the catalogue's
-// tables (base.ini) and brings the table files into line with it.
+// The structure verifier: brings the table files into line with the
+// description file of the catalogue's tables (base.ini), keeping every value.
 namespace BaseMaker {
-
-struct FieldSpec
-{
-    QString name;
-    QString type;
-    QString size;
-    QString key;
-    bool missing = false;
-    bool changed = false;
-};
-
-enum class TableStatus
-{
-    False,
-    True,
-    New
-};
-
-struct TableSpec
-{
-    QString name;
-    QString caption;
-    TableStatus status = TableStatus::False;
-    QList<FieldSpec> fields;
-    QStringList indexes; // "Name=Field;Field" lines as written
-};
-
-// Reads the description, already decoded, line by line. Throws an engine
-// error naming the line when the file is malformed, before anything is done.
-QList<TableSpec> parseDescription(const QStringList &lines);
-// Reads a description file in the Windows Cyrillic code page.
-QList<TableSpec> readDescription(const QString &path);
 
 // The lines of the statements that create a table and alter one.
 QStringList createStatement(const TableSpec &table);

@@ -2,7 +2,6 @@
 
 #include "DataSource.h"
 #include "EngineError.h"
-#include "SqlText.h"
 #include "TableFiles.h"
 
 #include <algorithm>
@@ -64,6 +63,7 @@ void DataSet::open()
     m_columns.clear();
     m_plan = buildPlan();
     reread();
+    readTableFields();
     setState(DataSetState::Browse);
     emit reset();
     if (afterOpen)
@@ -83,6 +83,7 @@ void DataSet::close()
     m_eof = m_bof = true;
     m_modified = false;
     m_columns.clear();
+    m_tableFields.clear();
     if (!m_persistent)
         m_fields.clear();
     setState(DataSetState::Inactive);
@@ -145,7 +146,8 @@ void DataSet::refreshRecord()
     requireActive();
     if (m_state != DataSetState::Browse || isEmpty() || !m_plan.keyed)
         return;
-    forgetPageOf(m_current);
+    m_rows.forgetRow(m_current);
+    m_lookups.clear();
     emit rowChanged(m_current);
 }
 
@@ -364,31 +366,36 @@ void DataSet::post()
         afterPost(*this);
 }
 
+// The base table's own columns decide what a post writes; they are read once
+// at open rather than on every post.
+void DataSet::readTableFields()
+{
+    m_tableFields.clear();
+    if (m_plan.keyed && m_plan.live)
+        m_tableFields = TableFiles::fields(*m_session, m_plan.base);
+}
+
 void DataSet::writeInsert()
 {
     // Attached before the transaction starts: no file can be attached inside one.
     m_plan.base = m_session->tableByFile(m_plan.base.fileName);
-    const QList<FieldDef> tableFields = TableFiles::fields(*m_session, m_plan.base);
     Session::Transaction transaction(*m_session);
-    QStringList columns, marks;
+    QStringList columns;
     QVariantList values;
     for (int i = 0; i < m_columns.size(); ++i) {
-        const auto def = std::find_if(tableFields.begin(), tableFields.end(), [&](const auto &f) {
-            return f.name.compare(m_columns[i], Qt::CaseInsensitive) == 0;
-        });
-        if (def == tableFields.end())
+        const auto def =
+            std::find_if(m_tableFields.begin(), m_tableFields.end(), [&](const auto &f) {
+                return f.name.compare(m_columns[i], Qt::CaseInsensitive) == 0;
+            });
+        if (def == m_tableFields.end())
             continue;
         if (def->kind == FieldKind::AutoInc)
             m_buffer.values[i] = TableFiles::nextAutoIncrement(*m_session, m_plan.base, def->name);
-        columns << SqlText::quoted(def->name);
-        marks << QStringLiteral("?");
+        columns << def->name;
         values << m_buffer.values[i];
     }
     Statement statement =
-        m_session->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                               .arg(m_plan.base.qualified(), columns.join(QStringLiteral(", ")),
-                                    marks.join(QStringLiteral(", "))),
-                           m_plan.base.fileName);
+        m_session->prepare(DataSetSql::insert(m_plan, columns), m_plan.base.fileName);
     for (int i = 0; i < values.size(); ++i)
         statement.bind(i + 1, values[i]);
     statement.step();
@@ -418,30 +425,29 @@ void DataSet::placeNewRow(qint64 rowid)
 
 void DataSet::writeUpdate()
 {
-    QStringList assignments;
+    QStringList columns;
     QVariantList values;
-    const QList<FieldDef> tableFields = TableFiles::fields(*m_session, m_plan.base);
     for (int i = 0; i < m_columns.size(); ++i) {
-        const bool stored = std::any_of(tableFields.begin(), tableFields.end(), [&](const auto &f) {
-            return f.name.compare(m_columns[i], Qt::CaseInsensitive) == 0 &&
-                   f.kind != FieldKind::AutoInc;
-        });
+        const bool stored =
+            std::any_of(m_tableFields.begin(), m_tableFields.end(), [&](const auto &f) {
+                return f.name.compare(m_columns[i], Qt::CaseInsensitive) == 0 &&
+                       f.kind != FieldKind::AutoInc;
+            });
         if (!stored || m_buffer.pending[i])
             continue;
-        assignments << SqlText::quoted(m_columns[i]) + QStringLiteral(" = ?");
+        columns << m_columns[i];
         values << m_buffer.values[i];
     }
-    if (assignments.isEmpty())
+    if (columns.isEmpty())
         return;
-    Statement statement = m_session->prepare(
-        QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-            .arg(m_plan.base.qualified(), assignments.join(QStringLiteral(", "))),
-        m_plan.base.fileName);
+    Statement statement =
+        m_session->prepare(DataSetSql::update(m_plan, columns), m_plan.base.fileName);
     for (int i = 0; i < values.size(); ++i)
         statement.bind(i + 1, values[i]);
     statement.bind(int(values.size()) + 1, m_buffer.rowid);
     statement.step();
-    forgetPageOf(m_current);
+    m_rows.forgetRow(m_current);
+    m_lookups.clear();
     emit rowChanged(m_current);
 }
 
@@ -488,9 +494,7 @@ void DataSet::deleteRecord()
     if (beforeDelete)
         beforeDelete(*this);
     const qint64 rowid = recordAt(m_current).rowid;
-    Statement statement = m_session->prepare(
-        QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(m_plan.base.qualified()),
-        m_plan.base.fileName);
+    Statement statement = m_session->prepare(DataSetSql::remove(m_plan), m_plan.base.fileName);
     statement.bind(1, rowid);
     statement.step();
     setState(DataSetState::Browse);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "DataSetSql.h"
 #include "Field.h"
+#include "RowCache.h"
 #include "Session.h"
 
 #include <QHash>
@@ -12,7 +14,6 @@
 #include <vector>
 
 class DataSource;
-class SearchValues;
 
 enum class DataSetState
 {
@@ -28,15 +29,6 @@ enum LocateOption
     LocatePartialKey = 0x2
 };
 Q_DECLARE_FLAGS(LocateOptions, LocateOption)
-
-// One record as read from a table: its row id and a value per column. Blob
-// columns are read only when asked for, so a page of rows stays small.
-struct Record
-{
-    qint64 rowid = 0;
-    QList<QVariant> values;
-    QList<bool> pending; // blob not read yet
-};
 
 // A dataset over the rows of a table or of a SELECT, in the style of the
 // classic data-aware desktop frameworks: states, a current record, navigation,
@@ -135,20 +127,8 @@ signals:
     void posted();
 
 protected:
-    // How a subclass's rows are read. Keyed plans read one table by row id.
-    struct Plan
-    {
-        bool keyed = true;
-        bool live = false;      // rows may be changed through the dataset
-        TableRef base;          // the table rows are read from and written to
-        QString selectList;     // columns of a keyed read
-        QString from;           // FROM clause as the SQL writes it
-        QString rowidColumn;    // "rowid" or "F.rowid"
-        QString where;          // condition, possibly empty
-        QString orderBy;        // with collation, possibly empty
-        QString sql;            // the whole text, for plans read whole
-        QVariantMap parameters; // named parameters without ':'
-    };
+    // How a subclass's rows are read.
+    using Plan = ReadPlan;
     virtual Plan buildPlan() = 0;
     // Field values a new record takes from a master (detail tables).
     virtual void assignLinkedFields() {}
@@ -169,7 +149,6 @@ private:
     const Record &recordAt(int row) const;
     void loadPage(int page) const;
     void dropCache();
-    void forgetPageOf(int row);
     void setState(DataSetState state);
     void setCurrent(int row, bool notify = true);
     void startRecord(int position);
@@ -184,7 +163,9 @@ private:
     void placeNewRow(qint64 rowid);
     void requireActive() const;
     void requireModifiable() const;
-    QString rowidList(int page) const;
+    void readTableFields();
+    QVariant lookupInRows(const Field *keyColumn, const QVariant &key, const Field *result) const;
+    QVariant lookupInTable(const Field *keyColumn, const QVariant &key, const Field *result) const;
 
     friend class Field;
     QVariant currentValue(const Field *field) const;
@@ -199,8 +180,9 @@ private:
     QList<Record> m_allRows;    // plans read whole
     QStringList m_columns;      // column names of a record
     QList<bool> m_blobColumns;
-    mutable QHash<int, QList<Record>> m_pages;
-    mutable QList<int> m_pageUse; // least recently used first
+    mutable RowCache m_rows;
+    mutable LookupCache m_lookups;
+    QList<FieldDef> m_tableFields; // the base table's columns, read once at open
     int m_current = -1;
     bool m_eof = true;
     bool m_bof = true;

@@ -9,52 +9,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 
-// The values a search looks for, written into its SQL as named parameters of
-// their own: a positional "?" would take its number after the dataset's named
-// parameters (master link, filter, query parameters) and land on them.
-class SearchValues
-{
-public:
-    QString placeholder(const QVariant &value)
-    {
-        m_values << value;
-        return QStringLiteral(":search%1").arg(m_values.size() - 1);
-    }
-    void bindTo(Statement &statement) const
-    {
-        for (int i = 0; i < m_values.size(); ++i)
-            statement.bindNamed(QStringLiteral("search%1").arg(i), m_values[i]);
-    }
-
-private:
-    QVariantList m_values;
-};
-
 namespace {
-
-// Rows are read by key in pages of this size: a few screens of a grid, small
-// enough that a page costs well under a millisecond.
-constexpr int pageSize = 200;
-// At most this many pages stay cached (some ten thousand rows).
-constexpr int maxCachedPages = 50;
-
-bool isPlainColumn(const QString &name)
-{
-    for (const QChar c : name) {
-        if (!c.isLetterOrNumber() && c != '_')
-            return false;
-    }
-    return !name.isEmpty();
-}
-
-void bindParameters(Statement &statement, const QVariantMap &parameters)
-{
-    for (int i = 1; i <= statement.parameterCount(); ++i) {
-        const QString name = statement.parameterName(i);
-        if (!name.isEmpty())
-            statement.bind(i, parameters.value(name));
-    }
-}
 
 bool sameValue(const QVariant &stored, const QVariant &wanted, LocateOptions options)
 {
@@ -73,25 +28,15 @@ bool sameValue(const QVariant &stored, const QVariant &wanted, LocateOptions opt
 
 void DataSet::readKeys()
 {
-    QString sql =
-        QStringLiteral("SELECT ") + m_plan.rowidColumn + QStringLiteral(" FROM ") + m_plan.from;
-    if (!m_plan.where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + m_plan.where;
-    sql += QStringLiteral(" ORDER BY ") +
-           (m_plan.orderBy.isEmpty() ? QString() : m_plan.orderBy + QStringLiteral(", ")) +
-           m_plan.rowidColumn;
-    Statement statement = m_session->prepare(sql, m_plan.base.fileName);
-    bindParameters(statement, m_plan.parameters);
+    Statement statement = m_session->prepare(DataSetSql::keys(m_plan), m_plan.base.fileName);
+    DataSetSql::bindParameters(statement, m_plan.parameters);
     std::vector<qint64> keys;
     while (statement.step())
         keys.push_back(statement.int64(0));
     m_keys = std::move(keys);
 
     if (m_columns.isEmpty()) {
-        Statement shape = m_session->prepare(QStringLiteral("SELECT ") + m_plan.selectList +
-                                                 QStringLiteral(" FROM ") + m_plan.from +
-                                                 QStringLiteral(" WHERE 0"),
-                                             m_plan.base.fileName);
+        Statement shape = m_session->prepare(DataSetSql::shape(m_plan), m_plan.base.fileName);
         QStringList names, types;
         for (int i = 0; i < shape.columnCount(); ++i) {
             names << shape.columnName(i);
@@ -104,7 +49,7 @@ void DataSet::readKeys()
 void DataSet::readAllRows()
 {
     Statement statement = m_session->prepare(m_plan.sql, m_plan.base.fileName);
-    bindParameters(statement, m_plan.parameters);
+    DataSetSql::bindParameters(statement, m_plan.parameters);
     QStringList names, types;
     for (int i = 0; i < statement.columnCount(); ++i) {
         names << statement.columnName(i);
@@ -168,30 +113,12 @@ int DataSet::displayRowCount() const
     return recordCount() + (m_state == DataSetState::Insert ? 1 : 0);
 }
 
-QString DataSet::rowidList(int page) const
-{
-    QStringList ids;
-    const size_t from = size_t(page) * pageSize;
-    const size_t to = std::min(m_keys.size(), from + pageSize);
-    for (size_t i = from; i < to; ++i)
-        ids << QString::number(m_keys[i]);
-    return ids.join(',');
-}
-
 void DataSet::loadPage(int page) const
 {
-    QStringList columns;
-    bool plain = true;
-    for (int i = 0; i < m_columns.size(); ++i) {
-        plain = plain && isPlainColumn(m_columns[i]);
-        columns << (m_blobColumns[i] ? QStringLiteral("NULL") : SqlText::quoted(m_columns[i]));
-    }
-    // Plain columns are named one by one so that blobs stay on disk until asked for.
-    const QString select = plain ? columns.join(QStringLiteral(", ")) : m_plan.selectList;
-    Statement statement =
-        m_session->prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 IN (%4)")
-                               .arg(select, m_plan.rowidColumn, m_plan.from, rowidList(page)),
-                           m_plan.base.fileName);
+    const bool oneByOne = DataSetSql::namesColumnsOneByOne(m_columns);
+    Statement statement = m_session->prepare(
+        DataSetSql::page(m_plan, m_columns, m_blobColumns, RowCache::rowidList(m_keys, page)),
+        m_plan.base.fileName);
     QHash<qint64, Record> byRowid;
     const int count = int(m_columns.size());
     while (statement.step()) {
@@ -199,34 +126,18 @@ void DataSet::loadPage(int page) const
         record.rowid = statement.int64(count);
         for (int i = 0; i < count; ++i) {
             record.values << statement.value(i);
-            record.pending << (plain && m_blobColumns[i]);
+            // Blobs named one by one stay on disk until asked for.
+            record.pending << (oneByOne && m_blobColumns[i]);
         }
         byRowid.insert(record.rowid, record);
     }
-    QList<Record> rows;
-    const size_t from = size_t(page) * pageSize;
-    const size_t to = std::min(m_keys.size(), from + pageSize);
-    for (size_t i = from; i < to; ++i) {
-        // A row another program deleted meanwhile shows blank.
-        rows << byRowid.value(m_keys[i],
-                              Record{m_keys[i], QList<QVariant>(count), QList<bool>(count, false)});
-    }
-    if (m_pages.size() >= maxCachedPages && !m_pageUse.isEmpty())
-        m_pages.remove(m_pageUse.takeFirst());
-    m_pages.insert(page, rows);
-    m_pageUse.removeAll(page);
-    m_pageUse.append(page);
-}
-
-void DataSet::forgetPageOf(int row)
-{
-    m_pages.remove(row / pageSize);
+    m_rows.store(page, m_keys, byRowid, count);
 }
 
 void DataSet::dropCache()
 {
-    m_pages.clear();
-    m_pageUse.clear();
+    m_rows.clear();
+    m_lookups.clear();
 }
 
 const Record &DataSet::recordAt(int row) const
@@ -238,18 +149,16 @@ const Record &DataSet::recordAt(int row) const
     const int stored = (m_state == DataSetState::Insert && row > m_current) ? row - 1 : row;
     if (!m_plan.keyed)
         return m_allRows.at(stored);
-    const int page = stored / pageSize;
-    if (!m_pages.contains(page))
-        loadPage(page);
-    return m_pages[page].at(stored % pageSize);
+    if (const Record *cached = m_rows.find(stored))
+        return *cached;
+    loadPage(RowCache::pageOf(stored));
+    return *m_rows.find(stored);
 }
 
 QByteArray DataSet::readBlob(qint64 rowid, const Field *field) const
 {
-    Statement statement = m_session->prepare(
-        QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-            .arg(SqlText::quoted(m_columns[field->m_column]), m_plan.from, m_plan.rowidColumn),
-        m_plan.base.fileName);
+    Statement statement = m_session->prepare(DataSetSql::blob(m_plan, m_columns[field->m_column]),
+                                             m_plan.base.fileName);
     statement.bind(1, rowid);
     return statement.step() ? statement.value(0).toByteArray() : QByteArray();
 }
@@ -292,15 +201,9 @@ int DataSet::positionOfRowid(qint64 rowid) const
 
 std::optional<qint64> DataSet::locateRowid(const QString &condition, const SearchValues &values)
 {
-    QString sql = QStringLiteral("SELECT ") + m_plan.rowidColumn + QStringLiteral(" FROM ") +
-                  m_plan.from + QStringLiteral(" WHERE ");
-    if (!m_plan.where.isEmpty())
-        sql += '(' + m_plan.where + QStringLiteral(") AND ");
-    sql += condition + QStringLiteral(" ORDER BY ") +
-           (m_plan.orderBy.isEmpty() ? QString() : m_plan.orderBy + QStringLiteral(", ")) +
-           m_plan.rowidColumn + QStringLiteral(" LIMIT 1");
-    Statement statement = m_session->prepare(sql, m_plan.base.fileName);
-    bindParameters(statement, m_plan.parameters);
+    Statement statement =
+        m_session->prepare(DataSetSql::locate(m_plan, condition), m_plan.base.fileName);
+    DataSetSql::bindParameters(statement, m_plan.parameters);
     values.bindTo(statement);
     if (!statement.step())
         return std::nullopt;
@@ -392,24 +295,36 @@ QVariant DataSet::lookup(const QString &keyField, const QVariant &key, const QSt
 {
     if (!active() || !key.isValid() || key.isNull())
         return {};
+    if (const auto cached = m_lookups.find(keyField, resultField, key))
+        return *cached;
     const Field *keyColumn = fieldByName(keyField);
     const Field *result = fieldByName(resultField);
-    if (!m_plan.keyed) {
-        for (const Record &record : std::as_const(m_allRows)) {
-            if (sameValue(record.values.value(keyColumn->m_column), key, {}))
-                return record.values.value(result->m_column);
-        }
-        return {};
+    const QVariant found =
+        m_plan.keyed ? lookupInTable(keyColumn, key, result) : lookupInRows(keyColumn, key, result);
+    m_lookups.store(keyField, resultField, key, found);
+    return found;
+}
+
+QVariant DataSet::lookupInRows(const Field *keyColumn, const QVariant &key,
+                               const Field *result) const
+{
+    for (const Record &record : m_allRows) {
+        if (sameValue(record.values.value(keyColumn->m_column), key, {}))
+            return record.values.value(result->m_column);
     }
-    QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE ")
-                      .arg(SqlText::quoted(m_columns[result->m_column]), m_plan.from);
-    if (!m_plan.where.isEmpty())
-        sql += '(' + m_plan.where + QStringLiteral(") AND ");
+    return {};
+}
+
+QVariant DataSet::lookupInTable(const Field *keyColumn, const QVariant &key,
+                                const Field *result) const
+{
     SearchValues wanted;
-    sql += SqlText::quoted(m_columns[keyColumn->m_column]) + QStringLiteral(" = ") +
-           wanted.placeholder(keyColumn->converted(key)) + QStringLiteral(" LIMIT 1");
-    Statement statement = m_session->prepare(sql, m_plan.base.fileName);
-    bindParameters(statement, m_plan.parameters);
+    const QString placeholder = wanted.placeholder(keyColumn->converted(key));
+    Statement statement =
+        m_session->prepare(DataSetSql::lookup(m_plan, m_columns[result->m_column],
+                                              m_columns[keyColumn->m_column], placeholder),
+                           m_plan.base.fileName);
+    DataSetSql::bindParameters(statement, m_plan.parameters);
     wanted.bindTo(statement);
     return statement.step() ? statement.value(0) : QVariant();
 }

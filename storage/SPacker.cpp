@@ -111,9 +111,8 @@ private:
     std::vector<char> m_buffer = std::vector<char>(PackOutputBuffer);
 };
 
-// Inflate reading from a byte array, a buffer's worth at a time. A stream cut
-// short ends where its bytes end; bytes after the end of the zlib stream are
-// never read.
+// Inflate reading from a byte array, a buffer's worth at a time. Bytes after
+// the end of the zlib stream are never read.
 class TDecompressionStream : public TZStream
 {
 public:
@@ -125,14 +124,21 @@ public:
     }
     ~TDecompressionStream() override { inflateEnd(&m_zlib); }
 
-    // Up to `count` unpacked bytes; 0 once the stream or its input has ended.
+    // Up to `count` unpacked bytes; 0 once the stream has ended. An empty
+    // input is an empty file. A stream
+    // whose input runs out before its end (cut short, or without its
+    // checksum) fails: what was decoded so far is not the whole file, and
+    // stored back it would silently replace the attachment with a shorter one.
     qsizetype read(char *buffer, qsizetype count)
     {
         m_zlib.next_out = reinterpret_cast<Bytef *>(buffer);
         m_zlib.avail_out = uInt(count);
         while (m_zlib.avail_out > 0 && !m_ended) {
-            if (m_zlib.avail_in == 0 && !refill())
+            if (m_zlib.avail_in == 0 && !refill()) {
+                if (!m_source.isEmpty())
+                    throwZlibFailure();
                 break;
+            }
             const int result = inflate(&m_zlib, Z_NO_FLUSH);
             if (result == Z_STREAM_END)
                 m_ended = true;

@@ -87,7 +87,10 @@ void Tdm::declareDataSets()
 
 void Tdm::declareLists()
 {
-    qListFirm.setSql({QStringLiteral("Select FirmID,Name From Firms")});
+    // The firm drop-downs of the maker and seller grids choose among every
+    // firm: in the lists' order, so that a person can find one by its name.
+    qListFirm.setSql(
+        {QStringLiteral("Select FirmID,Name From Firms"), QStringLiteral("order by name")});
     qFirms.setSql({QStringLiteral("Select * From Firms"), QString(), QString(),
                    QStringLiteral("order by name")});
     const QList<std::pair<QString, int>> firmFields = {

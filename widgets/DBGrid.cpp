@@ -195,6 +195,10 @@ bool DBGrid::handleOwnKey(const QKeyEvent *event)
         deleteCurrentRow();
         return true;
     case Qt::Key_Escape:
+        // A read-only grid has nothing to cancel: Esc goes on to its window,
+        // whose cancel button closes it.
+        if (m_readOnly)
+            return false;
         cancelChanges();
         return true;
     default:

@@ -6,7 +6,9 @@
 #include "DataSource.h"
 #include "Field.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
@@ -23,6 +25,58 @@ bool isLookup(const Field *field)
 {
     return field && field->isLookup() && field->lookupDataSet();
 }
+
+// Finds a row of a lookup drop-down as the user types the first letters of
+// its text, with the lookup list's own locate: matching row by row would read
+// a list of every firm whole. A pause starts a new search.
+class TypeToFind : public QObject
+{
+public:
+    TypeToFind(QComboBox *list, const Field *lookup) : QObject(list), m_list(list), m_lookup(lookup)
+    {
+        m_pause.start();
+        list->installEventFilter(this);
+        list->view()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QString text = key->text();
+        if (key->key() == Qt::Key_Backspace && !m_typed.isEmpty())
+            m_typed.chop(1);
+        else if (!text.isEmpty() && text.at(0).isPrint() &&
+                 !(key->modifiers() & Qt::ControlModifier))
+            m_typed = (m_pause.elapsed() > pauseMs ? QString() : m_typed) + text;
+        else
+            return false;
+        m_pause.restart();
+        Application::guarded([this] { find(); });
+        return true;
+    }
+
+private:
+    static constexpr int pauseMs = 1000;
+
+    void find()
+    {
+        DataSet *rows = m_lookup->lookupDataSet();
+        if (m_typed.isEmpty() || !rows->locate(m_lookup->lookupResultFieldName(), m_typed,
+                                               LocateCaseInsensitive | LocatePartialKey))
+            return;
+        m_list->setCurrentIndex(rows->recNo());
+        if (m_list->view()->isVisible())
+            m_list->view()->setCurrentIndex(m_list->model()->index(rows->recNo(), 0));
+    }
+
+    QComboBox *m_list;
+    const Field *m_lookup;
+    QString m_typed;
+    QElapsedTimer m_pause;
+};
 
 } // namespace
 
@@ -57,10 +111,14 @@ QComboBox *DataGridDelegate::createLookupList(QWidget *parent, const Field *look
     rows->setColumns({result});
     rows->setReadOnly(true);
     list->setModel(rows);
-    // Sizing to the contents would read every row of the list.
+    // Sizing to the contents would read every row of the list; so would the
+    // popup style of drop-down, which measures every row before it opens.
     list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    list->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    list->setMaxVisibleItems(20);
     if (auto *view = qobject_cast<QListView *>(list->view()))
         view->setUniformItemSizes(true);
+    new TypeToFind(list, lookup);
     // Choosing a row stores it at once. Qt declares createEditor const; the
     // commit is the delegate's own signal all the same.
     auto *self = const_cast<DataGridDelegate *>(this);

@@ -140,6 +140,19 @@ QString Dialogs::openFileName(QWidget *parent, const QString &caption, const QSt
     return dialog.selectedFiles().constFirst();
 }
 
+QString Dialogs::saveFileName(QWidget *parent, const QString &caption, const QString &proposedPath,
+                              const QString &filter)
+{
+    if (script().on)
+        return nextAnswer(script().files, caption, QString());
+    QFileDialog dialog(parent, caption, proposedPath, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.selectFile(proposedPath);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
 void Dialogs::setScripted(bool scripted)
 {
     script() = Script();

@@ -25,6 +25,10 @@ public:
     // The open-file dialog; the chosen path, or an empty text when cancelled.
     // The file need not exist.
     static QString openFileName(QWidget *parent, const QString &caption, const QString &directory);
+    // The save-file dialog proposing `proposedPath`; asks before replacing a
+    // file. Scripted, it takes the next queued file answer.
+    static QString saveFileName(QWidget *parent, const QString &caption,
+                                const QString &proposedPath, const QString &filter);
 
     // Test seam. Scripting starts with setScripted(true) or with any queued
     // answer; setScripted(false) shows real boxes again and forgets the script.

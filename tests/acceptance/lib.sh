@@ -78,3 +78,29 @@ shot() { # name: a screenshot of the whole screen into the build's screenshot fo
     mkdir -p "$BUILD/screenshots"
     import -window root "$BUILD/screenshots/$1.png"
 }
+
+# Closes the program as a user does (Ctrl+Q in the main window) and waits for it.
+quit_app() {
+    xdotool windowfocus --sync "$WINDOW" 2>/dev/null || true
+    xdotool key ctrl+q
+    for _ in $(seq 1 20); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.25; done
+    kill -0 "$APP_PID" 2>/dev/null && fail "Ctrl+Q did not close the program"
+    APP_PID=
+}
+
+# Driving the windows from outside. Letters outside the keyboard map are typed
+# through a borrowed key code; typing slowly lets the program read each one.
+click_in() { xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"; sleep 0.4; } # window x y [button]
+say() { xdotool type --delay 200 "$1"; sleep 0.3; }
+key() { xdotool key --delay 200 "$@"; sleep 0.3; }
+size_of() { # window: its WIDTH and HEIGHT, and nothing else of the geometry
+    eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(WIDTH|HEIGHT)=')"
+}
+wait_window() { # title: the window that must come up; prints its id
+    timeout 10 xdotool search --sync --onlyvisible --name "$1" | head -n 1 || { shot failed; fail "no window '$1'"; }
+    sleep 0.4
+}
+gone() { # title: the window must have closed
+    sleep 0.8
+    ! xdotool search --onlyvisible --name "$1" >/dev/null || { shot failed; fail "'$1' still open"; }
+}

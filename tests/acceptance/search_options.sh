@@ -69,8 +69,9 @@ sleep 0.5
 # Without a window manager the focus does not come back by itself.
 click "${ITEMS_TAB[@]}"
 xdotool key ctrl+o
-wait_window '^Настройки$' >/dev/null
+OPTIONS=$(wait_window '^Настройки$')
 sleep 0.5
+import -window "$OPTIONS" "$BUILD/screenshots/options-window.png"
 expect_eq "nothing stored: the check at start-up is ticked" 1 "$($A11Y checked 'Проверять сруктуру таблиц при загрузке')"
 $A11Y press 'Отображать с учетом текущей папки'
 $A11Y press 'Ok'

@@ -1,4 +1,3 @@
-#include "Application.h"
 #include "Catalogue.h"
 #include "ClassesRoot.h"
 #include "DBEdit.h"
@@ -9,8 +8,11 @@
 #include "RecordingUi.h"
 #include "UData.h"
 #include "UFirm.h"
+#include "WindowTest.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,25 +39,14 @@ QByteArray inflated(const QByteArray &packed)
 
 } // namespace
 
-class FirmEditorTest : public QObject
+class FirmEditorTest : public WindowTest
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    RecordingUi m_ui;
-    std::unique_ptr<Tdm> m_dm;
     std::unique_ptr<TfrmEditFirm> m_editor;
     MemoryClassesRoot m_types;
-    QStringList m_errors;
 
-    QString data(const QString &file = {}) const { return m_dir->filePath("Data/" + file); }
     QString path(const QString &name) const { return m_dir->filePath(name); }
-
-    void run(const QString &sql)
-    {
-        dm->TMPQuery.setSql({sql});
-        dm->TMPQuery.execSql();
-    }
 
     void writeFile(const QString &name, const QByteArray &bytes)
     {
@@ -85,13 +76,13 @@ class FirmEditorTest : public QObject
     // stands on the firm the main list stands on (the first by name).
     void startWith(const QStringList &firms)
     {
-        m_dm = std::make_unique<Tdm>(m_ui);
-        m_dm->DataModuleCreate();
-        int id = 0;
-        for (const QString &name : firms)
-            run(QString("Insert Into Firms (FirmID, Name) Values (%1, '%2')").arg(++id).arg(name));
-        m_dm->closeDataSets();
-        m_dm->openDataSets();
+        openCatalogue([&] {
+            int id = 0;
+            for (const QString &name : firms)
+                run(QString("Insert Into Firms (FirmID, Name) Values (%1, '%2')")
+                        .arg(++id)
+                        .arg(name));
+        });
         openEditor();
     }
 
@@ -143,22 +134,14 @@ class FirmEditorTest : public QObject
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        TestCatalogue::pointAliasAt(data().chopped(1));
-        m_ui = RecordingUi();
+        startTest();
         m_types = MemoryClassesRoot();
-        Dialogs::setScripted(true);
-        m_errors.clear();
-        Application::setErrorSink([this](const QString &m) { m_errors << m; });
     }
 
     void cleanup()
     {
         m_editor.reset();
-        m_dm.reset();
-        m_dir.reset();
-        Dialogs::setScripted(false);
-        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+        endTest();
     }
 
     void captionFollowsTheNameAtEveryKeystroke()
@@ -182,10 +165,10 @@ private slots:
     void everyBoxIsAnnouncedAndTabbedInOrder()
     {
         startWith({"Альфа"});
-        const QStringList expected = {"DBEdit1", "DBEdit2",   "DBEdit3",   "BitBtn1",
-                                      "DBEdit4", "DBEdit5",   "DBEmail",   "cmdSend",
-                                      "DBURL",   "cmdGo",     "DBGridEh1", "DBGrid1",
-                                      "cmdAdd",  "cmdChange", "cmdDelete", "cmdClose"};
+        const QStringList expected = {"DBEdit1",   "DBEdit2", "DBEdit3", "BitBtn1",   "DBEdit4",
+                                      "DBEdit5",   "DBEmail", "cmdSend", "DBURL",     "cmdGo",
+                                      "DBGridEh1", "DBGrid1", "cmdAdd",  "cmdChange", "cmdDelete",
+                                      "cmdItems",  "cmdClose"};
         QStringList order;
         for (QWidget *w = m_editor->DBEdit1; order.size() < expected.size();
              w = w->nextInFocusChain()) {
@@ -196,7 +179,7 @@ private slots:
         QCOMPARE(order, expected);
         for (const char *name : {"cmdSend", "cmdGo", "BitBtn1", "DBEdit4", "DBGrid1"})
             QVERIFY2(!m_editor->findChild<QWidget *>(name)->accessibleName().isEmpty(), name);
-        QVERIFY(!m_editor->cmdItems->isEnabled());
+        QVERIFY(m_editor->cmdItems->isEnabled());
     }
 
     void closingStoresTheNameAndTheListStaysOnTheFirmInItsSortedPlace()
@@ -306,6 +289,14 @@ private slots:
         QVERIFY2(asked[1].startsWith("Файл \"") && asked[1].endsWith("не найден."),
                  qPrintable(asked[1]));
         QVERIFY2(asked[3].contains("управляющие символы"), qPrintable(asked[3]));
+        // A file past the packer's limit is refused before it is read (sparse: no disk used).
+        QFile huge(path("huge.bin"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 31));
+        huge.close();
+        Dialogs::answerNextOpenFile(path("huge.bin"));
+        QTest::mouseClick(files()->cmdAdd, Qt::LeftButton);
+        QVERIFY2(Dialogs::asked().last().contains("больше 2 147 483 647 байт"),
+                 qPrintable(Dialogs::asked().last()));
         // Root reads every file whatever its permissions: nothing to refuse then.
         writeFile("locked.txt", "secret");
         QFile::setPermissions(path("locked.txt"), {});
@@ -365,6 +356,27 @@ private slots:
                  QString("Нейзвестный тип файла! Необходимо установить необходимое приложение или "
                          "зарегистрировать тип файла"));
         QCOMPARE(storedFile(), QByteArray("kept\n"));
+    }
+
+    void namesFromTheCatalogueStayOneFileInThePrivateFolder()
+    {
+        startWith({"Альфа"});
+        registerTextProgram("echo more >> \"$1\"");
+        attach("it's \"new\" $HOME.txt", "text\n");
+        QCOMPARE(fileRows(), QString("1|NULL|it's \"new\" $HOME.txt|it's _new.txt"));
+        Dialogs::answerNextConfirm(true);
+        openCurrentFile();
+        QVERIFY2(given().endsWith("/it's _new.txt"), qPrintable(given()));
+        QCOMPARE(storedFile(), QByteArray("text\nmore\n"));
+
+        // A name written by another tool cannot lead out of the folder.
+        run("Update Files Set FileName = '../../up.txt' Where FileID = 1");
+        dm->qFirmFiles.close();
+        dm->qFirmFiles.open();
+        openCurrentFile();
+        const QFileInfo copy(given());
+        QVERIFY2(copy.fileName() == ".._.._up.txt" && copy.dir().dirName().startsWith("quillon-"),
+                 qPrintable(given()));
     }
 
     void aBlobThatDoesNotUnpackStartsNothing()

@@ -241,7 +241,9 @@ private slots:
         m_form->ComboBox2->setCurrentIndex(SearchStatement::And);
         QTest::keyClick(m_form->Edit1, Qt::Key_Return);
         QCOMPARE(found(), QStringList{"Шайба"});
-        QTest::keyClick(m_form->Edit1, Qt::Key_Escape);
+        // Esc closes the window from the result list too.
+        m_form->DBGrid1->setFocus();
+        QTest::keyClick(m_form->DBGrid1, Qt::Key_Escape);
         QVERIFY(!m_form->isVisible());
     }
 

@@ -32,6 +32,19 @@ class DataSetTest : public QObject
         firms.post();
     }
 
+    // Folders 1 "Склад" and 2 "Офис", open.
+    std::unique_ptr<Table> twoFolders()
+    {
+        auto folders = table("FOLDERS.DB");
+        folders->open();
+        for (const QString name : {"Склад", "Офис"}) {
+            folders->append();
+            folders->fieldByName("Description")->setAsString(name);
+            folders->post();
+        }
+        return folders;
+    }
+
     QStringList names(DataSet &data, const QString &field = "Name")
     {
         QStringList result;
@@ -278,13 +291,7 @@ private slots:
 
     void lookupFieldsShowAndChooseByTheOtherDataset()
     {
-        auto folders = table("FOLDERS.DB");
-        folders->open();
-        for (const QString name : {"Склад", "Офис"}) {
-            folders->append();
-            folders->fieldByName("Description")->setAsString(name);
-            folders->post();
-        }
+        auto folders = twoFolders();
         auto folderList = query({"Select * From Folders"});
         folderList->open();
         auto members = table("CRFOLDERS.DB");
@@ -300,6 +307,38 @@ private slots:
         members->post();
         QCOMPARE(members->fieldByName("FolderName")->asString(), QString("Офис"));
         QCOMPARE(members->fields().size(), 4);
+    }
+
+    // Looked-up names are kept by key while the looked-up rows stay as they
+    // are, and read again once that dataset posts, deletes or is reopened.
+    void lookupResultsFollowTheirDataSet()
+    {
+        auto folders = twoFolders();
+        auto members = table("CRFOLDERS.DB");
+        members->addField("FolderID", FieldKind::Integer);
+        members->addField("FirmID", FieldKind::Integer);
+        members->addField("ItemID", FieldKind::Integer);
+        Field *name = members->addLookupField("FolderName", 50, "FolderID", folders.get(),
+                                              "FolderID", "Description");
+        members->open();
+        members->append();
+        members->fieldByName("FolderID")->setAsInteger(2);
+        members->post();
+        QCOMPARE(members->displayValue(0, name).toString(), QString("Офис"));
+
+        folders->locate("FolderID", 2);
+        folders->edit();
+        folders->fieldByName("Description")->setAsString("Контора");
+        folders->post();
+        QCOMPARE(members->displayValue(0, name).toString(), QString("Контора"));
+        shell(path("FOLDERS.DB"), "update FOLDERS set Description = 'Цех' where FolderID = 2");
+        QCOMPARE(members->displayValue(0, name).toString(), QString("Контора")); // kept
+        folders->close();
+        folders->open();
+        QCOMPARE(members->displayValue(0, name).toString(), QString("Цех"));
+        folders->locate("FolderID", 2);
+        folders->deleteRecord();
+        QVERIFY(members->displayValue(0, name).isNull());
     }
 
     void blobsRoundTripAndStayOnDiskUntilAsked()

@@ -243,6 +243,13 @@ private Q_SLOTS:
         QTest::addRow("a file stored unpacked") << QByteArray("%PDF-1.4 not packed at all");
         QTest::addRow("wrong checksum") << wrongChecksum;
         QTest::addRow("faulty deflate data") << faultyDeflate;
+        // Opened and stored back, a stream cut short would replace the file
+        // with a shorter one: it fails like any other damage.
+        const QByteArray longPacked = pack(prose(1 << 20), clDefault);
+        QTest::addRow("cut in the deflate data") << longPacked.left(longPacked.size() / 2);
+        QTest::addRow("cut after the first byte") << packed.left(1);
+        QTest::addRow("checksum missing") << packed.left(packed.size() - 4);
+        QTest::addRow("checksum cut short") << packed.left(packed.size() - 1);
         QTest::addRow("window over 32 KB") << QByteArray::fromHex("88980300000001");
         QTest::addRow("preset dictionary")
             << python(QStringLiteral("(lambda c: c.compress(data) + c.flush())("
@@ -269,17 +276,6 @@ private Q_SLOTS:
         QCOMPARE(packer.InputStream()->data(), faulty);
         QVERIFY(packer.Progress <= 100);
         QVERIFY(leftovers().isEmpty());
-    }
-
-    void streamCutShortGivesWhatWasDecoded()
-    {
-        const QByteArray bytes = prose(1 << 20);
-        const QByteArray packed = pack(bytes, clDefault);
-        const QByteArray decoded = unpack(packed.left(packed.size() / 2));
-        QVERIFY(!decoded.isEmpty());
-        QVERIFY(decoded.size() < bytes.size());
-        QVERIFY(bytes.startsWith(decoded));
-        QCOMPARE(unpack(packed.left(1)), QByteArray());
     }
 
     void bytesAfterTheStreamAreIgnored()

@@ -122,7 +122,8 @@ private slots:
             m_dm->DataModuleCreate();
             QFAIL("the check let a text become a number");
         } catch (const EngineError &e) {
-            QVERIFY2(e.message().contains("Phones") && e.message().contains("офис 12"),
+            QVERIFY2(e.message().contains("FIRMS.DB") && e.message().contains("Phones") &&
+                         e.message().contains("офис 12"),
                      qPrintable(e.message()));
         }
         QDir::setCurrent(previous);

@@ -169,7 +169,14 @@ private slots:
         QCOMPARE(dm->tblFirms.fieldByName("FirmID")->asInteger(), 1);
         QCOMPARE(dm->tblFirms.masterSource(), &dm->dsMainFirms);
         m_form->PageControl1->setCurrentIndex(1);
+        QTimer::singleShot(0, [&] {
+            QWidget *editor = QApplication::activeModalWidget();
+            editorCaption = editor ? editor->windowTitle() : QString();
+            if (editor)
+                editor->close();
+        });
         QTest::mouseClick(m_form->SpeedButton4, Qt::LeftButton);
+        QCOMPARE(editorCaption, QString("Новый"));
         QCOMPARE(shell(data("ITEMS.DB"), "select group_concat(Name) from ITEMS"),
                  QString("Болт,Новый"));
     }
@@ -177,6 +184,8 @@ private slots:
     void foldersAreAddedThroughThePromptAndTheirPanelHides()
     {
         startWith({});
+        QCOMPARE(m_form->SpeedButton2->accessibleName(), QString("Добавить папку"));
+        QCOMPARE(m_form->SpeedButton3->accessibleName(), QString("Удалить папку"));
         Dialogs::answerNextPrompt(QString("Склад"));
         QTest::mouseClick(m_form->SpeedButton2, Qt::LeftButton);
         Dialogs::answerNextPrompt(QString());

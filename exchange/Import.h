@@ -1,0 +1,90 @@
+#pragma once
+
+#include "TextTable.h"
+
+#include <QHash>
+#include <QMap>
+#include <QString>
+#include <functional>
+
+class Session;
+
+// Firms or items read from a spreadsheet into the catalogue.
+namespace Import {
+
+enum class Target
+{
+    Firms,
+    Items
+};
+
+// The fields a column may fill, in the table's order, with their sizes.
+struct TextField
+{
+    QString name;
+    int size = 0;
+};
+QList<TextField> textFields(Session &session, Target target);
+
+// The field's Russian caption ("Название" for Name).
+QString captionOf(const QString &field);
+
+// Columns whose header names a field (its own name or its Russian caption,
+// letter case ignored) are mapped to it. Field -> column.
+QMap<QString, int> guessMapping(const QStringList &header, const QList<TextField> &fields);
+
+struct Options
+{
+    Target target = Target::Firms;
+    QMap<QString, int> mapping; // field -> column
+    int folderId = 0;           // 0: no folder
+    int groupId = 0;            // 0: no group
+    bool updateExisting = false;
+};
+
+// What an import will do, worked out before anything is written.
+struct Plan
+{
+    enum class Action
+    {
+        Add,
+        Update,
+        Skip,
+        Refuse
+    };
+    QList<Action> actions;        // one per row
+    QHash<int, qint64> updateKey; // row -> key of the record it updates
+    int added = 0;
+    int existing = 0; // rows whose name the catalogue (or an earlier row) has already
+    int cutValues = 0;
+    QList<std::pair<int, QString>> refused; // row number as the file counts it, reason
+};
+
+Plan plan(Session &session, const TextTable &table, const Options &options);
+
+// What a plan needs of the catalogue, read once by a window that plans anew
+// at every change of its choices: the fields, and the names by key.
+struct Known
+{
+    QList<TextField> fields;
+    QHash<QString, qint64> names; // upper-cased name -> key
+};
+Known readKnown(Session &session, Target target);
+Plan plan(const Known &known, const TextTable &table, const Options &options);
+
+// Carries out the plan in one transaction per table: it either completes or
+// changes nothing. `progress` gets the share done (0 to 1) and returns false
+// to cancel, which rolls everything back. Returns the keys of added records.
+QList<qint64> run(Session &session, const TextTable &table, const Options &options,
+                  const Plan &plan, const std::function<bool(double)> &progress = {});
+
+// The folders new records may go to (key, name), in the order of creation.
+QList<std::pair<int, QString>> folders(Session &session);
+// The groups of the target's type tree (key, name indented by its depth),
+// each group under its parent.
+QList<std::pair<int, QString>> groups(Session &session, Target target);
+
+// Reads a CSV or XLSX file by its extension.
+TextTable readFile(const QString &path);
+
+} // namespace Import

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "Session.h"
+
+#include <QStringList>
+#include <QVariant>
+
+class Statement;
+
+// How a dataset's rows are read. Keyed plans read one table by row id.
+struct ReadPlan
+{
+    bool keyed = true;
+    bool live = false;      // rows may be changed through the dataset
+    TableRef base;          // the table rows are read from and written to
+    QString selectList;     // columns of a keyed read
+    QString from;           // FROM clause as the SQL writes it
+    QString rowidColumn;    // "rowid" or "F.rowid"
+    QString where;          // condition, possibly empty
+    QString orderBy;        // with collation, possibly empty
+    QString sql;            // the whole text, for plans read whole
+    QVariantMap parameters; // named parameters without ':'
+};
+
+// The values a search looks for, written into its SQL as named parameters of
+// their own: a positional "?" would take its number after the dataset's named
+// parameters (master link, filter, query parameters) and land on them.
+class SearchValues
+{
+public:
+    QString placeholder(const QVariant &value);
+    void bindTo(Statement &statement) const;
+
+private:
+    QVariantList m_values;
+};
+
+// The SQL texts a dataset runs, built from its plan. Table and column names
+// are quoted here and nowhere else in the dataset.
+namespace DataSetSql {
+
+// The ordered row ids of a keyed plan.
+QString keys(const ReadPlan &plan);
+// No rows, only the columns and their declared types.
+QString shape(const ReadPlan &plan);
+// One page of rows by id; `columns` are the dataset's, blobs left as NULL.
+QString page(const ReadPlan &plan, const QStringList &columns, const QList<bool> &blobColumns,
+             const QString &rowids);
+// True when every column can be named one by one (so blobs can stay on disk).
+bool namesColumnsOneByOne(const QStringList &columns);
+QString blob(const ReadPlan &plan, const QString &column);
+// The first row id, in the list's order, that meets `condition` as well.
+QString locate(const ReadPlan &plan, const QString &condition);
+// The value of `resultColumn` in the first row whose `keyColumn` is `wanted`.
+QString lookup(const ReadPlan &plan, const QString &resultColumn, const QString &keyColumn,
+               const QString &wanted);
+QString insert(const ReadPlan &plan, const QStringList &columns);
+QString update(const ReadPlan &plan, const QStringList &columns);
+QString remove(const ReadPlan &plan);
+
+// Binds the plan's own named parameters.
+void bindParameters(Statement &statement, const QVariantMap &parameters);
+
+} // namespace DataSetSql

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QVariant>
+#include <optional>
+#include <vector>
+
+// One record as read from a table: its row id and a value per column. Blob
+// columns are read only when asked for, so a page of rows stays small.
+struct Record
+{
+    qint64 rowid = 0;
+    QList<QVariant> values;
+    QList<bool> pending; // blob not read yet
+};
+
+// The rows of a keyed list that have been read, a page at a time, with the
+// least recently used pages given up first so that scrolling a list of a
+// million rows keeps only a few screens in memory.
+class RowCache
+{
+public:
+    // Rows are read by key in pages of this size: a few screens of a grid,
+    // small enough that a page costs well under a millisecond.
+    static constexpr int pageSize = 200;
+
+    static int pageOf(int row) { return row / pageSize; }
+    // The row ids of one page, as an SQL list ("4,9,12").
+    static QString rowidList(const std::vector<qint64> &keys, int page);
+
+    // The cached record at a row, or nullptr when its page is not read yet.
+    const Record *find(int row);
+    // Keeps a page just read; rows missing from `byRowid` (deleted by
+    // another program meanwhile) show blank.
+    void store(int page, const std::vector<qint64> &keys, const QHash<qint64, Record> &byRowid,
+               int columnCount);
+    void forgetRow(int row) { m_pages.remove(pageOf(row)); }
+    void clear();
+
+private:
+    // At most this many pages stay cached (some ten thousand rows).
+    static constexpr int maxPages = 50;
+
+    QHash<int, QList<Record>> m_pages;
+    QList<int> m_use; // least recently used first
+};
+
+// Results of lookups by key, kept while the looked-up rows stay as they are:
+// a grid column that shows a looked-up name asks for it on every paint.
+class LookupCache
+{
+public:
+    std::optional<QVariant> find(const QString &keyField, const QString &resultField,
+                                 const QVariant &key) const;
+    void store(const QString &keyField, const QString &resultField, const QVariant &key,
+               const QVariant &result);
+    void clear() { m_results.clear(); }
+
+private:
+    static QString entry(const QString &keyField, const QString &resultField, const QVariant &key);
+    // Bounded: a lookup over every firm of a large catalogue must not grow without end.
+    static constexpr int maxEntries = 20000;
+    QHash<QString, QVariant> m_results;
+};

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# A restore and an import are all or nothing: `quillon --restore` and
+# `quillon --import` are killed (kill -9) at many points; after each kill the
+# next start finds the catalogue old or new, whole, never a mix.
+source "$(dirname "$0")/lib.sh"
+ROWS=${KILL_ROWS:-200000}
+HALF=$((ROWS / 2))
+
+printf '[Quillon]\nPATH=%s\nDEFAULT DRIVER=Paradox\n' "$DATA" >"$T/alias.cfg"
+mkdir -p "$XDG_CONFIG_HOME/Quillon"
+cp "$T/alias.cfg" "$XDG_CONFIG_HOME/Quillon/aliases.cfg"
+"$QUILLON" --check >/dev/null
+q "$DATA/FIRMS.DB" "with recursive n(i) as (select 1 union all select i + 1 from n where i < $ROWS)
+                     insert into FIRMS (FirmID, Name, Address) select i, 'Фирма ' || i, 'Улица ' || i from n"
+"$QUILLON" --backup "$T/copy.zip" >/dev/null
+q "$DATA/FIRMS.DB" "delete from FIRMS where FirmID > $HALF"
+mkdir -p "$T/pristine"
+cp -a "$DATA/." "$T/pristine/"
+
+reset() { rm -rf "$T/bin/Data" "$T/bin/.Data."* "$T/bin/Data."* && cp -a "$T/pristine" "$DATA"; }
+
+timed() { # command...: runs it, prints its duration in ms
+    local start
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>&1
+    echo $((($(date +%s%N) - start) / 1000000))
+}
+
+# Kills `command` at each point (a share of `duration_ms`), then lets the
+# next start complete what the marker says and checks with `check`.
+kill_at_points() { # name duration_ms check command...
+    local name=$1 duration=$2 check=$3
+    shift 3
+    for point in 5 15 25 35 45 55 65 75 85 95; do
+        reset
+        ("$@" >/dev/null 2>&1) &
+        local pid=$!
+        sleep "$(awk -v d="$duration" -v p="$point" 'BEGIN { printf "%.3f", d * p / 100000 }')"
+        kill -9 "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+        "$QUILLON" --check >/dev/null 2>&1 || fail "$name killed at $point%: the next check failed"
+        "$check" "$name killed at $point%"
+    done
+}
+
+firms_whole() { # what: the firm table holds the old rows or the new ones, each whole
+    local state
+    state=$(q "$DATA/FIRMS.DB" "select count(*) || ' ' || sum(Address = 'Улица ' || FirmID)
+                                 || ' ' || (select count(*) from FIRMS where Name like 'Новая фирма%') from FIRMS")
+    case "$state" in
+    "$HALF $HALF 0" | "$ROWS $ROWS 0" | "$ROWS $ROWS $HALF") echo "ok - $1: $state" ;;
+    *) fail "$1: $state" ;;
+    esac
+    expect_eq "$1: integrity" ok "$(q "$DATA/FIRMS.DB" 'pragma integrity_check')"
+}
+
+reset
+duration=$(timed "$QUILLON" --restore "$T/copy.zip")
+echo "a whole restore of $ROWS firms takes $duration ms"
+expect_eq "restore completes" "$ROWS" "$(q "$DATA/FIRMS.DB" 'select count(*) from FIRMS')"
+kill_at_points restore "$duration" firms_whole "$QUILLON" --restore "$T/copy.zip"
+
+{
+    printf 'Name;Address\r\n'
+    seq $((HALF + 1)) "$ROWS" | awk '{ printf "Новая фирма %d;Улица %d\r\n", $1, $1 }'
+} >"$T/new.csv"
+reset
+duration=$(timed "$QUILLON" --import firms "$T/new.csv")
+echo "a whole import of $HALF firms takes $duration ms"
+expect_eq "import completes" "$ROWS" "$(q "$DATA/FIRMS.DB" 'select count(*) from FIRMS')"
+kill_at_points import "$duration" firms_whole "$QUILLON" --import firms "$T/new.csv"

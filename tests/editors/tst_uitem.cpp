@@ -1,0 +1,215 @@
+#include "Catalogue.h"
+#include "DBEdit.h"
+#include "DBGrid.h"
+#include "Dialogs.h"
+#include "RecordingUi.h"
+#include "UData.h"
+#include "UFirm.h"
+#include "UFirmItemList.h"
+#include "UItem.h"
+#include "WindowTest.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+using TestCatalogue::shell;
+
+namespace {
+
+// Runs `action` on the next modal window to come up (an editor opened from a
+// handler runs its own modal loop).
+template <typename Window> void whenShown(const std::function<void(Window *)> &action)
+{
+    QTimer::singleShot(0, [action] {
+        if (auto *window = qobject_cast<Window *>(QApplication::activeModalWidget()))
+            action(window);
+    });
+}
+
+} // namespace
+
+class ItemEditorTest : public WindowTest
+{
+    Q_OBJECT
+
+    std::unique_ptr<TfrmEditItem> m_editor;
+
+    // Firms "Альфа" (1) and "Бета" (2) unless told otherwise, items "Болт"
+    // (1) and "Гайка" (2), and the relation rows given.
+    void startWith(const QStringList &relations, const QStringList &firms = {"Альфа", "Бета"})
+    {
+        openCatalogue([&] {
+            for (int i = 0; i < firms.size(); ++i)
+                run(QString("Insert Into Firms (FirmID, Name) Values (%1, '%2')")
+                        .arg(i + 1)
+                        .arg(firms[i]));
+            run("Insert Into Items (ItemID, Name) Values (1, 'Болт')");
+            run("Insert Into Items (ItemID, Name) Values (2, 'Гайка')");
+            for (const QString &row : relations)
+                run("Insert Into CrFirms (FirmID, ItemID, Type) Values (" + row + ")");
+        });
+    }
+
+    void openEditor()
+    {
+        m_editor = std::make_unique<TfrmEditItem>();
+        m_editor->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_editor.get()));
+    }
+
+    QString relations()
+    {
+        return shell(data("CRFIRMS.DB"), "select group_concat(FirmID || Type || ItemID, ' ') from "
+                                         "(select * from CRFIRMS order by Type, FirmID)");
+    }
+
+private slots:
+    void init() { startTest(); }
+
+    void cleanup()
+    {
+        m_editor.reset();
+        endTest();
+    }
+
+    void eachGridStoresItsOwnRowsWithTheirRelation()
+    {
+        startWith({});
+        openEditor();
+        QCOMPARE(m_editor->windowTitle(), QString("Болт"));
+        // A seller row chosen but not yet stored...
+        m_editor->DBGridEh2->setFocus();
+        QTest::keyClick(m_editor->DBGridEh2, Qt::Key_Insert);
+        dm->qFSaler.fieldByName("FirmID")->setAsInteger(1);
+        // ... stays pending while Enter in the maker grid stores the maker's.
+        m_editor->DBGridEh1->setFocus();
+        QCOMPARE(relations(), QString("1s1")); // leaving the seller grid stored its row
+        QTest::keyClick(m_editor->DBGridEh1, Qt::Key_Insert);
+        dm->qFMaker.fieldByName("FirmID")->setAsInteger(2);
+        dm->qFMaker.fieldByName("Type")->setAsString("s"); // whatever the user did
+        dm->qFMaker.fieldByName("ItemID")->setAsInteger(7);
+        QTest::keyClick(m_editor->DBGridEh2, Qt::Key_Insert);
+        dm->qFSaler.fieldByName("FirmID")->setAsInteger(2);
+        QTest::keyClick(m_editor->DBGridEh1, Qt::Key_Return);
+        QCOMPARE(relations(), QString("2m1 1s1"));
+        QCOMPARE(dm->qFSaler.state(), DataSetState::Insert);
+        QCOMPARE(
+            m_editor->DBGridEh1->gridModel()->data(m_editor->DBGridEh1->gridModel()->index(0, 0)),
+            QVariant("Бета"));
+        m_editor->close();
+        QCOMPARE(relations(), QString("2m1 1s1 2s1"));
+    }
+
+    void aMakerIsFoundInTheDropDownByItsFirstLetters()
+    {
+        startWith({}, {"Гамма", "Бета", "Бетон", "Альфа"});
+        openEditor();
+        DBGrid *makers = m_editor->DBGridEh1;
+        makers->setFocus();
+        QTest::keyClick(makers, Qt::Key_Insert);
+        QTest::keyClick(makers, Qt::Key_F2);
+        auto *list = qobject_cast<QComboBox *>(QApplication::focusWidget());
+        QVERIFY(list);
+        // In the lists' order, not the order of the keys.
+        QCOMPARE(list->itemText(0), QString("Альфа"));
+        for (const QString letter : {"б", "е", "т", "о"})
+            QTest::sendKeyEvent(QTest::Click, list, Qt::Key_unknown, letter, Qt::NoModifier);
+        QCOMPARE(list->currentText(), QString("Бетон"));
+        QTest::keyClick(list, Qt::Key_Backspace);
+        QCOMPARE(list->currentText(), QString("Бета"));
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(relations(), QString("2m1"));
+    }
+
+    void gridsWithNothingToChooseRefuseEntry()
+    {
+        startWith({}, {});
+        openEditor();
+        m_editor->DBEdit1->setFocus();
+        m_editor->DBGridEh1->setFocus();
+        m_editor->DBGridEh3->setFocus();
+        QCOMPARE(Dialogs::asked(),
+                 QStringList({"Не определено ни одной фирмы", "Не определено ни одной папки"}));
+        QVERIFY(m_editor->DBGridEh1->isReadOnly());
+        QVERIFY(m_editor->DBGridEh3->isReadOnly());
+        // With no rows the open buttons do nothing.
+        QTest::mouseClick(m_editor->bFMaketOpen, Qt::LeftButton);
+        QTest::mouseClick(m_editor->bFSalerOpen, Qt::LeftButton);
+        QCOMPARE(dm->tblFirms.masterSource(), &dm->dsMainFirms);
+    }
+
+    void aSellerRenamedInItsFirmEditorShowsAtOnce()
+    {
+        startWith({"1, 1, 's'"});
+        openEditor();
+        bool itemsEnabled = true;
+        whenShown<TfrmEditFirm>([&](TfrmEditFirm *firm) {
+            itemsEnabled = firm->cmdItems->isEnabled();
+            firm->DBEdit1->selectAll();
+            QTest::keyClicks(firm->DBEdit1, "Omega");
+            firm->close();
+        });
+        QTest::mouseClick(m_editor->bFSalerOpen, Qt::LeftButton);
+        QVERIFY(!itemsEnabled);
+        QCOMPARE(
+            m_editor->DBGridEh2->gridModel()->data(m_editor->DBGridEh2->gridModel()->index(0, 0)),
+            QVariant("Omega"));
+        QCOMPARE(shell(data("FIRMS.DB"), "select Name from FIRMS where FirmID = 1"),
+                 QString("Omega"));
+        QCOMPARE(dm->tblFirms.masterSource(), &dm->dsMainFirms);
+        QCOMPARE(dm->tblFirms.fieldByName("FirmID")->asInteger(),
+                 dm->qFirms.fieldByName("FirmID")->asInteger());
+    }
+
+    // Firm editor, items list, item editor, firm editor again: each level
+    // restores what it changed, and every list shows the changed names.
+    void nestedOpeningsRestoreEveryLink()
+    {
+        startWith({"2, 1, 'm'", "2, 1, 's'", "2, 2, 'm'", "2, 99, 's'"});
+        dm->qFirms.locate("FirmID", 2);
+        TfrmEditFirm firm;
+        int made = -1, sold = -1;
+        QString renamed;
+        whenShown<TfrmListItem>([&](TfrmListItem *list) {
+            made = list->qMake.recordCount();
+            sold = list->qSale.recordCount();
+            list->DBGrid1->setFocus();
+            list->qMake.locate("ItemID", 1);
+            whenShown<TfrmEditItem>([&](TfrmEditItem *item) {
+                item->DBEdit1->selectAll();
+                QTest::keyClicks(item->DBEdit1, "Bolt");
+                whenShown<TfrmEditFirm>([&](TfrmEditFirm *inner) {
+                    QVERIFY(!inner->cmdItems->isEnabled());
+                    inner->DBEdit2->setFocus();
+                    QTest::keyClicks(inner->DBEdit2, "also");
+                    inner->close();
+                });
+                QTest::mouseClick(item->bFMaketOpen, Qt::LeftButton);
+                item->close();
+            });
+            list->DBGrid1DblClick(list->DBGrid1);
+            renamed = list->qMake.fieldByName("Name")->asString();
+            list->close();
+        });
+        QTest::mouseClick(firm.cmdItems, Qt::LeftButton);
+        QCOMPARE(made, 2);
+        QCOMPARE(sold, 1); // the row naming no item is not listed
+        QCOMPARE(renamed, QString("Bolt"));
+        QCOMPARE(shell(data("FIRMS.DB"), "select Sinonyms from FIRMS where FirmID = 2"),
+                 QString("also"));
+        QCOMPARE(dm->tblItem.masterSource(), &dm->dsMainItems);
+        QCOMPARE(dm->tblItem.filter(), QString());
+        QCOMPARE(dm->tblFirms.masterSource(), &dm->dsMainFirms);
+        QCOMPARE(dm->tblFirms.fieldByName("FirmID")->asInteger(), 2);
+        firm.close();
+        QCOMPARE(dm->qFirms.fieldByName("FirmID")->asInteger(), 2);
+        QCOMPARE(dm->qItems.fieldByName("Name")->asString(), QString("Bolt"));
+    }
+};
+
+QTEST_MAIN(ItemEditorTest)
+#include "tst_uitem.moc"

@@ -1,0 +1,182 @@
+#include "Application.h"
+#include "Catalogue.h"
+#include "Dialogs.h"
+#include "ImportDialog.h"
+#include "RecordingUi.h"
+#include "TransferMenu.h"
+#include "UData.h"
+#include "UMain.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+class TransferMenuTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    RecordingUi m_ui;
+    std::unique_ptr<Tdm> m_dm;
+    std::unique_ptr<TMainForm> m_form;
+    QStringList m_errors;
+
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+
+    void run(const QString &sql)
+    {
+        dm->TMPQuery.setSql({sql});
+        dm->TMPQuery.execSql();
+    }
+
+    void start()
+    {
+        m_dm = std::make_unique<Tdm>(m_ui);
+        m_dm->DataModuleCreate();
+        run("Insert Into Firms (FirmID, Name, Phones) Values (1, 'Ёлка', '+7 1')");
+        run("Insert Into Firms (FirmID, Name) Values (2, 'Дуб')");
+        run("Insert Into GrFirms (GroupID, UpGroupID, Description) Values (1, 0, 'Поставщики')");
+        run("Insert Into GrpFrm (FirmID, GroupID) Values (2, 1)");
+        m_dm->closeDataSets();
+        m_dm->openDataSets();
+        m_form = std::make_unique<TMainForm>();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    }
+
+    void trigger(const char *command)
+    {
+        auto *action = m_form->findChild<QAction *>(command);
+        QVERIFY(action);
+        action->trigger();
+    }
+
+    QStringList firmNames()
+    {
+        QStringList names;
+        for (dm->qFirms.first(); !dm->qFirms.eof(); dm->qFirms.next())
+            names.append(dm->qFirms.fieldByName("Name")->asString());
+        return names;
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        TestCatalogue::pointAliasAt(path("Data"));
+        m_ui = RecordingUi();
+        Dialogs::setScripted(true);
+        m_errors.clear();
+        Application::setErrorSink([this](const QString &m) { m_errors << m; });
+    }
+
+    void cleanup()
+    {
+        m_form.reset();
+        m_dm.reset();
+        m_dir.reset();
+        Dialogs::setScripted(false);
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+    }
+
+    // The button comes after every designed one, is named for a screen reader
+    // and opens its menu from the keyboard.
+    void menuStandsAfterTheDesignedButtons()
+    {
+        start();
+        auto *button = m_form->findChild<QToolButton *>("ToolButtonTransfer");
+        QVERIFY(button);
+        QCOMPARE(button->accessibleName(), QString("Копии и обмен данными"));
+        QVERIFY(button->x() > m_form->findChild<QWidget *>("ToolButton5")->x());
+        auto *menu = m_form->findChild<QMenu *>("TransferMenuItems");
+        bool shown = false;
+        QTimer::singleShot(0, [menu, &shown] {
+            shown = menu->isVisible();
+            menu->close();
+        });
+        QTest::keyClick(m_form.get(), Qt::Key_F10);
+        QVERIFY(shown);
+    }
+
+    void backupThenRestoreBringsADeletedFirmBack()
+    {
+        start();
+        Dialogs::answerNextOpenFile(path("copy.zip"));
+        trigger("acBackup");
+        QVERIFY(QFile::exists(path("copy.zip")));
+        run("Delete From Firms Where FirmID = 1");
+        dm->RebuildFirmQuery();
+        QCOMPARE(firmNames(), QStringList({"Дуб"}));
+
+        // A file that is no backup is refused and the window goes on with its catalogue.
+        Dialogs::answerNextOpenFile(path("Data/FIRMS.DB"));
+        Dialogs::answerNextConfirm(true);
+        trigger("acRestore");
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY(m_errors.takeFirst().contains("не является zip-архивом"));
+        QCOMPARE(firmNames(), QStringList({"Дуб"}));
+
+        Dialogs::answerNextOpenFile(path("copy.zip"));
+        Dialogs::answerNextConfirm(true);
+        trigger("acRestore");
+        QCOMPARE(firmNames(), QStringList({"Дуб", "Ёлка"}));
+        QVERIFY(Dialogs::asked().last().startsWith("Каталог восстановлен"));
+        QCOMPARE(TestCatalogue::shell(path("Data/FIRMS.DB"), "SELECT count(*) FROM Firms;"),
+                 QString("2"));
+    }
+
+    void exportsTheListAsShown()
+    {
+        start();
+        dm->GroupFirmFilter = "FirmID in (Select FirmID From GrpFrm Where GroupID=1)";
+        dm->RebuildFirmQuery();
+        Dialogs::answerNextOpenFile(path("shown"));
+        trigger("acExportShown");
+        Dialogs::answerNextOpenFile(path("whole.csv"));
+        trigger("acExportWhole");
+        QFile shown(path("shown.csv")), whole(path("whole.csv"));
+        QVERIFY(shown.open(QIODevice::ReadOnly) && whole.open(QIODevice::ReadOnly));
+        QCOMPARE(shown.readAll().count('\n'), 2);
+        QCOMPARE(whole.readAll().count('\n'), 3);
+    }
+
+    void importAddsToTheChosenGroup()
+    {
+        start();
+        QFile csv(path("in.csv"));
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write(QString("Название;Телефоны\r\nКлён;5\r\nдуб;6\r\n;7\r\n").toUtf8());
+        csv.close();
+        QString summary;
+        setImportWindowRunner([&](ImportDialog &dialog) {
+            auto *group = dialog.findChild<QComboBox *>("GroupChoice");
+            group->setCurrentIndex(group->findData(1));
+            summary = dialog.findChild<QLabel *>("Summary")->text();
+            return dialog.runImport();
+        });
+        Dialogs::answerNextOpenFile(csv.fileName());
+        trigger("acImport");
+        setImportWindowRunner({});
+        QVERIFY2(summary.startsWith("Будет добавлено записей: 1\nУже есть в каталоге: 1"),
+                 qPrintable(summary));
+        QCOMPARE(firmNames(), QStringList({"Дуб", "Ёлка", "Клён"}));
+        QCOMPARE(TestCatalogue::shell(path("Data/GRPFRM.DB"),
+                                      "SELECT group_concat(FirmID) FROM GrpFrm WHERE GroupID = 1;"),
+                 QString("2,3"));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    Application app(argc, argv);
+    TransferMenuTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_transfermenu.moc"
