@@ -4,7 +4,9 @@
 #include "BaseMaker.h"
 #include "EngineError.h"
 #include "Export.h"
+#include "ExtractionProcess.h"
 #include "FileError.h"
+#include "FileSearchCommands.h"
 #include "Import.h"
 #include "Restore.h"
 #include "Session.h"
@@ -185,12 +187,34 @@ int runMaintenance(const QStringList &arguments)
         QStringLiteral("Загрузить фирмы (firms) или элементы (items) из ФАЙЛ .csv или .xlsx; "
                        "записи с уже известными названиями пропускаются."),
         QStringLiteral("firms|items"));
-    parser.addOptions({check, pack, backupTo, restoreFrom, exportTo, importFrom});
+    const QCommandLineOption rebuildIndex(
+        QStringLiteral("rebuild-index"),
+        QStringLiteral("Построить заново указатель текста прикреплённых файлов и выйти."));
+    const QCommandLineOption findInFilesOption(
+        QStringLiteral("find-in-files"),
+        QStringLiteral("Найти слова в прикреплённых файлах: владелец, файл, отрывок."),
+        QStringLiteral("текст"));
+    // The extraction process that the indexer starts for each file.
+    QCommandLineOption extractText(QStringLiteral("extract-text"),
+                                   QStringLiteral("Вывести текст файла."), QStringLiteral("файл"));
+    QCommandLineOption maxText(
+        QStringLiteral("max-text"), QStringLiteral("Наибольшая длина текста в символах."),
+        QStringLiteral("число"), QString::number(ExtractionLimits{}.maxText));
+    extractText.setFlags(QCommandLineOption::HiddenFromHelp);
+    maxText.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({check, pack, backupTo, restoreFrom, exportTo, importFrom, rebuildIndex,
+                       findInFilesOption, extractText, maxText});
     parser.addPositionalArgument(QStringLiteral("ФАЙЛ"),
                                  QStringLiteral("файл для --export и --import"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(arguments);
+    if (parser.isSet(extractText))
+        return runExtractTextCommand(parser.value(extractText), parser.value(maxText).toLongLong());
+    if (parser.isSet(rebuildIndex))
+        return reportingFailure(rebuildFileIndex);
+    if (parser.isSet(findInFilesOption))
+        return reportingFailure([&] { return findInFiles(parser.value(findInFilesOption)); });
     if (parser.isSet(check))
         return verify(false);
     if (parser.isSet(pack))

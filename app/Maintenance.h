@@ -3,6 +3,8 @@
 #include <QStringList>
 
 // Headless maintenance for scripts: `quillon --check` and `quillon --pack`
-// run the structure verifier without a window. Returns the exit status, or
+// run the structure verifier without a window; `--rebuild-index` and
+// `--find-in-files` work on the index of attached files; `--extract-text` is
+// the extraction process the indexer starts. Returns the exit status, or
 // -1 when the arguments ask for the windowed program.
 int runMaintenance(const QStringList &arguments);

@@ -1,6 +1,8 @@
 #include "Application.h"
+#include "FileIndexer.h"
 #include "Maintenance.h"
 #include "Restore.h"
+#include "Session.h"
 #include "TransferMenu.h"
 #include "UData.h"
 #include "UFind.h"
@@ -9,6 +11,9 @@
 #include "WindowsUi.h"
 
 #include <QCoreApplication>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
 
 namespace {
 
@@ -19,6 +24,29 @@ bool wantsMaintenance(int argc, char **argv)
             return true;
     }
     return false;
+}
+
+// The index of attached files follows the data module from now on; the
+// files new or changed since the last run are indexed in the background,
+// their progress shown at the right of the main window's status bar.
+std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, TfrmFind &find)
+{
+    if (!data.Main_sess())
+        return nullptr;
+    auto indexer = std::make_unique<FileIndexer>(data.Main_sess()->directory(),
+                                                 QCoreApplication::applicationFilePath());
+    indexer->follow(data);
+    find.setFileIndexer(indexer.get());
+    auto *status = new QLabel(&mainForm);
+    status->setObjectName(QStringLiteral("IndexStatus"));
+    mainForm.statusBar()->addPermanentWidget(status);
+    QObject::connect(indexer.get(), &FileIndexer::progress, status, [status](int done, int total) {
+        status->setText(QStringLiteral("Индексация файлов: %1 из %2").arg(done).arg(total));
+    });
+    QObject::connect(indexer.get(), &FileIndexer::synced, status, [status] { status->clear(); });
+    // Started once the window is up: start-up never waits for the index.
+    QTimer::singleShot(0, indexer.get(), &FileIndexer::syncAll);
+    return indexer;
 }
 
 int runHeadless(int argc, char **argv)
@@ -58,6 +86,7 @@ int main(int argc, char **argv)
     TfrmFind find(&mainForm);
     frmFind = &find;
     mainForm.show();
+    const std::unique_ptr<FileIndexer> indexer = startFileIndexer(data, mainForm, find);
     // On a Linux desktop a frameless window may stay above the main window:
     // it is hidden until a manual check shows it again.
     splash->hide();

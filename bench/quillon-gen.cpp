@@ -1,18 +1,25 @@
 // Fills a data directory with a realistic catalogue through the engine: firms
 // and items with Russian and Latin names, folders, two group trees, makers and
 // sellers, memberships, and attached files of several kinds packed as the
-// editors pack them. `--scale F` multiplies every count.
+// editors pack them. `--scale F` multiplies every count; `--real-documents`
+// makes the attached files real price lists (PDF, office documents, XLS, CSV,
+// HTML) for the file index's benchmark.
 #include "BaseMaker.h"
 #include "SPacker.h"
 #include "Session.h"
 #include "StorageUi.h"
+#include "TestDocuments.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QTextStream>
+#include <algorithm>
+#include <cstring>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -49,7 +56,9 @@ const QStringList streets = {"Ленина", "Мира", "Советская", "
 class Generator
 {
 public:
-    Generator(Session &session, double scale) : m_session(session), m_scale(scale) {}
+    Generator(Session &session, double scale, bool realDocuments)
+        : m_session(session), m_scale(scale), m_realDocuments(realDocuments)
+    {}
 
     int count(int base) const { return std::max(1, int(base * m_scale)); }
     QString pick(const QStringList &list) { return list[m_random.bounded(int(list.size()))]; }
@@ -93,6 +102,28 @@ public:
                 bytes[i] = char(i % 3 ? m_random.bounded(256) : i % 251);
         }
         return bytes;
+    }
+
+    // A price list of about `size` bytes of text in a real document of `kind`.
+    QByteArray realDocument(const QString &kind, int size, int i)
+    {
+        const QString text = QString::fromUtf8(fileBytes(QStringLiteral("txt"), size));
+        using namespace TestDocuments;
+        if (kind == u"pdf")
+            return pdf(text);
+        if (kind == u"docx")
+            return docx(text);
+        if (kind == u"xlsx")
+            return xlsx(text);
+        if (kind == u"odt")
+            return odt(text);
+        if (kind == u"ods")
+            return ods(text);
+        if (kind == u"xls")
+            return xls();
+        if (kind == u"html")
+            return html(text);
+        return i % 3 == 0 ? csvUtf8(text) : i % 3 == 1 ? csvUtf16(text) : csv1251(text);
     }
 
     void run()
@@ -181,17 +212,20 @@ public:
     void attachFiles(int files, int firms, int items)
     {
         static const QStringList kinds = {"txt", "csv", "pdf", "doc", "xls", "jpg", "png", "zip"};
+        static const QStringList documents = {"pdf", "docx", "xlsx", "odt",
+                                              "ods", "xls",  "csv",  "html"};
         TStreamPacker packer;
         packer.Action = aCompress;
         packer.Method = clMax;
         insertRows("INSERT INTO Files (FileID, FirmID, ItemID, Description, FileName, File) VALUES "
                    "(?,?,?,?,?,?)",
                    files, [&](int i) {
-                       const QString kind = pick(kinds);
+                       const QString kind = pick(m_realDocuments ? documents : kinds);
                        // Mostly small files, a few large ones.
                        const int size = 512 << below(below(4) ? 7 : 10);
                        packer.InputStream()->Clear();
-                       packer.InputStream()->write(fileBytes(kind, size));
+                       packer.InputStream()->write(m_realDocuments ? realDocument(kind, size, i)
+                                                                   : fileBytes(kind, size));
                        packer.Execute();
                        const QByteArray packed = packer.OutputStream()->data();
                        const QString name = QStringLiteral("Прайс-лист %1.%2").arg(i).arg(kind);
@@ -217,6 +251,7 @@ public:
 private:
     Session &m_session;
     double m_scale;
+    bool m_realDocuments;
     QRandomGenerator m_random{20261207};
 };
 
@@ -224,14 +259,24 @@ private:
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // Real documents include PDFs, which Qt draws with its fonts: a GUI
+    // application without a screen. Without them the generator stays a
+    // console program.
+    const bool realDocuments = std::any_of(
+        argv + 1, argv + argc, [](const char *a) { return !strcmp(a, "--real-documents"); });
+    if (realDocuments && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> app(realDocuments ? new QGuiApplication(argc, argv)
+                                                        : new QCoreApplication(argc, argv));
     QCommandLineParser parser;
     parser.setApplicationDescription("Fills DIR with a generated catalogue.");
     parser.addHelpOption();
     parser.addPositionalArgument("DIR", "The data directory to fill (created if missing).");
     const QCommandLineOption scale("scale", "Multiplies every count.", "F", "1");
     parser.addOption(scale);
-    parser.process(app);
+    parser.addOption(QCommandLineOption(
+        "real-documents", "Attached files as real PDF, office, XLS, CSV and HTML price lists."));
+    parser.process(*app);
     if (parser.positionalArguments().size() != 1)
         parser.showHelp(2);
     const QString dir = parser.positionalArguments().first();
@@ -241,7 +286,7 @@ int main(int argc, char **argv)
                                         false, ui))
             return 1;
         Session session(dir);
-        Generator(session, parser.value(scale).toDouble()).run();
+        Generator(session, parser.value(scale).toDouble(), realDocuments).run();
     } catch (const std::exception &e) {
         QTextStream(stderr) << e.what() << Qt::endl;
         return 1;

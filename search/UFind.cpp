@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "DBGrid.h"
+#include "FileIndexer.h"
 #include "RadioGroup.h"
 #include "SearchStatement.h"
 #include "UData.h"
@@ -12,8 +13,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -64,6 +67,13 @@ TfrmFind::TfrmFind(QWidget *owner) : QDialog(owner)
     column->addWidget(makeSearchPanel());
     makeResultList();
     column->addWidget(DBGrid1, 1);
+    FileMatchLabel = new QLabel(this);
+    FileMatchLabel->setObjectName(QStringLiteral("FileMatchLabel"));
+    FileMatchLabel->setWordWrap(true);
+    FileMatchLabel->setTextFormat(Qt::PlainText);
+    FileMatchLabel->setContentsMargins(6, 2, 6, 2);
+    FileMatchLabel->hide();
+    column->addWidget(FileMatchLabel);
     auto *status = new QStatusBar(this);
     status->setObjectName(QStringLiteral("StatusBar1"));
     status->setSizeGripEnabled(true);
@@ -81,6 +91,7 @@ TfrmFind::TfrmFind(QWidget *owner) : QDialog(owner)
                                        ComboBox2,
                                        Edit3,
                                        CheckBox1,
+                                       CheckBoxInFiles,
                                        Button1,
                                        Button2,
                                        Button3,
@@ -130,7 +141,15 @@ QWidget *TfrmFind::makeSearchPanel()
     CheckBox1 = new QCheckBox(QStringLiteral("Одинаковое во всех полях"), panel);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
-    grid->addWidget(CheckBox1, 6, 1);
+    CheckBoxInFiles = new QCheckBox(QStringLiteral("Искать в прикреплённых файлах"), panel);
+    CheckBoxInFiles->setObjectName(QStringLiteral("CheckBoxInFiles"));
+    CheckBoxInFiles->setEnabled(false);
+    // Both boxes share the last row, so the list keeps its place and size.
+    auto *boxes = new QHBoxLayout;
+    boxes->addWidget(CheckBox1);
+    boxes->addStretch();
+    boxes->addWidget(CheckBoxInFiles);
+    grid->addLayout(boxes, 6, 1, 1, 2);
     grid->addWidget(makeButtonColumn(), 0, 3, 7, 1, Qt::AlignTop);
     grid->setColumnStretch(1, 1);
     return panel;
@@ -168,6 +187,15 @@ void TfrmFind::makeResultList()
     DBGrid1->setAccessibleName(QStringLiteral("Найденные записи"));
     connect(DBGrid1, &DBGrid::dblClicked, this,
             [this] { Application::guarded([this] { DBGrid1DblClick(); }); });
+    connect(DBGrid1, &DBGrid::drawColumnCell, this, &TfrmFind::paintFileMatch);
+    connect(&qFind, &DataSet::scrolled, this, &TfrmFind::showCurrentFileMatch);
+    connect(&qFind, &DataSet::reset, this, &TfrmFind::showCurrentFileMatch);
+}
+
+void TfrmFind::setFileIndexer(FileIndexer *indexer)
+{
+    m_indexer = indexer;
+    CheckBoxInFiles->setEnabled(indexer != nullptr);
 }
 
 void TfrmFind::FormCreate()
@@ -203,15 +231,18 @@ void TfrmFind::Button1Click()
     const int scope = RadioGroup1->itemIndex();
     // A new text closes the query; the list empties until it opens again.
     qFind.setSession(dm->Main_sess());
-    qFind.setSql({SearchStatement::text(SearchStatement::Scope(scope),
+    QString sql = SearchStatement::text(SearchStatement::Scope(scope),
                                         SearchStatement::Joiner(ComboBox1->currentIndex()),
-                                        SearchStatement::Joiner(ComboBox2->currentIndex()))});
+                                        SearchStatement::Joiner(ComboBox2->currentIndex()));
+    findInFiles(scope, sql);
+    qFind.setSql({sql});
     const QVariantMap patterns =
         SearchStatement::parameters(name, same ? name : Edit2->text(), same ? name : Edit3->text());
     for (auto it = patterns.cbegin(); it != patterns.cend(); ++it)
         qFind.setParam(it.key(), it.value());
     qFind.open();
     m_foundScope = scope;
+    showCurrentFileMatch();
     StatusPanel->setText(QStringLiteral("Найдено записей - ") +
                          QString::number(qFind.recordCount()));
 }
@@ -223,6 +254,57 @@ void TfrmFind::Button2Click()
     Edit3->clear();
     CheckBox1->setChecked(false);
     qFind.close();
+    m_fileMatches.clear();
+    showFileColumn(false);
+}
+
+// Without the tick the statement stays exactly the designed one.
+void TfrmFind::findInFiles(int scope, QString &sql)
+{
+    m_fileMatches.clear();
+    const bool inFiles = m_indexer && CheckBoxInFiles->isChecked();
+    if (inFiles) {
+        m_fileMatches.find(*m_indexer, Edit1->text(),
+                           scope == SearchStatement::Firms ? FileMatches::Firm : FileMatches::Item);
+        sql += m_fileMatches.condition();
+    }
+    showFileColumn(inFiles);
+}
+
+void TfrmFind::showFileColumn(bool shown)
+{
+    QList<GridColumn> columns = {{QStringLiteral("Name"), QStringLiteral("Название"), 175},
+                                 {QStringLiteral("Sinonyms"), QStringLiteral("Синонимы"), 165},
+                                 {QStringLiteral("Description"), QStringLiteral("Описание"), 156}};
+    if (shown)
+        columns.append({QString(), QStringLiteral("Найдено в файле"), 300});
+    if (columns.size() != DBGrid1->columns().size())
+        DBGrid1->setColumns(columns);
+}
+
+qint64 TfrmFind::ownerKeyAt(int row) const
+{
+    const Field *key =
+        qFind.findField(m_foundScope == SearchStatement::Firms ? QStringLiteral("FirmID")
+                                                               : QStringLiteral("ItemID"));
+    return key ? qFind.displayValue(row, key).toLongLong() : 0;
+}
+
+void TfrmFind::paintFileMatch(QPainter *painter, const QRect &rect, int row, int column)
+{
+    if (column != 3 || !qFind.active())
+        return;
+    const QString text = m_fileMatches.describe(ownerKeyAt(row));
+    painter->drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                      painter->fontMetrics().elidedText(text, Qt::ElideRight, rect.width() - 4));
+}
+
+void TfrmFind::showCurrentFileMatch()
+{
+    const bool current = qFind.active() && !qFind.isEmpty() && !m_fileMatches.isEmpty();
+    const QString text = current ? m_fileMatches.describe(ownerKeyAt(qFind.recNo())) : QString();
+    FileMatchLabel->setText(text);
+    FileMatchLabel->setVisible(!text.isEmpty());
 }
 
 void TfrmFind::DBGrid1DblClick()

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "DataSource.h"
+#include "FileMatches.h"
 #include "Query.h"
 
 #include <QDialog>
 
 class DBGrid;
+class FileIndexer;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -32,6 +34,10 @@ public:
     QPushButton *Button1, *Button2, *Button3; // "Найти", "Новый поиск", "Закрыть"
     DBGrid *DBGrid1;
     QLabel *StatusPanel;
+    // The name text is also sought inside the records' attached files.
+    QCheckBox *CheckBoxInFiles;
+    // The matched file and its words for the current found record.
+    QLabel *FileMatchLabel;
 
     Query qFind;
     DataSource dsFind;
@@ -43,6 +49,9 @@ public:
     // Opens the found record under the cursor in its editor.
     void DBGrid1DblClick();
 
+    // The index the attached-files search asks; without one the box is greyed.
+    void setFileIndexer(FileIndexer *indexer);
+
 protected:
     void showEvent(QShowEvent *event) override;
 
@@ -50,6 +59,13 @@ private:
     QWidget *makeSearchPanel();
     QWidget *makeButtonColumn();
     void makeResultList();
+    void findInFiles(int scope, QString &sql);
+    void showFileColumn(bool shown);
+    qint64 ownerKeyAt(int row) const;
+    void paintFileMatch(QPainter *painter, const QRect &rect, int row, int column);
+    void showCurrentFileMatch();
+    FileIndexer *m_indexer = nullptr;
+    FileMatches m_fileMatches;
     // The kind of the rows listed: the scope of the search that found them.
     int m_foundScope = 0;
 };

@@ -128,7 +128,11 @@ void Tdm::declareFileFields(Query &files, int descriptionSize)
     files.addField(QStringLiteral("FileName"), FieldKind::String, 13);
     files.addField(QStringLiteral("File"), FieldKind::Binary);
     files.beforeInsert = [this](DataSet &d) { qFirmFilesBeforeInsert(d); };
-    files.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
+    files.afterPost = [this](DataSet &d) {
+        allTablesAfterPost(d);
+        emit attachedFilePosted(d.fieldByName(QStringLiteral("FileID"))->asInteger());
+    };
+    files.afterDelete = [this](DataSet &) { emit attachedFilesDeleted(); };
 }
 
 void Tdm::declareRelationFields(Query &relation)
@@ -397,6 +401,7 @@ void Tdm::tblFirmBeforeDelete(DataSet &dataSet)
     runCascade({QStringLiteral("Delete From Files Where FirmID=") + key,
                 QStringLiteral("Delete From CrFolders Where FirmID=") + key,
                 QStringLiteral("Delete From CrFirms Where FirmID=") + key});
+    emit attachedFilesDeleted();
 }
 
 void Tdm::tblItemBeforeDelete(DataSet &dataSet)
@@ -406,6 +411,7 @@ void Tdm::tblItemBeforeDelete(DataSet &dataSet)
     runCascade({QStringLiteral("Delete From Files Where ItemID=") + key,
                 QStringLiteral("Delete From CrFolders Where ItemID=") + key,
                 QStringLiteral("Delete From CrFirms Where ItemID=") + key});
+    emit attachedFilesDeleted();
 }
 
 void Tdm::tblFolderBeforeDelete(DataSet &dataSet)

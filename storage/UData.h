@@ -67,6 +67,12 @@ public:
     QString LastFileDir = QStringLiteral("..");
     bool FileAppendAllowed = false;
 
+signals:
+    // An attached-file row was posted (added, replaced, stored back, renamed).
+    void attachedFilePosted(qint64 fileId);
+    // Attached-file rows were deleted, on their own or with their firm or item.
+    void attachedFilesDeleted();
+
 private:
     void declareDataSets();
     void declareFirmChain();

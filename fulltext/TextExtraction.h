@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// What an extraction made of one file.
+enum class ExtractStatus
+{
+    Text = 0,        // the text is in `text`
+    Unsupported = 2, // a kind of file we read no text from
+    Damaged = 3,     // a kind we read, but this file could not be read
+    TooLarge = 4     // the text or a part inside the file passed its limit
+};
+
+struct Extraction
+{
+    ExtractStatus status = ExtractStatus::Unsupported;
+    QString text;
+    QString reason; // for the log, when there is no text
+};
+
+// The kinds of file whose text we read, told by their first bytes.
+enum class DocumentKind
+{
+    Pdf,
+    Zip, // XLSX, DOCX, ODS, ODT: XML inside a zip
+    Xls,
+    Html,
+    PlainText,
+    Other
+};
+
+DocumentKind detectKind(const QByteArray &bytes);
+
+// Reads the text of the file at `path` (its bytes are `bytes`). Text over
+// `maxText` characters, or a zip part larger than the limits in ZipText,
+// gives TooLarge. Runs only in the extraction process: the libraries it uses
+// read untrusted files.
+Extraction extractText(const QByteArray &bytes, const QString &path, qint64 maxText);
+
+// The readers of each kind, in their own units.
+Extraction pdfText(const QByteArray &bytes, qint64 maxText);
+Extraction zipDocumentText(const QByteArray &bytes, qint64 maxText);
+Extraction xlsText(const QString &path, qint64 maxText);
+Extraction plainText(const QByteArray &bytes, qint64 maxText);
+Extraction htmlText(const QByteArray &bytes, qint64 maxText);
+
+// Text from a file's bytes: UTF-8 or UTF-16 after a byte-order mark, UTF-8
+// when the bytes are valid UTF-8, else Windows-1251.
+QString decodeText(const QByteArray &bytes);
+
+// A text within its limit, or TooLarge.
+Extraction limitedText(QString text, qint64 maxText);

@@ -1,0 +1,228 @@
+#include "WordStems.h"
+
+#include <QChar>
+#include <QHash>
+#include <libstemmer.h>
+#include <memory>
+#include <sqlite3.h>
+
+struct WordStems::Stemmers
+{
+    sb_stemmer *russian = sb_stemmer_new("russian", "UTF_8");
+    sb_stemmer *english = sb_stemmer_new("english", "UTF_8");
+    ~Stemmers()
+    {
+        sb_stemmer_delete(russian);
+        sb_stemmer_delete(english);
+    }
+};
+
+namespace {
+
+// A longer "word" (in UTF-8 bytes: 64 Cyrillic letters) is a code or a run
+// of junk: kept as it is, unstemmed.
+constexpr qsizetype longestStemmedWord = 128;
+
+bool isCyrillic(char32_t c)
+{
+    return c >= 0x0400 && c <= 0x04ff;
+}
+
+bool isLatinLetter(char32_t c)
+{
+    return (c >= u'a' && c <= u'z');
+}
+
+char32_t foldLetter(char32_t c)
+{
+    const char32_t lower = QChar::toLower(c);
+    return lower == 0x0451 ? char32_t(0x0435) : lower; // ё is written е as often as not
+}
+
+// Decodes one UTF-8 character at `at`; returns it and its length in bytes.
+// Bytes that are no UTF-8 count as one character that is no letter.
+std::pair<char32_t, int> decodeAt(const unsigned char *text, int length, int at)
+{
+    const unsigned char lead = text[at];
+    int size = lead < 0x80           ? 1
+               : (lead >> 5) == 0x6  ? 2
+               : (lead >> 4) == 0xe  ? 3
+               : (lead >> 3) == 0x1e ? 4
+                                     : 0;
+    if (size == 0 || at + size > length)
+        return {0xfffd, 1};
+    char32_t c = size == 1 ? lead : lead & (0x7f >> size);
+    for (int i = 1; i < size; ++i) {
+        if ((text[at + i] & 0xc0) != 0x80)
+            return {0xfffd, 1};
+        c = (c << 6) | (text[at + i] & 0x3f);
+    }
+    return {c, size};
+}
+
+bool isWordCharacter(char32_t c)
+{
+    return QChar::isLetterOrNumber(c);
+}
+
+// The FTS5 side: one tokenizer object per index connection, with its own
+// stemmers (they keep state between calls and are not shared).
+struct Tokenizer
+{
+    WordStems stems;
+    // Price lists repeat their words: a snippet of a search re-reads every
+    // matching document, and most of its words were stemmed a moment ago.
+    QHash<QByteArray, QByteArray> recent;
+    static constexpr qsizetype recentLimit = 50000;
+
+    QByteArray stem(const QByteArray &folded, bool cyrillic, bool latin, bool lettersOnly)
+    {
+        const auto known = recent.constFind(folded);
+        if (known != recent.constEnd())
+            return *known;
+        if (recent.size() >= recentLimit)
+            recent.clear();
+        return *recent.insert(folded, stems.stemFolded(folded, cyrillic, latin, lettersOnly));
+    }
+};
+
+int createTokenizer(void *, const char **, int, Fts5Tokenizer **out)
+{
+    *out = reinterpret_cast<Fts5Tokenizer *>(new Tokenizer);
+    return SQLITE_OK;
+}
+
+void deleteTokenizer(Fts5Tokenizer *tokenizer)
+{
+    delete reinterpret_cast<Tokenizer *>(tokenizer);
+}
+
+// Appends a character to UTF-8 text.
+void appendUtf8(QByteArray &out, char32_t c)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xc0 | (c >> 6));
+        out += char(0x80 | (c & 0x3f));
+    } else if (c < 0x10000) {
+        out += char(0xe0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3f));
+        out += char(0x80 | (c & 0x3f));
+    } else {
+        out += char(0xf0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3f));
+        out += char(0x80 | ((c >> 6) & 0x3f));
+        out += char(0x80 | (c & 0x3f));
+    }
+}
+
+// Cuts the text into words as it goes, folding each character once: the
+// snippets of a search read every matching document again through here.
+int tokenize(Fts5Tokenizer *tokenizer, void *context, int, const char *text, int length,
+             int (*token)(void *, int, const char *, int, int, int))
+{
+    auto *self = reinterpret_cast<Tokenizer *>(tokenizer);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+    QByteArray folded;
+    int at = 0;
+    while (at < length) {
+        auto [c, size] = decodeAt(bytes, length, at);
+        if (!isWordCharacter(c)) {
+            at += size;
+            continue;
+        }
+        const int start = at;
+        folded.clear();
+        bool cyrillic = false, latin = false, lettersOnly = true;
+        while (isWordCharacter(c)) {
+            const char32_t f = foldLetter(c);
+            cyrillic = cyrillic || isCyrillic(f);
+            latin = latin || isLatinLetter(f);
+            lettersOnly = lettersOnly && QChar::isLetter(f);
+            appendUtf8(folded, f);
+            at += size;
+            if (at >= length)
+                break;
+            std::tie(c, size) = decodeAt(bytes, length, at);
+        }
+        const QByteArray stem = self->stem(folded, cyrillic, latin, lettersOnly);
+        const int rc = token(context, 0, stem.constData(), int(stem.size()), start, at);
+        if (rc != SQLITE_OK)
+            return rc;
+    }
+    return SQLITE_OK;
+}
+
+fts5_api *fts5Of(sqlite3 *db)
+{
+    fts5_api *api = nullptr;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, "select fts5(?1)", -1, &statement, nullptr) != SQLITE_OK)
+        return nullptr;
+    sqlite3_bind_pointer(statement, 1, &api, "fts5_api_ptr", nullptr);
+    sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    return api;
+}
+
+} // namespace
+
+WordStems::WordStems() : m_stemmers(new Stemmers) {}
+
+WordStems::~WordStems()
+{
+    delete m_stemmers;
+}
+
+QByteArray WordStems::stem(const QString &word)
+{
+    QByteArray folded;
+    bool cyrillic = false, latin = false, lettersOnly = true;
+    for (char32_t c : word.toUcs4()) {
+        const char32_t f = foldLetter(c);
+        cyrillic = cyrillic || isCyrillic(f);
+        latin = latin || isLatinLetter(f);
+        lettersOnly = lettersOnly && QChar::isLetter(f);
+        appendUtf8(folded, f);
+    }
+    return stemFolded(folded, cyrillic, latin, lettersOnly);
+}
+
+QByteArray WordStems::stemFolded(const QByteArray &folded, bool cyrillic, bool latin,
+                                 bool lettersOnly)
+{
+    sb_stemmer *stemmer = cyrillic ? m_stemmers->russian : latin ? m_stemmers->english : nullptr;
+    // A word of both alphabets ("М8x40") or with digits is a code: kept whole.
+    const bool plainWord = lettersOnly && !(cyrillic && latin);
+    if (!stemmer || !plainWord || folded.size() > longestStemmedWord)
+        return folded;
+    const sb_symbol *stemmed = sb_stemmer_stem(
+        stemmer, reinterpret_cast<const sb_symbol *>(folded.constData()), int(folded.size()));
+    if (!stemmed)
+        return folded;
+    return QByteArray(reinterpret_cast<const char *>(stemmed), sb_stemmer_length(stemmer));
+}
+
+bool registerStemTokenizer(sqlite3 *db)
+{
+    fts5_api *api = fts5Of(db);
+    if (!api)
+        return false;
+    static fts5_tokenizer calls = {createTokenizer, deleteTokenizer, tokenize};
+    return api->xCreateTokenizer(api, stemTokenizerName, nullptr, &calls, nullptr) == SQLITE_OK;
+}
+
+QStringList stemsOf(const QString &text)
+{
+    QStringList stems;
+    const QByteArray utf8 = text.toUtf8();
+    Tokenizer tokenizer;
+    auto collect = [](void *list, int, const char *stem, int size, int, int) {
+        static_cast<QStringList *>(list)->append(QString::fromUtf8(stem, size));
+        return SQLITE_OK;
+    };
+    tokenize(reinterpret_cast<Fts5Tokenizer *>(&tokenizer), &stems, 0, utf8.constData(),
+             int(utf8.size()), collect);
+    return stems;
+}

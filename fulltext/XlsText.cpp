@@ -1,0 +1,64 @@
+#include "TextExtraction.h"
+
+#include <freexl.h>
+
+namespace {
+
+QString cellText(const FreeXL_CellValue &cell)
+{
+    switch (cell.type) {
+    case FREEXL_CELL_INT:
+        return QString::number(cell.value.int_value);
+    case FREEXL_CELL_DOUBLE:
+        return QString::number(cell.value.double_value);
+    case FREEXL_CELL_TEXT:
+    case FREEXL_CELL_SST_TEXT:
+        return QString::fromUtf8(cell.value.text_value);
+    default:
+        return {};
+    }
+}
+
+// Appends the cells of the active sheet, a row a line; false past the limit.
+bool appendSheet(const void *book, QString &text, qint64 maxText)
+{
+    unsigned int rows = 0;
+    unsigned short columns = 0;
+    if (freexl_worksheet_dimensions(book, &rows, &columns) != FREEXL_OK)
+        return true;
+    for (unsigned int row = 0; row < rows; ++row) {
+        for (unsigned short column = 0; column < columns; ++column) {
+            FreeXL_CellValue cell;
+            if (freexl_get_cell_value(book, row, column, &cell) == FREEXL_OK)
+                text += cellText(cell) + u'\t';
+        }
+        text += u'\n';
+        if (text.size() > maxText)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Extraction xlsText(const QString &path, qint64 maxText)
+{
+    const void *book = nullptr;
+    // FreeXL wants the handle closed even when opening failed.
+    const int opened = freexl_open(path.toLocal8Bit().constData(), &book);
+    Extraction result{ExtractStatus::Damaged, {}, QStringLiteral("not a readable XLS")};
+    unsigned int sheets = 0;
+    if (opened == FREEXL_OK &&
+        freexl_get_info(book, FREEXL_BIFF_SHEET_COUNT, &sheets) == FREEXL_OK) {
+        QString text;
+        bool within = true;
+        for (unsigned short sheet = 0; within && sheet < sheets; ++sheet) {
+            if (freexl_select_active_worksheet(book, sheet) == FREEXL_OK)
+                within = appendSheet(book, text, maxText);
+        }
+        result = limitedText(text, maxText);
+    }
+    if (book)
+        freexl_close(book);
+    return result;
+}
