@@ -151,10 +151,17 @@ FilesPanel::FilesPanel(const FilesOwner &owner, const ClassesRoot &classesRoot, 
     guardedClick(cmdDelete, &FilesPanel::cmdDeleteClick);
     connect(DBGrid1, &DBGrid::dblClicked, this, &FilesPanel::DBGrid1DblClick);
     connect(DBGrid1, &DBGrid::keyDown, this,
-            [this](int key, Qt::KeyboardModifiers, const QString &) {
-                if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            [this](int key, Qt::KeyboardModifiers modifiers, const QString &) {
+                if (key != Qt::Key_Return && key != Qt::Key_Enter)
+                    return;
+                // Ctrl+Enter opens the file as a double click does, for
+                // those who work from the keyboard alone.
+                if (modifiers.testFlag(Qt::ControlModifier))
+                    DBGrid1DblClick();
+                else
                     postPending();
             });
+    DBGrid1->setAccessibleDescription(QStringLiteral("Ctrl+Enter открывает файл"));
     connect(DBGrid1, &DBGrid::exited, this,
             [this] { Application::guarded([this] { postPending(); }); });
     connect(DBGrid1, &DBGrid::drawColumnCell, this, &FilesPanel::DBGrid1DrawColumnCell);

@@ -351,7 +351,8 @@ private slots:
         QCOMPARE(Dialogs::asked().last(), QString("что-то не нормально"));
 
         m_types = MemoryClassesRoot();
-        openCurrentFile();
+        files()->DBGrid1->setFocus();
+        QTest::keyClick(files()->DBGrid1, Qt::Key_Return, Qt::ControlModifier); // from the keyboard
         QCOMPARE(Dialogs::asked().last(),
                  QString("Нейзвестный тип файла! Необходимо установить необходимое приложение или "
                          "зарегистрировать тип файла"));
