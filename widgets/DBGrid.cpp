@@ -23,11 +23,16 @@ constexpr int indicatorWidth = 16;
 void paintFixedCellsLightBlue(QTableView *grid)
 {
     const QString blue = QColor(DBGrid::fixedCellColor).name();
+    // A style sheet cuts the headers off from the grid's font, so the sheet
+    // names the grid's font itself; it is written again when that font changes.
+    const QFontInfo font(grid->font());
     const QString section =
-        QStringLiteral("QHeaderView::section { background-color: %1; border: 0px;"
+        QStringLiteral("QHeaderView { font-family: \"%2\"; font-size: %3px; }"
+                       "QHeaderView::section { background-color: %1; border: 0px;"
                        " border-right: 1px solid gray; border-bottom: 1px solid gray;"
                        " padding: 0px 2px; }")
-            .arg(blue);
+            .arg(blue, grid->font().family())
+            .arg(font.pixelSize());
     grid->horizontalHeader()->setStyleSheet(section);
     grid->verticalHeader()->setStyleSheet(section);
     if (auto *corner = grid->findChild<QAbstractButton *>())
@@ -46,7 +51,6 @@ DBGrid::DBGrid(QWidget *parent)
     setSelectionBehavior(QAbstractItemView::SelectItems);
     // Tab goes on to the window's next control rather than the next cell.
     setTabKeyNavigation(false);
-    paintFixedCellsLightBlue(this);
     // Rows all have one height: measuring rows one by one would read every record.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setFixedWidth(indicatorWidth);
@@ -116,10 +120,7 @@ void DBGrid::applyColumnLayout()
 
 void DBGrid::applyRowHeight()
 {
-    // The headers carry a style sheet, which cuts them off from the grid's
-    // font: they are given it by hand.
-    horizontalHeader()->setFont(font());
-    verticalHeader()->setFont(font());
+    paintFixedCellsLightBlue(this);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
 }
 
