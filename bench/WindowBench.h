@@ -6,6 +6,7 @@
 #include "Aliases.h"
 #include "SettingsStore.h"
 #include "StorageUi.h"
+#include "UData.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -49,3 +50,16 @@ inline double elapsed(QElapsedTimer &timer)
     timer.restart();
     return ms;
 }
+
+// The data module open on a generated catalogue, as the window benchmarks
+// start once the application object exists.
+struct BenchDataModule
+{
+    explicit BenchDataModule(const char *catalogue) : module(ui)
+    {
+        useCatalogue(catalogue);
+        module.DataModuleCreate();
+    }
+    SilentUi ui;
+    Tdm module;
+};

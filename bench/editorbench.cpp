@@ -195,11 +195,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: editorbench CATALOGUE_DIR LARGE_FILE.bin\n");
         return 2;
     }
-    useCatalogue(argv[1]);
-
-    SilentUi ui;
-    Tdm data(ui);
-    data.DataModuleCreate();
+    BenchDataModule bench(argv[1]);
+    Tdm &data = bench.module;
     TMainForm form;
     MainForm = &form;
     form.show();

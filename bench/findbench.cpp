@@ -124,11 +124,7 @@ int main(int argc, char **argv)
     }
     data = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     extension = QString::fromLocal8Bit(argv[2]);
-    useCatalogue(argv[1]);
-
-    SilentUi ui;
-    Tdm module(ui);
-    module.DataModuleCreate();
+    const BenchDataModule opened(argv[1]);
     TSplashForm splash;
     SplashForm = &splash;
     TfrmFind find;

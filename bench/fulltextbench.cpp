@@ -68,10 +68,8 @@ int windowBench(const char *directory, const QString &program, int argc, char **
     QTemporaryDir config;
     isolateBench(config);
     QApplication app(argc, argv);
-    useCatalogue(directory);
-    SilentUi ui;
-    Tdm data(ui);
-    data.DataModuleCreate();
+    BenchDataModule bench(directory);
+    Tdm &data = bench.module;
     TMainForm mainForm;
     mainForm.show();
     const QString dataDirectory = data.Main_sess()->directory();

@@ -65,11 +65,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: treebench CATALOGUE_DIR FIRM_ID [SCREENSHOT.png]\n");
         return 2;
     }
-    useCatalogue(argv[1]);
-
-    SilentUi ui;
-    Tdm data(ui);
-    data.DataModuleCreate();
+    BenchDataModule bench(argv[1]);
+    Tdm &data = bench.module;
     TMainForm form;
     MainForm = &form;
     QWidget editor;
