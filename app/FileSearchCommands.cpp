@@ -52,12 +52,12 @@ int findInFiles(const QString &text)
 {
     const QString directory = Tdm::ensureAlias();
     syncIndex(directory);
-    Session session(directory);
+    const std::unique_ptr<Session> session = Session::open(directory);
     QTextStream out(stdout);
     const int all = 5000;
     const QList<FileHit> hits = FileTextIndex(directory).search(text, all, all);
     for (const FileHit &hit : hits)
-        out << ownerOf(session, hit.file) << '\t' << hit.file.description << '\t' << hit.snippet
+        out << ownerOf(*session, hit.file) << '\t' << hit.file.description << '\t' << hit.snippet
             << Qt::endl;
     return hits.isEmpty() ? 1 : 0;
 }

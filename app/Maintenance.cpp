@@ -115,11 +115,11 @@ int restore(const QString &archive)
 int exportList(bool firms, const QString &file)
 {
     return reportingFailure([&] {
-        Session session(openedDataDirectory());
+        const std::unique_ptr<Session> session = Session::open(openedDataDirectory());
         const QString list = firms ? QStringLiteral("Select * From Firms order by name")
                                    : QStringLiteral("Select * from Items order by name");
         const int count =
-            Export::rows(session, Export::selectFor({list}, true), file, Export::formatOf(file),
+            Export::rows(*session, Export::selectFor({list}, true), file, Export::formatOf(file),
                          firms ? QStringLiteral("Фирмы") : QStringLiteral("Элементы"));
         QTextStream(stdout) << QStringLiteral("Выгружено записей: ") << count << Qt::endl;
         return 0;
@@ -129,20 +129,20 @@ int exportList(bool firms, const QString &file)
 int importList(bool firms, const QString &file)
 {
     return reportingFailure([&] {
-        Session session(openedDataDirectory());
+        const std::unique_ptr<Session> session = Session::open(openedDataDirectory());
         const TextTable table = Import::readFile(file);
         Import::Options options;
         options.target = firms ? Import::Target::Firms : Import::Target::Items;
         options.mapping =
-            Import::guessMapping(table.header, Import::textFields(session, options.target));
+            Import::guessMapping(table.header, Import::textFields(*session, options.target));
         if (!options.mapping.contains(QStringLiteral("Name"))) {
             QTextStream(stderr) << file
                                 << QStringLiteral(": в первой строке нет столбца Name (Название)")
                                 << Qt::endl;
             return 1;
         }
-        const Import::Plan plan = Import::plan(session, table, options);
-        Import::run(session, table, options, plan);
+        const Import::Plan plan = Import::plan(*session, table, options);
+        Import::run(*session, table, options, plan);
         QTextStream out(stdout);
         out << QStringLiteral("Добавлено: %1; уже были в каталоге (пропущены): %2; обрезано "
                               "длинных значений: %3; отклонено строк: %4")

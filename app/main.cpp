@@ -33,7 +33,7 @@ std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, Tf
 {
     if (!data.Main_sess())
         return nullptr;
-    auto indexer = std::make_unique<FileIndexer>(data.Main_sess()->directory(),
+    auto indexer = std::make_unique<FileIndexer>(data.Main_sess()->location(),
                                                  QCoreApplication::applicationFilePath());
     indexer->follow(data);
     find.setFileIndexer(indexer.get());

@@ -3,12 +3,12 @@
 #include "BaseMaker.h"
 #include "EngineError.h"
 #include "FileError.h"
-#include "Session.h"
 #include "SqlText.h"
-#include "Statement.h"
 #include "TempFiles.h"
 #include "TextRules.h"
 #include "ZipFile.h"
+#include "folder/FolderSession.h"
+#include "folder/SqliteStatement.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -133,7 +133,7 @@ QList<QString> copyTables(const QString &dataDirectory, const QStringList &table
 {
     Connection source(QStringLiteral(":memory:"), SQLITE_OPEN_READWRITE);
     for (int i = 0; i < tables.size(); ++i) {
-        const QString path = Session::findFileIn(dataDirectory, tables[i]);
+        const QString path = FolderSession::findFileIn(dataDirectory, tables[i]);
         if (path.isEmpty())
             throw FileError(tables[i] + QStringLiteral(": таблица не найдена в каталоге ") +
                             QDir::toNativeSeparators(dataDirectory));
@@ -263,7 +263,7 @@ void checkTableFile(const QString &path, const QString &name, const QString &arc
                     const std::function<void()> &keepAlive)
 {
     try {
-        Session session(QFileInfo(path).absolutePath());
+        FolderSession session(QFileInfo(path).absolutePath());
         session.setKeepAlive(keepAlive);
         const TableRef table = session.tableByFile(name);
         QStringList verdict;

@@ -4,6 +4,7 @@
 // settings live in a private folder, pointed at a generated catalogue, and a
 // storage interface that answers nothing and prints the messages.
 #include "Aliases.h"
+#include "Session.h"
 #include "SettingsStore.h"
 #include "StorageUi.h"
 #include "UData.h"
@@ -32,12 +33,14 @@ inline void isolateBench(const QTemporaryDir &config)
     qputenv("XDG_RUNTIME_DIR", config.path().toUtf8());
 }
 
-// The alias points at the catalogue; start-up runs without the structure
-// check, which check-bench.sh measures on its own.
-inline void useCatalogue(const char *directory)
+// The alias points at the catalogue (a folder or a server's URI); start-up
+// runs without the structure check, which check-bench.sh measures on its own.
+inline void useCatalogue(const char *location)
 {
+    const QString given = QString::fromLocal8Bit(location);
     Aliases aliases;
-    aliases.addStandardAlias("Quillon", QDir(QString::fromLocal8Bit(directory)).absolutePath(),
+    aliases.addStandardAlias("Quillon",
+                             Session::isServerLocation(given) ? given : QDir(given).absolutePath(),
                              "Paradox");
     aliases.saveConfigFile();
     writeBoolSetting("CheckOnLoad", false);

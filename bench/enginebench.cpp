@@ -5,7 +5,6 @@
 #include "Query.h"
 #include "Session.h"
 #include "Table.h"
-#include "TableFiles.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -36,7 +35,7 @@ void fill(Session &session, int count)
     fields << FieldDef::fromDeclaration("FirmID", "AutoInc")
            << FieldDef::fromDeclaration("Name", "CHAR(240)")
            << FieldDef::fromDeclaration("Description", "CHAR(240)");
-    TableFiles::createTable(session, "FIRMS.DB", fields);
+    session.createTable("FIRMS.DB", fields);
     QRandomGenerator random(20261207);
     session.tableByFile("FIRMS.DB");
     Session::Transaction transaction(session);
@@ -51,9 +50,9 @@ void fill(Session &session, int count)
     }
     transaction.commit();
     IndexDef primary{QString(), {"FirmID"}, true, true, false};
-    TableFiles::addIndex(session, "FIRMS.DB", primary);
+    session.addIndex("FIRMS.DB", primary);
     IndexDef byName{"ByName", {"Name"}, false, false, true};
-    TableFiles::addIndex(session, "FIRMS.DB", byName);
+    session.addIndex("FIRMS.DB", byName);
 }
 
 double since(QElapsedTimer &timer)
@@ -103,8 +102,9 @@ int main(int argc, char **argv)
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const int rows = argc > 2 ? std::atoi(argv[2]) : 1000000;
-    Session session(dir);
-    if (!QFile::exists(dir + "/FIRMS.DB")) {
+    const std::unique_ptr<Session> opened = Session::open(dir, true);
+    Session &session = *opened;
+    if (!session.hasTable("FIRMS.DB")) {
         QElapsedTimer fillTimer;
         fillTimer.start();
         fill(session, rows);

@@ -72,7 +72,7 @@ int windowBench(const char *directory, const QString &program, int argc, char **
     Tdm &data = bench.module;
     TMainForm mainForm;
     mainForm.show();
-    const QString dataDirectory = data.Main_sess()->directory();
+    const QString dataDirectory = data.Main_sess()->location();
     FileTextIndex::removeIn(dataDirectory);
 
     StallMeter meter;

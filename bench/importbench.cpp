@@ -21,7 +21,8 @@ int main(int argc, char **argv)
     clock.start();
     const TextTable table = Import::readFile(args[2]);
     const qint64 readMs = clock.restart();
-    Session session(args[1]);
+    const std::unique_ptr<Session> opened = Session::open(args[1]);
+    Session &session = *opened;
     Import::Options options;
     options.mapping =
         Import::guessMapping(table.header, Import::textFields(session, options.target));

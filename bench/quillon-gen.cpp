@@ -64,14 +64,27 @@ public:
     QString pick(const QStringList &list) { return list[m_random.bounded(int(list.size()))]; }
     int below(int n) { return int(m_random.bounded(n)); }
 
+    // `sql` ends in "VALUES (?,...)": rows go a few hundred a statement, one
+    // round trip each on a server.
     void insertRows(const QString &sql, int rows, const std::function<QVariantList(int)> &row)
     {
+        constexpr int rowsPerStatement = 200;
+        const qsizetype values = sql.lastIndexOf(QStringLiteral("VALUES"));
+        const QString head = sql.left(values + 6), tuple = sql.mid(values + 6).trimmed();
+        const auto statement = [&](int count) {
+            return m_session.prepare(head + ' ' + QStringList(count, tuple).join(','));
+        };
         Session::Transaction transaction(m_session);
-        Statement insert = m_session.prepare(sql);
-        for (int i = 1; i <= rows; ++i) {
-            const QVariantList values = row(i);
-            for (int c = 0; c < values.size(); ++c)
-                insert.bind(c + 1, values[c]);
+        Statement full = statement(rowsPerStatement);
+        for (int first = 1; first <= rows; first += rowsPerStatement) {
+            const int count = std::min(rowsPerStatement, rows - first + 1);
+            Statement partial;
+            Statement &insert = count == rowsPerStatement ? full : (partial = statement(count));
+            int index = 0;
+            for (int i = first; i < first + count; ++i) {
+                for (const QVariant &value : row(i))
+                    insert.bind(++index, value);
+            }
             insert.step();
             insert.reset();
         }
@@ -282,11 +295,11 @@ int main(int argc, char **argv)
     const QString dir = parser.positionalArguments().first();
     try {
         QuietUi ui;
-        if (!BaseMaker::verifyDirectory(BaseMaker::findDescriptionFile("base.ini"), dir, false,
+        if (!BaseMaker::verifyCatalogue(BaseMaker::findDescriptionFile("base.ini"), dir, false,
                                         false, ui))
             return 1;
-        Session session(dir);
-        Generator(session, parser.value(scale).toDouble(), realDocuments).run();
+        const std::unique_ptr<Session> session = Session::open(dir);
+        Generator(*session, parser.value(scale).toDouble(), realDocuments).run();
     } catch (const std::exception &e) {
         QTextStream(stderr) << e.what() << Qt::endl;
         return 1;

@@ -3,8 +3,6 @@
 #include "Csv.h"
 #include "EngineError.h"
 #include "Session.h"
-#include "SqlText.h"
-#include "TableFiles.h"
 #include "TextRules.h"
 #include "Xlsx.h"
 
@@ -84,7 +82,7 @@ QList<TextField> textFields(Session &session, Target target)
 {
     const TableRef table = session.tableByName(tablesOf(target).table);
     QList<TextField> fields;
-    for (const FieldDef &field : TableFiles::fields(session, table)) {
+    for (const FieldDef &field : session.fields(table)) {
         if (field.isText())
             fields.append({field.name, field.size});
     }
@@ -215,7 +213,7 @@ public:
     {
         // Taken at the first new record: an import that adds none hands out no key.
         if (m_nextKey == 0)
-            m_nextKey = TableFiles::nextAutoIncrement(m_session, m_base, m_tables.key);
+            m_nextKey = m_session.nextAutoIncrement(m_base, m_tables.key);
         const qint64 key = m_nextKey++;
         m_added.insert(row, key);
         m_insert.bind(1, key);
@@ -252,9 +250,7 @@ public:
     void finish()
     {
         if (!m_added.isEmpty())
-            m_session.execute(QStringLiteral("PRAGMA %1.user_version = %2")
-                                  .arg(SqlText::quoted(m_base.schema))
-                                  .arg(m_nextKey - 1));
+            m_session.keepAutoIncrementAbove(m_base, m_tables.key, m_nextKey - 1);
     }
 
     QList<qint64> addedKeys() const { return m_added.values(); }
@@ -278,8 +274,7 @@ private:
     const TargetTables m_tables;
     const QList<TextField> m_fields;
     TableRef m_base;
-    Statement m_insert{nullptr, nullptr, {}}, m_update{nullptr, nullptr, {}},
-        m_folder{nullptr, nullptr, {}}, m_group{nullptr, nullptr, {}};
+    Statement m_insert, m_update, m_folder, m_group;
     qint64 m_nextKey = 0;
     QMap<int, qint64> m_added; // row -> key
 };

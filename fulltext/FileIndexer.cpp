@@ -7,10 +7,10 @@
 
 Q_DECLARE_LOGGING_CATEGORY(indexLog)
 
-FileIndexer::FileIndexer(QString dataDirectory, QString extractProgram, ExtractionLimits limits,
+FileIndexer::FileIndexer(QString catalogue, QString extractProgram, ExtractionLimits limits,
                          QObject *parent)
-    : QObject(parent), m_dataDirectory(std::move(dataDirectory)),
-      m_program(std::move(extractProgram)), m_limits(limits), m_worker(new QObject)
+    : QObject(parent), m_catalogue(std::move(catalogue)), m_program(std::move(extractProgram)),
+      m_limits(limits), m_worker(new QObject)
 {
     qRegisterMetaType<SyncReport>();
     m_thread.setObjectName(QStringLiteral("FileIndexer"));
@@ -34,7 +34,7 @@ void FileIndexer::run(std::function<void(IndexSync &)> job)
         try {
             // Opened on the thread: checking a large index takes a moment.
             if (!m_sync)
-                m_sync = std::make_unique<IndexSync>(m_dataDirectory, m_program, m_limits, &m_stop);
+                m_sync = std::make_unique<IndexSync>(m_catalogue, m_program, m_limits, &m_stop);
             job(*m_sync);
         } catch (const std::exception &e) {
             // The catalogue works without the index; the log says why it is behind.
@@ -71,12 +71,12 @@ void FileIndexer::follow(Tdm &data)
 QList<FileHit> FileIndexer::search(const QString &text) const
 {
     // Until the first pass has made the index there is nothing to search.
-    if (!m_searchIndex && !QFile::exists(FileTextIndex::pathIn(m_dataDirectory)))
+    if (!m_searchIndex && !QFile::exists(FileTextIndex::pathIn(m_catalogue)))
         return {};
     try {
         if (!m_searchIndex)
             m_searchIndex =
-                std::make_unique<FileTextIndex>(m_dataDirectory, FileTextIndex::Opening::AsIs);
+                std::make_unique<FileTextIndex>(m_catalogue, FileTextIndex::Opening::AsIs);
         return m_searchIndex->search(text);
     } catch (const IndexError &e) {
         qCWarning(indexLog).noquote() << QString::fromLocal8Bit(e.what());

@@ -18,7 +18,7 @@ class FileIndexer : public QObject
 {
     Q_OBJECT
 public:
-    FileIndexer(QString dataDirectory, QString extractProgram, ExtractionLimits limits = {},
+    FileIndexer(QString catalogue, QString extractProgram, ExtractionLimits limits = {},
                 QObject *parent = nullptr);
     // Stops the work under way (an extraction is killed) and waits for the thread.
     ~FileIndexer() override;
@@ -44,7 +44,7 @@ signals:
 private:
     void run(std::function<void(IndexSync &)> job);
 
-    QString m_dataDirectory;
+    QString m_catalogue;
     QString m_program;
     ExtractionLimits m_limits;
     std::atomic_bool m_stop{false};

@@ -1,10 +1,14 @@
 #include "FileTextIndex.h"
 
+#include "Session.h"
 #include "WordStems.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <sqlite3.h>
 
 namespace {
@@ -74,19 +78,20 @@ QString ftsString(const QString &words)
 
 } // namespace
 
-FileTextIndex::FileTextIndex(const QString &dataDirectory, Opening opening)
+FileTextIndex::FileTextIndex(const QString &catalogue, Opening opening)
 {
-    const QString path = pathIn(dataDirectory);
+    const QString path = pathIn(catalogue);
     if (opening == Opening::AsIs) {
         open(path, SQLITE_OPEN_READWRITE);
         return;
     }
+    QDir().mkpath(QFileInfo(path).absolutePath());
     open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (usable())
         return;
     sqlite3_close(m_db);
     m_db = nullptr;
-    removeIn(dataDirectory);
+    removeIn(catalogue);
     m_startedEmpty = true;
     open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     createSchema();
@@ -97,14 +102,19 @@ FileTextIndex::~FileTextIndex()
     sqlite3_close(m_db);
 }
 
-QString FileTextIndex::pathIn(const QString &dataDirectory)
+QString FileTextIndex::pathIn(const QString &catalogue)
 {
-    return QDir(dataDirectory).filePath(indexFileName);
+    if (!Session::isServerLocation(catalogue))
+        return QDir(catalogue).filePath(indexFileName);
+    const QByteArray server =
+        QCryptographicHash::hash(catalogue.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Quillon/Index/") + QString::fromLatin1(server) + '/' + indexFileName;
 }
 
-void FileTextIndex::removeIn(const QString &dataDirectory)
+void FileTextIndex::removeIn(const QString &catalogue)
 {
-    const QString path = pathIn(dataDirectory);
+    const QString path = pathIn(catalogue);
     for (const QString &suffix :
          {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")})
         QFile::remove(path + suffix);

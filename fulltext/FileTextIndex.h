@@ -55,14 +55,19 @@ public:
         Repair, // check the file; replace a missing, damaged or older one by an empty one
         AsIs    // open for searching only; throws IndexError when there is no index
     };
-    explicit FileTextIndex(const QString &dataDirectory, Opening opening = Opening::Repair);
+    // The index of the catalogue at `catalogue` (a data directory or a server's URI).
+    explicit FileTextIndex(const QString &catalogue, Opening opening = Opening::Repair);
     ~FileTextIndex();
     FileTextIndex(const FileTextIndex &) = delete;
     FileTextIndex &operator=(const FileTextIndex &) = delete;
 
-    static QString pathIn(const QString &dataDirectory);
-    // Deletes the index file of a data directory with its companions.
-    static void removeIn(const QString &dataDirectory);
+    // Where a catalogue's index is: beside the tables of a folder; for a
+    // catalogue on a server, in the user's own data folder, since each desk
+    // keeps an index of its own (the server holds the files, every desk can
+    // index them, and the index needs no server of its own).
+    static QString pathIn(const QString &catalogue);
+    // Deletes the index file of a catalogue with its companions.
+    static void removeIn(const QString &catalogue);
 
     // Whether opening found no usable index and started an empty one.
     bool startedEmpty() const { return m_startedEmpty; }

@@ -6,91 +6,52 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QLoggingCategory>
-#include <sqlite3.h>
 #include <zlib.h>
 
 Q_LOGGING_CATEGORY(indexLog, "quillon.fulltext")
 
-namespace {
-
-// The attached-files table, read through a connection of its own.
+// The attached-files table, read through a connection of its own in short
+// statements, so that no read outlasts the statement that needed it.
 class FilesTable
 {
 public:
-    explicit FilesTable(const QString &dataDirectory)
+    explicit FilesTable(const QString &catalogue) : m_session(Session::open(catalogue))
     {
-        const QString path = Session::findFileIn(dataDirectory, QStringLiteral("Files.DB"));
-        if (path.isEmpty() || sqlite3_open_v2(path.toUtf8().constData(), &m_db,
-                                              SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-            return;
-        sqlite3_busy_timeout(m_db, 5000);
-        m_table = firstTable();
+        m_session->setBusyTimeout(5000);
     }
-    ~FilesTable() { sqlite3_close(m_db); }
-    FilesTable(const FilesTable &) = delete;
-    FilesTable &operator=(const FilesTable &) = delete;
 
     QList<CatalogueFile> rows(const QString &condition = {}) const
     {
         QList<CatalogueFile> files;
-        sqlite3_stmt *statement = prepare(
-            QStringLiteral("select FileID, coalesce(FirmID, 0), coalesce(ItemID, 0), "
-                           "coalesce(Description, '') from \"%1\" where FileID is not null ")
-                .arg(m_table) +
+        if (!m_session->hasTable(table))
+            return files;
+        Statement statement = m_session->prepare(
+            QStringLiteral("Select FileID, coalesce(FirmID, 0), coalesce(ItemID, 0), "
+                           "coalesce(Description, '') From Files Where FileID is not null ") +
             condition);
-        while (statement && sqlite3_step(statement) == SQLITE_ROW) {
-            files.append({sqlite3_column_int64(statement, 0), sqlite3_column_int64(statement, 1),
-                          sqlite3_column_int64(statement, 2),
-                          QString::fromUtf8(
-                              reinterpret_cast<const char *>(sqlite3_column_text(statement, 3)),
-                              sqlite3_column_bytes(statement, 3))});
-        }
-        sqlite3_finalize(statement);
+        while (statement.step())
+            files.append({statement.int64(0), statement.int64(1), statement.int64(2),
+                          statement.value(3).toString()});
         return files;
     }
 
     // The packed bytes of a file; nullopt when its row is gone.
     std::optional<QByteArray> packed(qint64 fileId) const
     {
-        sqlite3_stmt *statement =
-            prepare(QStringLiteral("select File from \"%1\" where FileID=?1").arg(m_table));
-        std::optional<QByteArray> bytes;
-        if (statement) {
-            sqlite3_bind_int64(statement, 1, fileId);
-            if (sqlite3_step(statement) == SQLITE_ROW)
-                bytes = QByteArray(static_cast<const char *>(sqlite3_column_blob(statement, 0)),
-                                   sqlite3_column_bytes(statement, 0));
-        }
-        // Finalised at once: an open statement would hold the window's posts back.
-        sqlite3_finalize(statement);
-        return bytes;
+        Statement statement =
+            m_session->prepare(QStringLiteral("Select File From Files Where FileID=:FileID"));
+        statement.bindNamed(QStringLiteral("FileID"), fileId);
+        if (!statement.step())
+            return std::nullopt;
+        return statement.value(0).toByteArray();
     }
 
 private:
-    QString firstTable() const
-    {
-        sqlite3_stmt *statement = prepare(QStringLiteral(
-            "select name from sqlite_master where type='table' and name not like 'sqlite_%'"));
-        QString name;
-        if (statement && sqlite3_step(statement) == SQLITE_ROW)
-            name = QString::fromUtf8(
-                reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
-        sqlite3_finalize(statement);
-        return name;
-    }
-
-    sqlite3_stmt *prepare(const QString &sql) const
-    {
-        sqlite3_stmt *statement = nullptr;
-        if (!m_db || sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &statement, nullptr) !=
-                         SQLITE_OK)
-            return nullptr;
-        return statement;
-    }
-
-    sqlite3 *m_db = nullptr;
-    QString m_table;
+    static inline const QString table = QStringLiteral("FILES.DB");
+    std::unique_ptr<Session> m_session;
 };
+
+namespace {
 
 bool sameDetails(const CatalogueFile &a, const CatalogueFile &b)
 {
@@ -133,16 +94,18 @@ std::optional<QByteArray> unpackWithin(const QByteArray &packed, qint64 limit)
     return bytes;
 }
 
-IndexSync::IndexSync(QString dataDirectory, QString extractProgram, ExtractionLimits limits,
+IndexSync::IndexSync(QString catalogue, QString extractProgram, ExtractionLimits limits,
                      const std::atomic_bool *stop)
-    : m_dataDirectory(std::move(dataDirectory)), m_program(std::move(extractProgram)),
-      m_limits(limits), m_stop(stop), m_index(m_dataDirectory)
+    : m_program(std::move(extractProgram)), m_limits(limits), m_stop(stop), m_index(catalogue),
+      m_files(std::make_unique<FilesTable>(catalogue))
 {}
+
+IndexSync::~IndexSync() = default;
 
 SyncReport IndexSync::syncAll(const Progress &progress)
 {
     SyncReport report;
-    const QList<CatalogueFile> files = FilesTable(m_dataDirectory).rows();
+    const QList<CatalogueFile> files = m_files->rows();
     QHash<qint64, IndexedFile> known = m_index.files();
     report.total = int(files.size());
     for (int i = 0; i < files.size(); ++i) {
@@ -162,8 +125,7 @@ SyncReport IndexSync::syncAll(const Progress &progress)
 
 void IndexSync::syncFile(qint64 fileId)
 {
-    const QList<CatalogueFile> rows =
-        FilesTable(m_dataDirectory).rows(QStringLiteral("and FileID=%1").arg(fileId));
+    const QList<CatalogueFile> rows = m_files->rows(QStringLiteral("and FileID=%1").arg(fileId));
     if (rows.isEmpty()) {
         m_index.remove(fileId);
         return;
@@ -176,7 +138,7 @@ void IndexSync::syncFile(qint64 fileId)
 int IndexSync::dropMissing()
 {
     QHash<qint64, IndexedFile> known = m_index.files();
-    for (const CatalogueFile &file : FilesTable(m_dataDirectory).rows())
+    for (const CatalogueFile &file : m_files->rows())
         known.remove(file.fileId);
     for (auto it = known.cbegin(); it != known.cend(); ++it)
         m_index.remove(it.key());
@@ -185,7 +147,7 @@ int IndexSync::dropMissing()
 
 IndexSync::Outcome IndexSync::indexOne(const CatalogueFile &file, const IndexedFile *known)
 {
-    const std::optional<QByteArray> packed = FilesTable(m_dataDirectory).packed(file.fileId);
+    const std::optional<QByteArray> packed = m_files->packed(file.fileId);
     if (!packed) {
         m_index.remove(file.fileId);
         return Outcome::Gone;

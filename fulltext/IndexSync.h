@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+class FilesTable;
+
 // How one pass over the attached files went.
 struct SyncReport
 {
@@ -20,18 +22,20 @@ struct SyncReport
 };
 Q_DECLARE_METATYPE(SyncReport)
 
-// Brings the index in line with Files.DB: reads each attached file's packed
-// bytes, extracts the text of the new and changed ones in a separate process,
-// and forgets the files that are gone. Reads the table file through its own
-// read-only connection, in short statements, so that the window's posts are
-// never kept waiting; runs on any one thread.
+// Brings the index in line with the catalogue's attached files: reads each
+// file's packed bytes, extracts the text of the new and changed ones in a
+// separate process, and forgets the files that are gone. Reads the table
+// through its own connection, in short statements, so that the window's posts
+// are never kept waiting; runs on any one thread.
 class IndexSync
 {
 public:
     // Setting `stop` ends a pass between files and kills an extraction under
     // way, whose file is then left for the next pass.
-    IndexSync(QString dataDirectory, QString extractProgram, ExtractionLimits limits = {},
+    // `catalogue` is a data directory or a server's URI.
+    IndexSync(QString catalogue, QString extractProgram, ExtractionLimits limits = {},
               const std::atomic_bool *stop = nullptr);
+    ~IndexSync();
 
     FileTextIndex &index() { return m_index; }
 
@@ -57,11 +61,11 @@ private:
     bool stopping() const { return m_stop && *m_stop; }
     static void count(SyncReport &report, Outcome outcome);
 
-    QString m_dataDirectory;
     QString m_program;
     ExtractionLimits m_limits;
     const std::atomic_bool *m_stop;
     FileTextIndex m_index;
+    std::unique_ptr<FilesTable> m_files;
 };
 
 // Unpacks a stored file, up to `limit` bytes; nullopt when the packed bytes

@@ -2,23 +2,18 @@
 
 #include "Aliases.h"
 #include "EngineError.h"
-#include "Field.h"
 #include "KeptValues.h"
 #include "Query.h"
 #include "Session.h"
 #include "StorageUi.h"
-#include "TableFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <sqlite3.h>
 
 namespace BaseMaker {
 namespace {
 
-const QString tempPrefix = QStringLiteral("TmpBase");
 constexpr int maxDirectoryLength = 255;
 
 QString quotedName(const QString &name)
@@ -67,12 +62,12 @@ bool kindAgrees(const FieldDef &existing, const QString &declaredType)
 // declaration that would lose any of the table's values. Changes nothing.
 void compareTable(Session &session, const QString &source, TableSpec &table)
 {
-    if (session.findFile(table.name).isEmpty()) {
+    if (!session.hasTable(table.name)) {
         table.status = TableStatus::New;
         refuseUnknownIndexFields(source, table);
         return;
     }
-    const QList<FieldDef> existing = TableFiles::fields(session, session.tableByFile(table.name));
+    const QList<FieldDef> existing = session.fields(session.tableByFile(table.name));
     for (FieldSpec &field : table.fields) {
         const auto found = std::find_if(existing.begin(), existing.end(),
                                         [&](const FieldDef &f) { return f.name == field.name; });
@@ -107,84 +102,13 @@ void runStatement(Session &session, const QStringList &lines)
     query.execSql();
 }
 
-// A consistent copy of the table file, made by the engine rather than by
-// copying bytes, so that no half-written page or journal is copied along.
-void copyTableFile(const QString &from, const QString &to)
-{
-    QFile::remove(to);
-    sqlite3 *source = nullptr, *target = nullptr;
-    int rc = sqlite3_open_v2(from.toUtf8().constData(), &source, SQLITE_OPEN_READONLY, nullptr);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_open_v2(to.toUtf8().constData(), &target,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_backup *backup = sqlite3_backup_init(target, "main", source, "main");
-        rc = backup ? sqlite3_backup_step(backup, -1) : sqlite3_errcode(target);
-        sqlite3_backup_finish(backup);
-        rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
-    }
-    const QString why = QString::fromUtf8(sqlite3_errmsg(target ? target : source));
-    sqlite3_close(target);
-    sqlite3_close(source);
-    if (rc != SQLITE_OK)
-        throw EngineError(QFileInfo(from).fileName() +
-                          QStringLiteral(": не удаётся скопировать (") + why + ')');
-}
-
-// Puts the values of the replaced fields back, row by row, from the copy.
-void copyValuesBack(Session &session, const TableSpec &table, const QString &copyName)
-{
-    QList<FieldSpec> replaced;
-    for (const FieldSpec &field : table.fields) {
-        if (field.changed && !field.missing)
-            replaced << field;
-    }
-    if (replaced.isEmpty())
-        return;
-    const TableRef target = session.tableByFile(table.name);
-    const TableRef copy = session.tableByFile(copyName);
-    QStringList columns, assignments;
-    QList<Field> converters;
-    for (const FieldSpec &field : replaced) {
-        columns << quotedName(field.name);
-        assignments << quotedName(field.name) + QStringLiteral(" = ?");
-        converters.append(Field(nullptr, declaredField(field)));
-    }
-    // Rows are matched by their own number, under a name that no field of
-    // the table hides.
-    const QString rowId = rowIdAlias(TableFiles::fields(session, copy), table.name);
-    Statement read =
-        session.prepare(QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1")
-                            .arg(rowId, columns.join(QStringLiteral(", ")), copy.qualified()),
-                        copyName);
-    Statement write = session.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                                          .arg(target.qualified(), assignments.join(", "), rowId),
-                                      table.name);
-    while (read.step()) {
-        for (int i = 0; i < converters.size(); ++i)
-            write.bind(i + 1, converters[i].converted(read.value(i + 1)));
-        write.bind(int(converters.size()) + 1, read.int64(0));
-        write.step();
-        write.reset();
-    }
-}
-
-void removeTemporaryCopies(const QString &directory)
-{
-    const QDir dir(directory);
-    for (const QString &name : dir.entryList({tempPrefix + '*'}, QDir::Files | QDir::Hidden)) {
-        if (!QFile::remove(dir.filePath(name)))
-            return;
-    }
-}
-
 void declarePrimaryKey(Session &session, const TableSpec &table)
 {
     IndexDef primary;
     primary.primary = primary.unique = true;
     primary.fields = keyFields(table);
     if (!primary.fields.isEmpty())
-        TableFiles::addIndex(session, table.name, primary);
+        session.addIndex(table.name, primary);
 }
 
 void rebuildIndexes(Session &session, const TableSpec &table)
@@ -195,57 +119,55 @@ void rebuildIndexes(Session &session, const TableSpec &table)
         index.fields = indexFields(line);
         index.caseInsensitive = true;
         try {
-            TableFiles::deleteIndex(session, table.name, index.name);
+            session.deleteIndex(table.name, index.name);
         } catch (const EngineError &) {
             // An index that is not there yet is simply created.
         }
-        TableFiles::addIndex(session, table.name, index);
+        session.addIndex(table.name, index);
     }
 }
 
 // The alter, the copying back, the primary key and the indexes of one table
-// are one transaction on its file: they succeed together, or the table keeps
-// its old structure, key and indexes with every row, also after a crash.
-void changeTable(const QString &directory, const TableSpec &table, int position, StorageUi &ui)
+// succeed together, or the table keeps its old structure, key and indexes
+// with every row.
+void changeTable(Session &session, const TableSpec &table, int position)
 {
     const bool altering = table.status == TableStatus::True;
-    const QString copyName = tempPrefix + QString::number(position) + QStringLiteral(".DB");
-    if (altering)
-        copyTableFile(Session::findFileIn(directory, table.name),
-                      QDir(directory).filePath(copyName));
-    Session own(directory);
-    own.setKeepAlive([&ui] { ui.keepAlive(); });
-    own.tableByFile(table.name);
-    if (altering)
-        own.tableByFile(copyName);
-    Session::Transaction transaction(own);
+    QList<FieldDef> replaced;
+    QStringList kept;
+    for (const FieldSpec &field : table.fields) {
+        if (altering && field.changed && !field.missing) {
+            replaced << declaredField(field);
+            kept << field.name;
+        }
+    }
+    const std::unique_ptr<TableChange> change =
+        session.startTableChange(table.name, position, kept);
+    Session &own = change->session();
     if (altering) {
         runStatement(own, alterStatement(table));
-        copyValuesBack(own, table, copyName);
+        change->restoreValues(replaced);
     }
     declarePrimaryKey(own, table);
     rebuildIndexes(own, table);
-    transaction.commit();
+    change->commit();
 }
 
-void packOne(const QString &directory, const TableSpec &table, StorageUi &ui)
+void packOne(Session &session, const TableSpec &table, StorageUi &ui)
 {
-    if (PackTable(directory, table.name) != 0)
+    if (PackTable(session, table.name) != 0)
         ui.message(QStringLiteral("Ошибка сжатия ") + table.name);
 }
 
 void checkTable(Session &session, const TableSpec &table, int position, bool packAfterCheck,
                 StorageUi &ui)
 {
-    const QString directory = session.directory();
     if (table.status == TableStatus::New)
         runStatement(session, createStatement(table));
-    changeTable(directory, table, position, ui);
-    removeTemporaryCopies(directory);
-    if (packAfterCheck) {
-        session.detachAll();
-        packOne(directory, table, ui);
-    }
+    changeTable(session, table, position);
+    session.removeChangeLeftovers();
+    if (packAfterCheck)
+        packOne(session, table, ui);
 }
 
 } // namespace
@@ -292,19 +214,19 @@ QString findDescriptionFile(const QString &name)
     return QFileInfo::exists(builtIn) ? builtIn : QString();
 }
 
-int PackTable(const QString &directory, const QString &tableName)
+int PackTable(Session &session, const QString &tableName)
 {
-    return TableFiles::packTable(directory, tableName);
+    return session.packTable(tableName);
 }
 
 bool VerifyBase(const QString &descriptionFile, const QString &aliasName, bool packAfterCheck,
                 bool packOnly, StorageUi &ui)
 {
-    const QString directory = Aliases().directory(aliasName).left(maxDirectoryLength);
-    return verifyDirectory(descriptionFile, directory, packAfterCheck, packOnly, ui);
+    const QString location = Aliases().directory(aliasName).left(maxDirectoryLength);
+    return verifyCatalogue(descriptionFile, location, packAfterCheck, packOnly, ui);
 }
 
-bool verifyDirectory(const QString &descriptionFile, const QString &directory, bool packAfterCheck,
+bool verifyCatalogue(const QString &descriptionFile, const QString &location, bool packAfterCheck,
                      bool packOnly, StorageUi &ui)
 {
     ui.setTableCaption(QStringLiteral(" "));
@@ -315,23 +237,19 @@ bool verifyDirectory(const QString &descriptionFile, const QString &directory, b
     }
     const Description description = readDescription(path);
     QList<TableSpec> tables = description.tables;
-    if (!QFileInfo::exists(directory) && !QDir().mkdir(directory))
-        throw EngineError(directory + QStringLiteral(": не удаётся создать каталог данных"));
-    Session session(directory);
-    session.setKeepAlive([&ui] { ui.keepAlive(); });
+    const std::unique_ptr<Session> session = Session::open(location, true);
+    session->setKeepAlive([&ui] { ui.keepAlive(); });
     if (!packOnly) {
         for (TableSpec &table : tables)
-            compareTable(session, description.source, table);
+            compareTable(*session, description.source, table);
     }
     ui.startProgress(int(tables.size()));
     for (int n = 0; n < tables.size(); ++n) {
         ui.setTableCaption(tables[n].caption);
-        if (packOnly) {
-            session.detachAll();
-            packOne(directory, tables[n], ui);
-        } else {
-            checkTable(session, tables[n], n, packAfterCheck, ui);
-        }
+        if (packOnly)
+            packOne(*session, tables[n], ui);
+        else
+            checkTable(*session, tables[n], n, packAfterCheck, ui);
         ui.stepProgress();
     }
     return true;

@@ -18,15 +18,16 @@ QStringList alterStatement(const TableSpec &table);
 QString findDescriptionFile(const QString &name);
 
 // Checks (or, with packOnly, packs) every table of the description against the
-// data directory of `aliasName`. False only when the description file does not
+// catalogue of `aliasName`. False only when the description file does not
 // exist. Failures other than a refused pack throw.
 bool VerifyBase(const QString &descriptionFile, const QString &aliasName, bool packAfterCheck,
                 bool packOnly, StorageUi &ui);
-// The same on a data directory given directly.
-bool verifyDirectory(const QString &descriptionFile, const QString &directory, bool packAfterCheck,
+// The same on a catalogue given directly: a data directory (made when
+// missing, one level) or a server's URI.
+bool verifyCatalogue(const QString &descriptionFile, const QString &location, bool packAfterCheck,
                      bool packOnly, StorageUi &ui);
 
-// Packs one table file; 0 on success, else the engine's error code.
-int PackTable(const QString &directory, const QString &tableName);
+// Packs one table; 0 on success, else the engine's error code.
+int PackTable(Session &session, const QString &tableName);
 
 } // namespace BaseMaker

@@ -2,7 +2,6 @@
 
 #include "DataSource.h"
 #include "EngineError.h"
-#include "TableFiles.h"
 
 #include <algorithm>
 
@@ -372,15 +371,13 @@ void DataSet::readTableFields()
 {
     m_tableFields.clear();
     if (m_plan.keyed && m_plan.live)
-        m_tableFields = TableFiles::fields(*m_session, m_plan.base);
+        m_tableFields = m_session->fields(m_plan.base);
 }
 
 void DataSet::writeInsert()
 {
-    // Attached before the transaction starts: no file can be attached inside one.
-    m_plan.base = m_session->tableByFile(m_plan.base.fileName);
-    Session::Transaction transaction(*m_session);
-    QStringList columns;
+    QList<FieldDef> columns;
+    QList<int> positions;
     QVariantList values;
     for (int i = 0; i < m_columns.size(); ++i) {
         const auto def =
@@ -389,20 +386,14 @@ void DataSet::writeInsert()
             });
         if (def == m_tableFields.end())
             continue;
-        if (def->kind == FieldKind::AutoInc)
-            m_buffer.values[i] = TableFiles::nextAutoIncrement(*m_session, m_plan.base, def->name);
-        columns << def->name;
+        columns << *def;
+        positions << i;
         values << m_buffer.values[i];
     }
-    Statement statement =
-        m_session->prepare(DataSetSql::insert(m_plan, columns), m_plan.base.fileName);
-    for (int i = 0; i < values.size(); ++i)
-        statement.bind(i + 1, values[i]);
-    statement.step();
-    Statement inserted = m_session->prepare(QStringLiteral("SELECT last_insert_rowid()"));
-    inserted.step();
-    const qint64 rowid = inserted.int64(0);
-    transaction.commit();
+    const qint64 rowid = m_session->insertRow(m_plan.base, columns, values);
+    // The auto-increment key the engine gave.
+    for (int i = 0; i < positions.size(); ++i)
+        m_buffer.values[positions[i]] = values[i];
     placeNewRow(rowid);
 }
 
@@ -440,12 +431,11 @@ void DataSet::writeUpdate()
     }
     if (columns.isEmpty())
         return;
-    Statement statement =
-        m_session->prepare(DataSetSql::update(m_plan, columns), m_plan.base.fileName);
-    for (int i = 0; i < values.size(); ++i)
-        statement.bind(i + 1, values[i]);
-    statement.bind(int(values.size()) + 1, m_buffer.rowid);
-    statement.step();
+    const qint64 rowid = m_session->updateRow(m_plan.base, columns, values, m_buffer.rowid);
+    // A kind whose row identity moves with a change keeps the list on the row.
+    if (rowid != m_buffer.rowid && m_plan.keyed)
+        m_keys[size_t(m_current)] = rowid;
+    m_buffer.rowid = rowid;
     m_rows.forgetRow(m_current);
     m_lookups.clear();
     emit rowChanged(m_current);
@@ -493,10 +483,7 @@ void DataSet::deleteRecord()
     requireModifiable();
     if (beforeDelete)
         beforeDelete(*this);
-    const qint64 rowid = recordAt(m_current).rowid;
-    Statement statement = m_session->prepare(DataSetSql::remove(m_plan), m_plan.base.fileName);
-    statement.bind(1, rowid);
-    statement.step();
+    m_session->deleteRow(m_plan.base, recordAt(m_current).rowid);
     setState(DataSetState::Browse);
     m_keys.erase(m_keys.begin() + m_current);
     dropCache();

@@ -3,10 +3,8 @@
 #include "DataSet.h"
 #include "DataSource.h"
 #include "EngineError.h"
-#include "SqlText.h"
-#include "TableFiles.h"
+#include "TextRules.h"
 
-#include <QRegularExpression>
 #include <algorithm>
 
 namespace {
@@ -115,10 +113,11 @@ int DataSet::displayRowCount() const
 
 void DataSet::loadPage(int page) const
 {
-    const bool oneByOne = DataSetSql::namesColumnsOneByOne(m_columns);
-    Statement statement = m_session->prepare(
-        DataSetSql::page(m_plan, m_columns, m_blobColumns, RowCache::rowidList(m_keys, page)),
-        m_plan.base.fileName);
+    const bool oneByOne = DataSetSql::namesColumnsOneByOne(m_plan, m_columns);
+    Statement statement =
+        m_session->prepare(DataSetSql::page(m_session->dialect(), m_plan, m_columns, m_blobColumns,
+                                            RowCache::pageKeys(m_keys, page)),
+                           m_plan.base.fileName);
     QHash<qint64, Record> byRowid;
     const int count = int(m_columns.size());
     while (statement.step()) {
@@ -157,9 +156,9 @@ const Record &DataSet::recordAt(int row) const
 
 QByteArray DataSet::readBlob(qint64 rowid, const Field *field) const
 {
-    Statement statement = m_session->prepare(DataSetSql::blob(m_plan, m_columns[field->m_column]),
-                                             m_plan.base.fileName);
-    statement.bind(1, rowid);
+    Statement statement = m_session->prepare(
+        DataSetSql::blob(m_session->dialect(), m_plan, m_columns[field->m_column], rowid),
+        m_plan.base.fileName);
     return statement.step() ? statement.value(0).toByteArray() : QByteArray();
 }
 
@@ -212,12 +211,8 @@ std::optional<qint64> DataSet::locateRowid(const QString &condition, const Searc
 
 bool DataSet::leadsTheOrder(const Field *field) const
 {
-    static const QRegularExpression firstTerm(
-        QStringLiteral("^\\s*(?:\\w+\\.)?\"?(\\w+)\"?\\s+COLLATE\\s+RU\\s*(?:,|$)"),
-        QRegularExpression::CaseInsensitiveOption);
-    const auto m = firstTerm.match(m_plan.orderBy);
-    return m.hasMatch() &&
-           m.captured(1).compare(m_columns[field->m_column], Qt::CaseInsensitive) == 0;
+    return !m_plan.leadingColumn.isEmpty() &&
+           m_plan.leadingColumn.compare(m_columns[field->m_column], Qt::CaseInsensitive) == 0;
 }
 
 // In the list's order every name that begins with a text, in any letter case,
@@ -226,10 +221,11 @@ bool DataSet::leadsTheOrder(const Field *field) const
 QString DataSet::prefixRange(const Field *field, const QString &prefix, SearchValues &bound) const
 {
     const QString low = prefix.toLower();
-    const QString column = SqlText::quoted(m_columns[field->m_column]);
-    return QStringLiteral("%1 COLLATE RU >= %2 AND %1 COLLATE RU < %3")
+    const QString column =
+        m_session->dialect().inListOrder(m_session->dialect().name(m_columns[field->m_column]));
+    return QStringLiteral("%1 >= %2 AND %1 < %3")
         .arg(column, bound.placeholder(low),
-             bound.placeholder(low + QString::fromUcs4(U"\U0010FFFF")));
+             bound.placeholder(low + QChar(TextRules::highestCharacter)));
 }
 
 bool DataSet::locate(const QString &fieldNames, const QVariantList &values, LocateOptions options)
@@ -248,7 +244,7 @@ bool DataSet::locate(const QString &fieldNames, const QVariantList &values, Loca
         QStringList conditions;
         SearchValues bound;
         for (int i = 0; i < located.size(); ++i) {
-            const QString column = SqlText::quoted(m_columns[located[i]->m_column]);
+            const QString column = m_session->dialect().name(m_columns[located[i]->m_column]);
             const QString text = values[i].toString();
             if (values[i].isNull() || text.isEmpty()) {
                 conditions << column + QStringLiteral(" IS NULL");
@@ -257,10 +253,9 @@ bool DataSet::locate(const QString &fieldNames, const QVariantList &values, Loca
                 const bool folded = options.testFlag(LocateCaseInsensitive);
                 const QString stored = folded ? QStringLiteral("upper(%1)").arg(column) : column;
                 const QString wanted = bound.placeholder(folded ? text.toUpper() : text);
-                conditions
-                    << (options.testFlag(LocatePartialKey)
-                            ? QStringLiteral("substr(%1, 1, length(%2)) = %2").arg(stored, wanted)
-                            : stored + QStringLiteral(" = ") + wanted);
+                conditions << (options.testFlag(LocatePartialKey)
+                                   ? m_session->dialect().startsWith(stored, wanted)
+                                   : stored + QStringLiteral(" = ") + wanted);
             } else {
                 conditions << column + QStringLiteral(" = ") +
                                   bound.placeholder(located[i]->converted(values[i]));
@@ -320,10 +315,10 @@ QVariant DataSet::lookupInTable(const Field *keyColumn, const QVariant &key,
 {
     SearchValues wanted;
     const QString placeholder = wanted.placeholder(keyColumn->converted(key));
-    Statement statement =
-        m_session->prepare(DataSetSql::lookup(m_plan, m_columns[result->m_column],
-                                              m_columns[keyColumn->m_column], placeholder),
-                           m_plan.base.fileName);
+    Statement statement = m_session->prepare(
+        DataSetSql::lookup(m_session->dialect(), m_plan, m_columns[result->m_column],
+                           m_columns[keyColumn->m_column], placeholder),
+        m_plan.base.fileName);
     DataSetSql::bindParameters(statement, m_plan.parameters);
     wanted.bindTo(statement);
     return statement.step() ? statement.value(0) : QVariant();

@@ -1,7 +1,8 @@
 #include "DataSetSql.h"
 
-#include "SqlText.h"
 #include "Statement.h"
+
+#include <QRegularExpression>
 
 QString SearchValues::placeholder(const QVariant &value)
 {
@@ -28,38 +29,36 @@ QString whereClause(const ReadPlan &plan, const QString &condition = {})
     return QStringLiteral(" WHERE (") + plan.where + QStringLiteral(") AND ") + condition;
 }
 
-// The list's order, made total by the row id so that equal names keep one order.
+// The list's order, made total by the row identity so that equal names keep one order.
 QString orderClause(const ReadPlan &plan)
 {
     return QStringLiteral(" ORDER BY ") +
            (plan.orderBy.isEmpty() ? QString() : plan.orderBy + QStringLiteral(", ")) +
-           plan.rowidColumn;
-}
-
-QString marks(int count, const QString &mark)
-{
-    QStringList list;
-    for (int i = 0; i < count; ++i)
-        list << mark;
-    return list.join(QStringLiteral(", "));
+           plan.rowIdentity;
 }
 
 } // namespace
 
 QString keys(const ReadPlan &plan)
 {
-    return QStringLiteral("SELECT ") + plan.rowidColumn + QStringLiteral(" FROM ") + plan.from +
+    return QStringLiteral("SELECT ") + plan.rowIdentity + QStringLiteral(" FROM ") + plan.from +
            whereClause(plan) + orderClause(plan);
 }
 
 QString shape(const ReadPlan &plan)
 {
     return QStringLiteral("SELECT ") + plan.selectList + QStringLiteral(" FROM ") + plan.from +
-           QStringLiteral(" WHERE 0");
+           QStringLiteral(" LIMIT 0");
 }
 
-bool namesColumnsOneByOne(const QStringList &columns)
+bool namesColumnsOneByOne(const ReadPlan &plan, const QStringList &columns)
 {
+    // "*", "F.*" or names of columns, perhaps with their table: no expression,
+    // whose result each kind names as it likes.
+    static const QRegularExpression plain(
+        QStringLiteral("^\\s*(?:\\w+\\.)?(?:\\*|\\w+)\\s*(?:,\\s*(?:\\w+\\.)?(?:\\*|\\w+)\\s*)*$"));
+    if (!plain.match(plan.selectList).hasMatch())
+        return false;
     for (const QString &name : columns) {
         if (name.isEmpty())
             return false;
@@ -71,63 +70,41 @@ bool namesColumnsOneByOne(const QStringList &columns)
     return true;
 }
 
-QString page(const ReadPlan &plan, const QStringList &columns, const QList<bool> &blobColumns,
-             const QString &rowids)
+QString page(const SqlDialect &dialect, const ReadPlan &plan, const QStringList &columns,
+             const QList<bool> &blobColumns, std::span<const qint64> identities)
 {
     QString select = plan.selectList;
-    if (namesColumnsOneByOne(columns)) {
+    if (namesColumnsOneByOne(plan, columns)) {
         QStringList named;
         for (int i = 0; i < columns.size(); ++i)
-            named << (blobColumns[i] ? QStringLiteral("NULL") : SqlText::quoted(columns[i]));
+            named << (blobColumns[i] ? QStringLiteral("NULL") : dialect.name(columns[i]));
         select = named.join(QStringLiteral(", "));
     }
-    return QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 IN (%4)")
-        .arg(select, plan.rowidColumn, plan.from, rowids);
+    return QStringLiteral("SELECT %1, %2 FROM %3 WHERE %4")
+        .arg(select, plan.rowIdentity, plan.from,
+             dialect.rowsAmong(plan.base, plan.alias, identities));
 }
 
-QString blob(const ReadPlan &plan, const QString &column)
+QString blob(const SqlDialect &dialect, const ReadPlan &plan, const QString &column,
+             qint64 identity)
 {
-    return QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-        .arg(SqlText::quoted(column), plan.from, plan.rowidColumn);
+    return QStringLiteral("SELECT %1 FROM %2 WHERE %3")
+        .arg(dialect.name(column), plan.from,
+             dialect.rowsAmong(plan.base, plan.alias, std::span<const qint64>(&identity, 1)));
 }
 
 QString locate(const ReadPlan &plan, const QString &condition)
 {
-    return QStringLiteral("SELECT ") + plan.rowidColumn + QStringLiteral(" FROM ") + plan.from +
+    return QStringLiteral("SELECT ") + plan.rowIdentity + QStringLiteral(" FROM ") + plan.from +
            whereClause(plan, condition) + orderClause(plan) + QStringLiteral(" LIMIT 1");
 }
 
-QString lookup(const ReadPlan &plan, const QString &resultColumn, const QString &keyColumn,
-               const QString &wanted)
+QString lookup(const SqlDialect &dialect, const ReadPlan &plan, const QString &resultColumn,
+               const QString &keyColumn, const QString &wanted)
 {
-    return QStringLiteral("SELECT ") + SqlText::quoted(resultColumn) + QStringLiteral(" FROM ") +
-           plan.from +
-           whereClause(plan, SqlText::quoted(keyColumn) + QStringLiteral(" = ") + wanted) +
+    return QStringLiteral("SELECT ") + dialect.name(resultColumn) + QStringLiteral(" FROM ") +
+           plan.from + whereClause(plan, dialect.name(keyColumn) + QStringLiteral(" = ") + wanted) +
            QStringLiteral(" LIMIT 1");
-}
-
-QString insert(const ReadPlan &plan, const QStringList &columns)
-{
-    QStringList quoted;
-    for (const QString &column : columns)
-        quoted << SqlText::quoted(column);
-    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-        .arg(plan.base.qualified(), quoted.join(QStringLiteral(", ")),
-             marks(int(columns.size()), QStringLiteral("?")));
-}
-
-QString update(const ReadPlan &plan, const QStringList &columns)
-{
-    QStringList assignments;
-    for (const QString &column : columns)
-        assignments << SqlText::quoted(column) + QStringLiteral(" = ?");
-    return QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-        .arg(plan.base.qualified(), assignments.join(QStringLiteral(", ")));
-}
-
-QString remove(const ReadPlan &plan)
-{
-    return QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(plan.base.qualified());
 }
 
 void bindParameters(Statement &statement, const QVariantMap &parameters)

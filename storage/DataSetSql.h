@@ -7,7 +7,7 @@
 
 class Statement;
 
-// How a dataset's rows are read. Keyed plans read one table by row id.
+// How a dataset's rows are read. Keyed plans read one table by row identity.
 struct ReadPlan
 {
     bool keyed = true;
@@ -15,9 +15,11 @@ struct ReadPlan
     TableRef base;          // the table rows are read from and written to
     QString selectList;     // columns of a keyed read
     QString from;           // FROM clause as the SQL writes it
-    QString rowidColumn;    // "rowid" or "F.rowid"
+    QString alias;          // the table's alias in FROM, or empty
+    QString rowIdentity;    // the expression that numbers its rows
     QString where;          // condition, possibly empty
     QString orderBy;        // with collation, possibly empty
+    QString leadingColumn;  // the column the order begins with, ascending; or empty
     QString sql;            // the whole text, for plans read whole
     QVariantMap parameters; // named parameters without ':'
 };
@@ -35,28 +37,28 @@ private:
     QVariantList m_values;
 };
 
-// The SQL texts a dataset runs, built from its plan. Table and column names
-// are quoted here and nowhere else in the dataset.
+// The SQL texts a dataset runs, built from its plan and the dialect of its
+// catalogue. Table and column names are quoted here and nowhere else in the
+// dataset.
 namespace DataSetSql {
 
 // The ordered row ids of a keyed plan.
 QString keys(const ReadPlan &plan);
 // No rows, only the columns and their declared types.
 QString shape(const ReadPlan &plan);
-// One page of rows by id; `columns` are the dataset's, blobs left as NULL.
-QString page(const ReadPlan &plan, const QStringList &columns, const QList<bool> &blobColumns,
-             const QString &rowids);
-// True when every column can be named one by one (so blobs can stay on disk).
-bool namesColumnsOneByOne(const QStringList &columns);
-QString blob(const ReadPlan &plan, const QString &column);
-// The first row id, in the list's order, that meets `condition` as well.
+// One page of rows by identity; `columns` are the dataset's, blobs left as NULL.
+QString page(const SqlDialect &dialect, const ReadPlan &plan, const QStringList &columns,
+             const QList<bool> &blobColumns, std::span<const qint64> identities);
+// True when a page can name every column one by one (so blobs can stay on
+// disk): the select list takes columns as the table stores them.
+bool namesColumnsOneByOne(const ReadPlan &plan, const QStringList &columns);
+QString blob(const SqlDialect &dialect, const ReadPlan &plan, const QString &column,
+             qint64 identity);
+// The first row identity, in the list's order, that meets `condition` as well.
 QString locate(const ReadPlan &plan, const QString &condition);
 // The value of `resultColumn` in the first row whose `keyColumn` is `wanted`.
-QString lookup(const ReadPlan &plan, const QString &resultColumn, const QString &keyColumn,
-               const QString &wanted);
-QString insert(const ReadPlan &plan, const QStringList &columns);
-QString update(const ReadPlan &plan, const QStringList &columns);
-QString remove(const ReadPlan &plan);
+QString lookup(const SqlDialect &dialect, const ReadPlan &plan, const QString &resultColumn,
+               const QString &keyColumn, const QString &wanted);
 
 // Binds the plan's own named parameters.
 void bindParameters(Statement &statement, const QVariantMap &parameters);

@@ -13,6 +13,15 @@ bool FieldDef::isInteger() const
            kind == FieldKind::AutoInc || kind == FieldKind::Boolean;
 }
 
+std::optional<FieldDef> fieldNamed(const QList<FieldDef> &fields, const QString &name)
+{
+    for (const FieldDef &field : fields) {
+        if (field.name.compare(name, Qt::CaseInsensitive) == 0)
+            return field;
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 // Blob subtypes as the declarations write them: Blob(size, subtype).

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // The kinds of field a table can hold; the declared type text of a column
 // (kept in the table file) tells which.
@@ -37,6 +38,9 @@ struct FieldDef
     // Reads "CHAR(60)", "AutoInc", "Blob(0,0)" and the rest into kind and size.
     static FieldDef fromDeclaration(const QString &name, const QString &declaredType);
 };
+
+// The field of that name, letter case ignored (field names ignore case).
+std::optional<FieldDef> fieldNamed(const QList<FieldDef> &fields, const QString &name);
 
 struct IndexDef
 {

@@ -21,9 +21,6 @@ void refuseLosses(Session &session, const QString &source, const TableSpec &tabl
 // Index lines of a table that does not exist yet may only name declared fields.
 void refuseUnknownIndexFields(const QString &source, const TableSpec &table);
 
-// A name for the row's own number that no field of the table hides.
-QString rowIdAlias(const QList<FieldDef> &fields, const QString &fileName);
-
 // The definition of a field as the statements declare it.
 FieldDef declaredField(const FieldSpec &field);
 

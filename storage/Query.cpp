@@ -3,7 +3,6 @@
 #include "DataSource.h"
 #include "EngineError.h"
 #include "SqlText.h"
-#include "TableFiles.h"
 
 Query::Query(QObject *parent) : DataSet(parent) {}
 
@@ -62,23 +61,26 @@ DataSet::Plan Query::buildPlan()
     const SqlText::SelectShape shape = SqlText::parseSelect(sql);
     Plan plan;
     plan.parameters = parameterValues();
+    const SqlDialect &dialect = session()->dialect();
     if (!shape.singleTable) {
         plan.keyed = false;
         plan.sql = shape.orderBy.isEmpty()
                        ? sql
                        : sql.left(shape.orderClauseStart) + QStringLiteral("ORDER BY ") +
-                             SqlText::collatedOrderBy(shape.orderBy);
+                             dialect.collatedOrderBy(shape.orderBy);
         return plan;
     }
     plan.base = session()->tableByName(shape.table);
     plan.live = m_requestLive;
     plan.from = shape.from;
+    plan.alias = shape.alias;
     plan.selectList = shape.selectList;
-    plan.rowidColumn = shape.alias.isEmpty() ? QStringLiteral("rowid") : shape.alias + ".rowid";
+    plan.rowIdentity = dialect.rowIdentity(plan.base, shape.alias);
     plan.where = shape.where;
-    plan.orderBy = SqlText::collatedOrderBy(shape.orderBy);
-    if (shape.orderBy.isEmpty())
-        plan.orderBy.clear();
+    if (!shape.orderBy.isEmpty()) {
+        plan.orderBy = dialect.collatedOrderBy(shape.orderBy);
+        plan.leadingColumn = SqlText::leadingOrderColumn(shape.orderBy);
+    }
     return plan;
 }
 
@@ -88,10 +90,10 @@ void Query::execSql()
     const SqlText::Definition definition = SqlText::parseDefinition(sql);
     switch (definition.kind) {
     case SqlText::Definition::Create:
-        TableFiles::createTable(*session(), definition.fileName, definition.fields);
+        session()->createTable(definition.fileName, definition.fields);
         return;
     case SqlText::Definition::Alter:
-        TableFiles::alterTable(*session(), definition.fileName, definition.actions);
+        session()->alterTable(definition.fileName, definition.actions);
         return;
     case SqlText::Definition::None:
         break;

@@ -1,13 +1,10 @@
 #include "RowCache.h"
 
-QString RowCache::rowidList(const std::vector<qint64> &keys, int page)
+std::span<const qint64> RowCache::pageKeys(const std::vector<qint64> &keys, int page)
 {
-    QStringList ids;
     const size_t from = size_t(page) * pageSize;
     const size_t to = std::min(keys.size(), from + pageSize);
-    for (size_t i = from; i < to; ++i)
-        ids << QString::number(keys[i]);
-    return ids.join(',');
+    return std::span<const qint64>(keys).subspan(from, to - from);
 }
 
 const Record *RowCache::find(int row)

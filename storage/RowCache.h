@@ -4,6 +4,7 @@
 #include <QList>
 #include <QVariant>
 #include <optional>
+#include <span>
 #include <vector>
 
 // One record as read from a table: its row id and a value per column. Blob
@@ -26,8 +27,8 @@ public:
     static constexpr int pageSize = 200;
 
     static int pageOf(int row) { return row / pageSize; }
-    // The row ids of one page, as an SQL list ("4,9,12").
-    static QString rowidList(const std::vector<qint64> &keys, int page);
+    // The row identities of one page.
+    static std::span<const qint64> pageKeys(const std::vector<qint64> &keys, int page);
 
     // The cached record at a row, or nullptr when its page is not read yet.
     const Record *find(int row);

@@ -1,75 +1,183 @@
 #pragma once
 
+#include "FieldDef.h"
 #include "Statement.h"
 
-#include <QElapsedTimer>
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
+#include <span>
 
-struct sqlite3;
-
-// A table of the catalogue as the connection sees it: the schema its file is
-// attached under, the table's name inside the file, and the file's name.
+// A table of the catalogue as a connection reaches it.
 struct TableRef
 {
-    QString schema;
-    QString table;
-    QString fileName;
+    QString schema;   // where the table lives: a table file's schema, or the server's
+    QString table;    // its name there
+    QString fileName; // its name in the description (FIRMS.DB), which messages use
+    // The column that tells one row from another, as the kind keeps it.
+    QString rowIdentity;
 
     // "schema"."table", quoted for SQL.
     QString qualified() const;
 };
 
-// The connection context. One SQLite connection whose table files (one file
-// per table, in the data directory) are attached on demand under their file
-// name without extension, so that the catalogue's SQL texts run as written.
+// How one kind of catalogue writes the SQL that datasets and the structure
+// check build around the catalogue's own texts.
+class SqlDialect
+{
+public:
+    virtual ~SqlDialect() = default;
+
+    // A table or field name as statements write it.
+    virtual QString name(const QString &identifier) const = 0;
+    // A whole number of each row of `table` (reached as `alias` when given)
+    // that stays the row's own while the list is shown.
+    virtual QString rowIdentity(const TableRef &table, const QString &alias) const = 0;
+    // A condition that holds for the rows with these numbers.
+    virtual QString rowsAmong(const TableRef &table, const QString &alias,
+                              std::span<const qint64> identities) const = 0;
+    // An ORDER BY list in the catalogue's alphabetical order.
+    virtual QString collatedOrderBy(const QString &orderBy) const = 0;
+    // A text column compared in the lists' order.
+    virtual QString inListOrder(const QString &column) const = 0;
+    // A condition: the text `text` begins with `prefix`, letter for letter.
+    virtual QString startsWith(const QString &text, const QString &prefix) const = 0;
+};
+
+// Values of a field that a change of its definition would not keep.
+struct ValueLoss
+{
+    qint64 count = 0;
+    qint64 tooLong = 0; // of them, texts longer than the new size
+    QString example;
+
+    void note(const QString &value)
+    {
+        if (count++ == 0)
+            example = value;
+    }
+};
+
+class Session;
+
+// One table's structure changed as one transaction: the alter, the values of
+// the replaced fields put back, the key and indexes declared again. Undone
+// unless committed, also after a crash.
+class TableChange
+{
+public:
+    virtual ~TableChange() = default;
+    // Where the statements of the change run.
+    virtual Session &session() = 0;
+    // Puts back the values the replaced fields held before the alter,
+    // converted to their new definitions as a field stores them.
+    virtual void restoreValues(const QList<FieldDef> &replaced) = 0;
+    virtual void commit() = 0;
+};
+
+struct AlterAction
+{
+    enum Kind
+    {
+        Add,
+        Drop
+    } kind;
+    FieldDef field; // for Drop only the name counts
+};
+
+// The connection context: the one interface to a catalogue, whichever kind
+// it is. A folder of table files (SQLite, one file per table) and a database
+// on a PostgreSQL server each implement it in a place of their own; every
+// caller above this interface runs the same code on both.
 class Session
 {
 public:
-    explicit Session(QString directory);
-    ~Session();
+    virtual ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    QString directory() const { return m_directory; }
+    // Opens the catalogue at `location`: a folder, or a server database given
+    // by a libpq URI ("postgresql://host/dbname?sslmode=..."). A missing
+    // folder is made (one level) when `createFolder` is set; a server
+    // database must exist. Throws with the cause when it cannot be reached.
+    static std::unique_ptr<Session> open(const QString &location, bool createFolder = false);
+    static bool isServerLocation(const QString &location);
 
-    // Prepares `sql`, attaching every table file it names that is not attached yet.
-    Statement prepare(const QString &sql, const QString &context = {});
+    // Where the catalogue is: the folder, or the server's URI.
+    virtual QString location() const = 0;
+    virtual const SqlDialect &dialect() const = 0;
+
+    // Prepares a statement of the catalogue's SQL; `context` names the table
+    // that error messages blame (by default the first the text names).
+    virtual Statement prepare(const QString &sql, const QString &context = {}) = 0;
     // Runs a statement that returns no rows.
     void execute(const QString &sql, const QString &context = {});
 
-    // The table stored in the file `fileName` (matched without regard to case).
-    TableRef tableByFile(const QString &fileName);
-    // The table a SQL text calls `name` (matched without regard to case).
+    // Tables, by their name in the description (FIRMS.DB), letter case ignored.
+    virtual bool hasTable(const QString &fileName) = 0;
+    virtual TableRef tableByFile(const QString &fileName) = 0;
+    // The table a SQL text calls `name` ("Firms").
     TableRef tableByName(const QString &name);
 
-    // The path of `fileName` in the data directory, as spelt on disk; empty when absent.
-    QString findFile(const QString &fileName) const { return findFileIn(m_directory, fileName); }
-    static QString findFileIn(const QString &directory, const QString &fileName);
+    // Structure of a table, whether a dataset has it open or not.
+    virtual QList<FieldDef> fields(const TableRef &table) = 0;
+    virtual QList<IndexDef> indexes(const TableRef &table) = 0;
+    // Adds an index. The primary index (no name, `primary` set) may be
+    // declared again: when the table already has that very key, nothing changes.
+    virtual void addIndex(const QString &fileName, const IndexDef &index) = 0;
+    virtual void deleteIndex(const QString &fileName, const QString &indexName) = 0;
+    // Creates a table of the fields' declared types; it appears whole or not at all.
+    virtual void createTable(const QString &fileName, const QList<FieldDef> &fields) = 0;
+    // Drops and adds fields in one transaction.
+    virtual void alterTable(const QString &fileName, const QList<AlterAction> &actions) = 0;
+    // Starts changing the structure of the table at `position` in the
+    // description; the values of `keptFields` come back after an alter.
+    virtual std::unique_ptr<TableChange> startTableChange(const QString &fileName, int position,
+                                                          const QStringList &keptFields) = 0;
+    // What is left of changes that were cut short goes.
+    virtual void removeChangeLeftovers() = 0;
+    // The values of `from` that would not survive being stored as `to`.
+    virtual ValueLoss conversionLoss(const TableRef &table, const FieldDef &from,
+                                     const FieldDef &to) = 0;
+    // Gives back the space of deleted rows. 0 on success, else the engine's
+    // error code, with the cause in `message`.
+    virtual int packTable(const QString &fileName, QString *message = nullptr) = 0;
 
-    // Forgets every attached file, e.g. before files are replaced or removed.
-    void detachAll();
-    // Forgets one attached file; false when it is in use.
-    bool detach(const QString &fileName);
+    // Auto-increment keys: never handed out twice, also after deletes.
+    virtual qint64 nextAutoIncrement(const TableRef &table, const QString &field) = 0;
+    // Makes sure no key up to `used` (written by hand) is handed out later.
+    virtual void keepAutoIncrementAbove(const TableRef &table, const QString &field,
+                                        qint64 used) = 0;
+
+    // Rows by their identity. An insert fills the auto-increment field's value
+    // into `values` and returns the new row's identity; an update returns the
+    // identity the row has afterwards.
+    virtual qint64 insertRow(const TableRef &table, const QList<FieldDef> &columns,
+                             QVariantList &values) = 0;
+    virtual qint64 updateRow(const TableRef &table, const QStringList &columns,
+                             const QVariantList &values, qint64 identity) = 0;
+    virtual void deleteRow(const TableRef &table, qint64 identity) = 0;
 
     // Milliseconds to wait for a table that another program holds.
-    void setBusyTimeout(int milliseconds);
-
+    virtual void setBusyTimeout(int milliseconds) = 0;
     // Called every few dozen milliseconds while a statement runs.
-    void setKeepAlive(std::function<void()> keepAlive);
+    virtual void setKeepAlive(std::function<void()> keepAlive) = 0;
+    // Called with the text of every statement as it runs, its values written
+    // in (for tests, and for benchmarks that run it again in a stock tool).
+    virtual void setTrace(std::function<void(const QString &sql)> trace) = 0;
+    // Lets go of every table, e.g. before their storage is replaced or packed.
+    virtual void releaseTables() = 0;
 
-    sqlite3 *handle() const { return m_db; }
-    bool inTransaction() const;
-
-    // A write transaction over every attached file: committed by commit(),
-    // rolled back if it goes out of scope first. Nested uses become savepoints.
+    // A write transaction: committed by commit(), rolled back if it goes out
+    // of scope first. Nested uses become savepoints.
     class Transaction
     {
     public:
         explicit Transaction(Session &session);
         ~Transaction();
+        Transaction(const Transaction &) = delete;
+        Transaction &operator=(const Transaction &) = delete;
         void commit();
 
     private:
@@ -77,18 +185,11 @@ public:
         bool m_nested = false;
         bool m_done = false;
     };
+    virtual bool inTransaction() const = 0;
 
-private:
-    QString attachFile(const QString &path);
-    void makeRoomForAttachment();
-    QString schemaFor(const QString &fileName) const;
-    QString contextOf(const QString &sql) const;
-    TableRef describeAttached(const QString &schema);
-
-    QString m_directory;
-    sqlite3 *m_db = nullptr;
-    QHash<QString, QString> m_schemaFiles; // schema -> file name
-    QStringList m_attachOrder;             // least recently attached first
-    std::function<void()> m_keepAlive;
-    QElapsedTimer m_sinceKeepAlive;
+protected:
+    Session() = default;
+    virtual void beginTransaction(bool nested) = 0;
+    virtual void commitTransaction(bool nested) = 0;
+    virtual void rollbackTransaction(bool nested) noexcept = 0;
 };

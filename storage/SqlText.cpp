@@ -188,11 +188,11 @@ private:
             if (action == QLatin1String("ADD")) {
                 const QString field = fieldName();
                 def.actions.append(
-                    {TableFiles::AlterAction::Add, FieldDef::fromDeclaration(field, typeText())});
+                    {AlterAction::Add, FieldDef::fromDeclaration(field, typeText())});
             } else if (action == QLatin1String("DROP")) {
                 FieldDef dropped;
                 dropped.name = fieldName();
-                def.actions.append({TableFiles::AlterAction::Drop, dropped});
+                def.actions.append({AlterAction::Drop, dropped});
             } else {
                 fail(QStringLiteral("ожидалось ADD или DROP"));
             }
@@ -347,6 +347,15 @@ QString collatedOrderBy(const QString &orderBy)
                      (m.hasMatch() ? ' ' + m.captured(1) : QString());
     }
     return terms.join(QStringLiteral(", "));
+}
+
+QString leadingOrderColumn(const QString &orderBy)
+{
+    static const QRegularExpression firstTerm(
+        QStringLiteral("^\\s*(?:\\w+\\.)?\"?(\\w+)\"?\\s*(?:ASC\\s*)?(?:,|$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto m = firstTerm.match(orderBy);
+    return m.hasMatch() ? m.captured(1) : QString();
 }
 
 Definition parseDefinition(const QString &sql)

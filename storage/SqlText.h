@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TableFiles.h"
+#include "Session.h"
 
 #include <QString>
 
@@ -27,8 +27,11 @@ struct SelectShape
 SelectShape parseSelect(const QString &sql);
 
 // "order by name" sorts in the catalogue's alphabetical order: every term gets
-// the Russian collation (it leaves numbers alone).
+// the Russian collation RU of the folder kind (it leaves numbers alone).
 QString collatedOrderBy(const QString &orderBy);
+// The column an ORDER BY list begins with, when it is a plain column sorted
+// ascending ("name", "F.Name asc"); empty otherwise.
+QString leadingOrderColumn(const QString &orderBy);
 
 struct Definition
 {
@@ -39,8 +42,8 @@ struct Definition
         Alter
     } kind = None;
     QString fileName;
-    QList<FieldDef> fields;                 // Create
-    QList<TableFiles::AlterAction> actions; // Alter
+    QList<FieldDef> fields;     // Create
+    QList<AlterAction> actions; // Alter
 };
 
 // Recognises "Create Table" and "Alter Table" texts, whatever their line

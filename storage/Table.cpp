@@ -2,12 +2,13 @@
 
 #include "DataSource.h"
 #include "EngineError.h"
-#include "SqlText.h"
-#include "TableFiles.h"
 
 #include <QRegularExpression>
 
 namespace {
+
+// A condition no row meets, in the SQL of every kind.
+const QString noRows = QStringLiteral("1 = 0");
 
 QStringList fieldList(const QString &text)
 {
@@ -74,12 +75,12 @@ void Table::setFiltered(bool filtered)
 
 QList<FieldDef> Table::fieldDefs()
 {
-    return TableFiles::fields(*session(), session()->tableByFile(m_tableName));
+    return session()->fields(session()->tableByFile(m_tableName));
 }
 
 QList<IndexDef> Table::indexDefs()
 {
-    return TableFiles::indexes(*session(), session()->tableByFile(m_tableName));
+    return session()->indexes(session()->tableByFile(m_tableName));
 }
 
 void Table::requireClosed() const
@@ -98,20 +99,20 @@ void Table::addIndex(const QString &name, const QString &fields, bool primary, b
     index.primary = primary;
     index.unique = unique;
     index.caseInsensitive = caseInsensitive;
-    TableFiles::addIndex(*session(), m_tableName, index);
+    session()->addIndex(m_tableName, index);
 }
 
 void Table::deleteIndex(const QString &name)
 {
     requireClosed();
-    TableFiles::deleteIndex(*session(), m_tableName, name);
+    session()->deleteIndex(m_tableName, name);
 }
 
 QStringList Table::orderFields(const TableRef &table)
 {
     if (!m_indexFieldNames.isEmpty())
         return fieldList(m_indexFieldNames);
-    const QList<IndexDef> indexes = TableFiles::indexes(*session(), table);
+    const QList<IndexDef> indexes = session()->indexes(table);
     for (const IndexDef &index : indexes) {
         const bool wanted = m_indexName.isEmpty()
                                 ? index.primary
@@ -136,7 +137,7 @@ QString Table::filterCondition(QVariantMap &parameters) const
     parameters.insert(QStringLiteral("filter0"), m.captured(2).isEmpty()
                                                      ? QVariant(m.captured(3).replace("''", "'"))
                                                      : QVariant(m.captured(2).toLongLong()));
-    return SqlText::quoted(m.captured(1)) + QStringLiteral(" = :filter0");
+    return session()->dialect().name(m.captured(1)) + QStringLiteral(" = :filter0");
 }
 
 QString Table::masterCondition(const QStringList &order, QVariantMap &parameters) const
@@ -147,14 +148,14 @@ QString Table::masterCondition(const QStringList &order, QVariantMap &parameters
     DataSet *master = m_masterSource->dataSet();
     // A master with no current record has no details.
     if (!master || !master->active() || master->displayRowCount() == 0)
-        return QStringLiteral("0");
+        return noRows;
     if (order.size() < masterFields.size())
         throw EngineError(m_tableName + QStringLiteral(": индекс не подходит для связи"));
     QStringList conditions;
     for (int i = 0; i < masterFields.size(); ++i) {
         const QString name = QStringLiteral("master%1").arg(i);
         parameters.insert(name, master->fieldByName(masterFields[i])->value());
-        conditions << SqlText::quoted(order[i]) + QStringLiteral(" = :") + name;
+        conditions << session()->dialect().name(order[i]) + QStringLiteral(" = :") + name;
     }
     return conditions.join(QStringLiteral(" AND "));
 }
@@ -167,20 +168,24 @@ DataSet::Plan Table::buildPlan()
         m_order.base = session()->tableByFile(m_tableName);
         m_order.fields = orderFields(m_order.base);
     }
+    const SqlDialect &dialect = session()->dialect();
     Plan plan;
     plan.base = m_order.base;
     plan.live = true;
     plan.from = plan.base.qualified();
-    plan.rowidColumn = QStringLiteral("rowid");
+    plan.rowIdentity = dialect.rowIdentity(plan.base, {});
     plan.selectList = QStringLiteral("*");
     const QStringList &order = m_order.fields;
     QStringList orderTerms;
     for (const QString &field : order)
-        orderTerms << SqlText::quoted(field) + QStringLiteral(" COLLATE RU");
-    plan.orderBy = orderTerms.join(QStringLiteral(", "));
+        orderTerms << dialect.name(field);
+    if (!order.isEmpty()) {
+        plan.orderBy = dialect.collatedOrderBy(orderTerms.join(QStringLiteral(", ")));
+        plan.leadingColumn = order.first();
+    }
 
     const QString link = masterCondition(order, plan.parameters);
-    m_linkFields = link.isEmpty() || link == QLatin1String("0")
+    m_linkFields = link.isEmpty() || link == noRows
                        ? QStringList()
                        : order.mid(0, fieldList(m_masterFields).size());
     QStringList conditions;

@@ -1,94 +1,35 @@
 #include "TextRules.h"
 
-#include <QChar>
-#include <optional>
+#include <QByteArray>
+#include <cstring>
 #include <sqlite3.h>
+#include <unicode/ucol.h>
+#include <unicode/ustring.h>
 
 namespace TextRules {
 namespace {
 
-// Decodes one UTF-8 sequence at `p` (bounded by `end`) and advances `p`.
-// Malformed bytes decode as themselves so that ordering stays total.
-char32_t nextCodePoint(const unsigned char *&p, const unsigned char *end)
+// One collator for the program; ICU lets every thread compare with it.
+const UCollator *collator()
 {
-    const unsigned char c = *p++;
-    if (c < 0x80)
-        return c;
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    char32_t cp = c & (0x3F >> extra);
-    if (extra == 0 || end - p < extra)
-        return c;
-    for (; extra > 0; --extra)
-        cp = (cp << 6) | (*p++ & 0x3F);
-    return cp;
+    static const UCollator *const shared = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        UCollator *opened = ucol_open(collationLocale, &status);
+        if (U_FAILURE(status))
+            qFatal("ICU has no collation %s: %s", collationLocale, u_errorName(status));
+        return opened;
+    }();
+    return shared;
 }
 
-char32_t lowerOf(char32_t cp)
+// Texts the collation finds equal keep one order: by their bytes.
+int byBytes(const char *a, int lengthA, const char *b, int lengthB)
 {
-    if (cp < 0x80)
-        return (cp >= 'A' && cp <= 'Z') ? cp + 32 : cp;
-    return QChar::toLower(cp);
+    const int common = std::memcmp(a, b, size_t(std::min(lengthA, lengthB)));
+    if (common != 0)
+        return common < 0 ? -1 : 1;
+    return lengthA < lengthB ? -1 : lengthA > lengthB ? 1 : 0;
 }
-
-// The primary weight ignores case and puts Ё with Е, as Russian dictionaries do.
-char32_t primaryWeight(char32_t cp)
-{
-    const char32_t lower = lowerOf(cp);
-    return lower == 0x0451 ? 0x0435 : lower;
-}
-
-// Lower case first, then Ё after Е; used only when the primary weights tie.
-int secondaryWeight(char32_t cp)
-{
-    const char32_t lower = lowerOf(cp);
-    const int caseWeight = lower == cp ? 0 : 1;
-    const int yoWeight = lower == 0x0451 ? 2 : 0;
-    return caseWeight + yoWeight;
-}
-
-template <typename ReaderA, typename ReaderB> int compareSequences(ReaderA nextA, ReaderB nextB)
-{
-    int tieBreak = 0;
-    for (;;) {
-        const auto a = nextA();
-        const auto b = nextB();
-        if (!a || !b)
-            return a ? 1 : b ? -1 : tieBreak;
-        const char32_t pa = primaryWeight(*a), pb = primaryWeight(*b);
-        if (pa != pb)
-            return pa < pb ? -1 : 1;
-        if (tieBreak == 0) {
-            const int sa = secondaryWeight(*a), sb = secondaryWeight(*b);
-            tieBreak = sa != sb ? (sa < sb ? -1 : 1) : (*a < *b ? -1 : *a > *b ? 1 : 0);
-        }
-    }
-}
-
-struct Utf8Reader
-{
-    const unsigned char *p, *end;
-    std::optional<char32_t> operator()()
-    {
-        if (p >= end)
-            return std::nullopt;
-        return nextCodePoint(p, end);
-    }
-};
-
-struct QStringReader
-{
-    const QString &s;
-    qsizetype i = 0;
-    std::optional<char32_t> operator()()
-    {
-        if (i >= s.size())
-            return std::nullopt;
-        const QChar c = s.at(i++);
-        if (c.isHighSurrogate() && i < s.size() && s.at(i).isLowSurrogate())
-            return QChar::surrogateToUcs4(c, s.at(i++));
-        return c.unicode();
-    }
-};
 
 int sqliteCollate(void *, int lengthA, const void *a, int lengthB, const void *b)
 {
@@ -112,19 +53,37 @@ void sqliteUpper(sqlite3_context *context, int, sqlite3_value **argv)
 
 QString upper(const QString &text)
 {
-    return text.toUpper();
+    // Upper case may be longer than the text (ß becomes SS).
+    QString result(text.size() + 16, Qt::Uninitialized);
+    for (;;) {
+        UErrorCode status = U_ZERO_ERROR;
+        const int length = u_strToUpper(
+            reinterpret_cast<UChar *>(result.data()), int(result.size()),
+            reinterpret_cast<const UChar *>(text.constData()), int(text.size()), "ru", &status);
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            result.resize(length);
+            continue;
+        }
+        if (U_FAILURE(status))
+            return text.toUpper();
+        result.resize(length);
+        return result;
+    }
 }
 
 int compareUtf8(const char *a, int lengthA, const char *b, int lengthB)
 {
-    const auto *ua = reinterpret_cast<const unsigned char *>(a);
-    const auto *ub = reinterpret_cast<const unsigned char *>(b);
-    return compareSequences(Utf8Reader{ua, ua + lengthA}, Utf8Reader{ub, ub + lengthB});
+    UErrorCode status = U_ZERO_ERROR;
+    const UCollationResult order = ucol_strcollUTF8(collator(), a, lengthA, b, lengthB, &status);
+    if (U_SUCCESS(status) && order != UCOL_EQUAL)
+        return order == UCOL_LESS ? -1 : 1;
+    return byBytes(a, lengthA, b, lengthB);
 }
 
 int compare(const QString &a, const QString &b)
 {
-    return compareSequences(QStringReader{a}, QStringReader{b});
+    const QByteArray utf8A = a.toUtf8(), utf8B = b.toUtf8();
+    return compareUtf8(utf8A.constData(), int(utf8A.size()), utf8B.constData(), int(utf8B.size()));
 }
 
 bool startsWithIgnoringCase(const QString &text, const QString &prefix)

@@ -4,19 +4,31 @@
 
 struct sqlite3;
 
-// The catalogue's text rules, shared by the engine and its callers:
-// upper-casing that folds Cyrillic as well as Latin letters, and the Russian
-// alphabetical order in which letter case does not split a list.
+// The catalogue's text rules, shared by both kinds of catalogue and their
+// callers: upper-casing that folds Cyrillic as well as Latin letters, and the
+// Russian alphabetical order in which letter case does not split a list.
+//
+// The order is ICU's Russian collation with Latin letters before Cyrillic
+// (the locale below), texts that it finds equal ordered by their UTF-8 bytes:
+// exactly the order of a PostgreSQL ICU collation of that locale, so that a
+// folder and a server list the same rows in the same order.
 namespace TextRules {
 
-// Name of the collation that orders text the Russian way.
+// Name of the collation that orders text the Russian way on a folder.
 inline constexpr const char *collationName = "RU";
+// The ICU locale of that order.
+inline constexpr const char *collationLocale = "ru-u-kr-latn-cyrl";
+// Marks a table file whose indexes are built in this order (PRAGMA
+// application_id); files of earlier versions had another order.
+inline constexpr int orderMark = 0x51554931;
+// A character after every other in this order: a text followed by it comes
+// after every text that begins with that text.
+inline constexpr char16_t highestCharacter = 0xFFFF;
 
 // Upper-cases every letter that has an upper-case form (Cyrillic, Latin and the rest).
 QString upper(const QString &text);
 
-// Three-way comparison in the catalogue's order: letters compare without regard
-// to case first (Ё beside Е), then lower case before upper case, then code points.
+// Three-way comparison in the catalogue's order.
 int compare(const QString &a, const QString &b);
 int compareUtf8(const char *a, int lengthA, const char *b, int lengthB);
 

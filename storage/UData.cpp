@@ -256,15 +256,15 @@ void Tdm::DataModuleCreate()
     GroupFirmFilter.clear();
     LastFileDir = QStringLiteral("..");
     readSettings();
-    const QString directory = ensureAlias();
-    m_session = std::make_unique<Session>(directory);
+    // With the check on, a missing data folder is made before the check runs.
+    m_session = Session::open(ensureAlias(), CheckOnLoad);
     bindSession();
     // A check that fails leaves the tables as they were; the lists still open
     // on them, so the user can work and correct what blocked the change.
     std::exception_ptr checkFailure;
     if (CheckOnLoad) {
         try {
-            checkStructure(directory);
+            checkStructure();
         } catch (const EAbort &) {
             throw;
         } catch (...) {
@@ -276,10 +276,8 @@ void Tdm::DataModuleCreate()
         std::rethrow_exception(checkFailure);
 }
 
-void Tdm::checkStructure(const QString &directory)
+void Tdm::checkStructure()
 {
-    if (!QFileInfo::exists(directory))
-        QDir().mkdir(directory);
     m_ui.setStatus(QStringLiteral("Проверка данных"));
     m_ui.startProgress(100);
     BaseMaker::VerifyBase(QStringLiteral("base.ini"), aliasName, false, false, m_ui);
@@ -295,7 +293,7 @@ void Tdm::closeDataSets()
 {
     for (DataSource *source : dataSources())
         source->dataSet()->close();
-    m_session->detachAll();
+    m_session->releaseTables();
 }
 
 void Tdm::tblFolderAfterScroll(DataSet &dataSet)

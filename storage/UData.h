@@ -30,7 +30,8 @@ public:
     // The data directory an alias created on first start points at: "Data"
     // beside the program where that can be written, else the user's data folder.
     static QString defaultDataDirectory();
-    // Creates the alias on first start (and saves it); returns its data directory.
+    // Creates the alias on first start (and saves it); returns where its
+    // catalogue is: a data directory or a server's URI.
     static QString ensureAlias();
 
     Session *Main_sess() const { return m_session.get(); }
@@ -85,7 +86,7 @@ private:
     void declareRelationFields(Query &relation);
     void readSettings();
     // The start-up check against base.ini.
-    void checkStructure(const QString &directory);
+    void checkStructure();
     void bindSession();
 
     void allTablesAfterPost(DataSet &dataSet);

@@ -40,7 +40,7 @@ std::function<bool(ImportDialog &)> &importDialogRunner()
 
 QString dataDirectory()
 {
-    return dm->Main_sess()->directory();
+    return dm->Main_sess()->location();
 }
 
 } // namespace
@@ -251,7 +251,7 @@ void backupAtExit(QWidget *parent)
     if (!dm || !dm->Main_sess())
         return;
     try {
-        AutoBackup::runDaily(dm->Main_sess()->directory(), Backup::catalogueTables(descriptionName),
+        AutoBackup::runDaily(dm->Main_sess()->location(), Backup::catalogueTables(descriptionName),
                              descriptionName, AutoBackup::folder(), QDate::currentDate(),
                              AutoBackup::keptSetting());
     } catch (const std::exception &e) {

@@ -1,8 +1,12 @@
 #include "DataGridModel.h"
 
+#include "Application.h"
 #include "DataSet.h"
 #include "DataSource.h"
+#include "EngineError.h"
 #include "Field.h"
+
+#include <QTimer>
 
 DataGridModel::DataGridModel(QObject *parent) : QAbstractTableModel(parent) {}
 
@@ -92,7 +96,23 @@ QVariant DataGridModel::data(const QModelIndex &index, int role) const
     const Field *shown = field(index.column());
     if (!shown || index.row() >= m_rowCount)
         return {};
-    return dataSet()->displayValue(index.row(), shown);
+    // Asked while the view paints: a failure is told once, after the paint.
+    try {
+        QVariant value = dataSet()->displayValue(index.row(), shown);
+        m_readFailing = false;
+        return value;
+    } catch (const EngineError &e) {
+        reportReadFailure(e.message());
+        return {};
+    }
+}
+
+void DataGridModel::reportReadFailure(const QString &message) const
+{
+    if (m_readFailing)
+        return;
+    m_readFailing = true;
+    QTimer::singleShot(0, this, [message] { Application::showError(message); });
 }
 
 bool DataGridModel::setData(const QModelIndex &index, const QVariant &value, int role)

@@ -63,6 +63,7 @@ private:
     QVariant indicator(int row) const;
     bool isEditable(int column) const;
     void storeKey(const Field *lookup, const QVariant &key);
+    void reportReadFailure(const QString &message) const;
 
     QPointer<DataSource> m_source;
     QList<GridColumn> m_columns;
@@ -72,4 +73,7 @@ private:
     int m_rowCount = 0;
     int m_indicatorRow = -1;
     QList<QMetaObject::Connection> m_connections;
+    // A read failed (the catalogue's server went away) and was reported:
+    // the cells stay blank without another report until a read succeeds.
+    mutable bool m_readFailing = false;
 };

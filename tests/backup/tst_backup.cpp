@@ -7,6 +7,7 @@
 #include "Restore.h"
 #include "Table.h"
 #include "ZipFile.h"
+#include "folder/FolderSession.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -91,8 +92,8 @@ class BackupTest : public QObject
     void makeCatalogue(const QString &directory)
     {
         RecordingUi ui;
-        QVERIFY(BaseMaker::verifyDirectory(description, directory, false, false, ui));
-        Session session(directory);
+        QVERIFY(BaseMaker::verifyCatalogue(description, directory, false, false, ui));
+        FolderSession session(directory);
         session.execute("INSERT INTO Firms (FirmID, Name, Address, Phones) VALUES "
                         "(1, 'Ёлка и Ко', 'Москва; ул. \"Тверская\"', '+7 495'), "
                         "(2, 'Acme', NULL, NULL)");
@@ -130,7 +131,7 @@ private slots:
     // A change not yet posted stays out; everything saved comes back exactly.
     void restoresEveryRowIntoAFreshFolder()
     {
-        Session session(m_data);
+        FolderSession session(m_data);
         Table firms;
         firms.setSession(&session);
         firms.setTableName("FIRMS.DB");
@@ -162,7 +163,7 @@ private slots:
     {
         Backup::create(m_data, m_tables, description, m_archive);
         const QString before = contents(m_data, m_tables);
-        Session(m_data).execute("DELETE FROM Firms WHERE FirmID = 1");
+        FolderSession(m_data).execute("DELETE FROM Firms WHERE FirmID = 1");
         const QString changed = contents(m_data, m_tables);
 
         const QString aside = Restore::fromArchive(m_data, m_tables, m_archive);
@@ -242,7 +243,7 @@ private slots:
         QFETCH(bool, restored);
         Backup::create(m_data, m_tables, description, m_archive);
         const QString backedUp = contents(m_data, m_tables);
-        Session(m_data).execute("DELETE FROM Firms");
+        FolderSession(m_data).execute("DELETE FROM Firms");
         const QString current = contents(m_data, m_tables);
 
         const QString staging = path(".Data.restoring");

@@ -20,8 +20,6 @@
 #include <QToolButton>
 #include <zlib.h>
 
-using TestCatalogue::shell;
-
 namespace {
 
 // The stored form read back with zlib itself, not with the program's packer.
@@ -46,7 +44,7 @@ class FirmEditorTest : public WindowTest
     std::unique_ptr<TfrmEditFirm> m_editor;
     MemoryClassesRoot m_types;
 
-    QString path(const QString &name) const { return m_dir->filePath(name); }
+    QString path(const QString &name) const { return m_place->scratch(name); }
 
     void writeFile(const QString &name, const QByteArray &bytes)
     {
@@ -118,17 +116,21 @@ class FirmEditorTest : public WindowTest
 
     QByteArray storedFile(int fileId = 1)
     {
-        const QString hex = shell(
-            data("FILES.DB"), QString("select hex(File) from FILES where FileID = %1").arg(fileId));
+        const QString hex = stored(
+            "FILES.DB", QString(m_place->onServer() ? "select encode(File, 'hex') from FILES "
+                                                      "where FileID = %1"
+                                                    : "select hex(File) from FILES where "
+                                                      "FileID = %1")
+                            .arg(fileId));
         return inflated(QByteArray::fromHex(hex.trimmed().toLatin1()));
     }
 
     QString fileRows()
     {
-        return shell(
-            data("FILES.DB"),
-            "select group_concat(FirmID || '|' || quote(ItemID) || '|' || Description || '|' "
-            "|| FileName, ';') from FILES");
+        return stored("FILES.DB", "select FirmID || '|' || coalesce(CAST(ItemID AS TEXT), 'NULL') "
+                                  "|| '|' || Description || '|' || FileName from FILES order by "
+                                  "FileID")
+            .replace('\n', ';');
     }
 
 private slots:
@@ -159,7 +161,7 @@ private slots:
         QTest::keyClick(m_editor->DBEdit1, Qt::Key_Delete);
         QCOMPARE(m_editor->windowTitle(), QString());
         // Nothing is stored before the window closes.
-        QCOMPARE(shell(data("FIRMS.DB"), "select Name from FIRMS"), QString("Альфа"));
+        QCOMPARE(stored("FIRMS.DB", "select Name from FIRMS"), QString("Альфа"));
     }
 
     void everyBoxIsAnnouncedAndTabbedInOrder()
@@ -192,9 +194,8 @@ private slots:
         type(m_editor->DBEdit4, "Москва");
         m_editor->close(); // as the close box does
         QVERIFY(!m_editor->isVisible());
-        QCOMPARE(
-            shell(data("FIRMS.DB"), "select Name || '|' || Address from FIRMS where FirmID = 1"),
-            QString("Яблоко|Москва"));
+        QCOMPARE(stored("FIRMS.DB", "select Name || '|' || Address from FIRMS where FirmID = 1"),
+                 QString("Яблоко|Москва"));
         QCOMPARE(dm->qFirms.fieldByName("FirmID")->asInteger(), 1);
         QCOMPARE(dm->qFirms.recNo(), 2);
         QCOMPARE(dm->tblFirms.state(), DataSetState::Browse);
@@ -212,7 +213,7 @@ private slots:
         dm->tblFirms.beforePost = nullptr;
         QTest::mouseClick(m_editor->cmdClose, Qt::LeftButton);
         QVERIFY(!m_editor->isVisible());
-        QCOMPARE(shell(data("FIRMS.DB"), "select Sinonyms from FIRMS"), QString("другое"));
+        QCOMPARE(stored("FIRMS.DB", "select Sinonyms from FIRMS"), QString("другое"));
     }
 
     void theFolderGridRefusesEntryWithoutFolders()
@@ -234,8 +235,8 @@ private slots:
         QTest::keyClick(m_editor->DBGridEh1, Qt::Key_Insert);
         dm->tblCrFirmFolder.fieldByName("FolderID")->setAsInteger(1);
         m_editor->close();
-        QCOMPARE(shell(data("CRFOLDERS.DB"),
-                       "select FolderID || '|' || FirmID || '|' || ItemID from CRFOLDERS"),
+        QCOMPARE(stored("CRFOLDERS.DB",
+                        "select FolderID || '|' || FirmID || '|' || ItemID from CRFOLDERS"),
                  QString("1|1|0"));
     }
 
@@ -273,7 +274,7 @@ private slots:
         QTest::mouseClick(files()->cmdDelete, Qt::LeftButton);
         QCOMPARE(Dialogs::asked().mid(3),
                  QStringList({"Удалить 'other.txt' ?", "Удалить 'other.txt' ?"}));
-        QCOMPARE(shell(data("FILES.DB"), "select count(*) from FILES"), QString("1"));
+        QCOMPARE(stored("FILES.DB", "select count(*) from FILES"), QString("1"));
     }
 
     void filesThatCannotBeReadChangeNothing()
@@ -309,7 +310,7 @@ private slots:
         QCOMPARE(dm->qFirmFiles.recordCount(), 0);
         QCOMPARE(dm->qFirmFiles.state(), DataSetState::Browse);
         QVERIFY(!dm->FileAppendAllowed);
-        QCOMPARE(shell(data("FILES.DB"), "select count(*) from FILES"), QString("0"));
+        QCOMPARE(stored("FILES.DB", "select count(*) from FILES"), QString("0"));
     }
 
     void openingRunsTheProgramAndStoresTheChangedFileBack()

@@ -16,8 +16,6 @@
 #include <QTimer>
 #include <QToolButton>
 
-using TestCatalogue::shell;
-
 namespace {
 
 // Runs `action` on the next modal window to come up (an editor opened from a
@@ -63,8 +61,9 @@ class ItemEditorTest : public WindowTest
 
     QString relations()
     {
-        return shell(data("CRFIRMS.DB"), "select group_concat(FirmID || Type || ItemID, ' ') from "
-                                         "(select * from CRFIRMS order by Type, FirmID)");
+        return stored("CRFIRMS.DB",
+                      "select FirmID || Type || ItemID from CRFIRMS order by Type, FirmID")
+            .replace('\n', ' ');
     }
 
 private slots:
@@ -158,8 +157,7 @@ private slots:
         QCOMPARE(
             m_editor->DBGridEh2->gridModel()->data(m_editor->DBGridEh2->gridModel()->index(0, 0)),
             QVariant("Omega"));
-        QCOMPARE(shell(data("FIRMS.DB"), "select Name from FIRMS where FirmID = 1"),
-                 QString("Omega"));
+        QCOMPARE(stored("FIRMS.DB", "select Name from FIRMS where FirmID = 1"), QString("Omega"));
         QCOMPARE(dm->tblFirms.masterSource(), &dm->dsMainFirms);
         QCOMPARE(dm->tblFirms.fieldByName("FirmID")->asInteger(),
                  dm->qFirms.fieldByName("FirmID")->asInteger());
@@ -199,7 +197,7 @@ private slots:
         QCOMPARE(made, 2);
         QCOMPARE(sold, 1); // the row naming no item is not listed
         QCOMPARE(renamed, QString("Bolt"));
-        QCOMPARE(shell(data("FIRMS.DB"), "select Sinonyms from FIRMS where FirmID = 2"),
+        QCOMPARE(stored("FIRMS.DB", "select Sinonyms from FIRMS where FirmID = 2"),
                  QString("also"));
         QCOMPARE(dm->tblItem.masterSource(), &dm->dsMainItems);
         QCOMPARE(dm->tblItem.filter(), QString());

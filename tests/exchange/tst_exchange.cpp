@@ -90,8 +90,8 @@ private slots:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         RecordingUi ui;
-        QVERIFY(BaseMaker::verifyDirectory(description, path("Data"), false, false, ui));
-        m_session = std::make_unique<Session>(path("Data"));
+        QVERIFY(BaseMaker::verifyCatalogue(description, path("Data"), false, false, ui));
+        m_session = Session::open(path("Data"));
         m_session->execute("INSERT INTO Firms (FirmID, Name, Address, Phones, GroupID) VALUES "
                            "(1, 'Ёлка и Ко', 'Москва; ул. \"Тверская\"\nдом 1', ' +7 495 ', 3), "
                            "(2, 'Acme <b>&</b>', NULL, NULL, 0), (3, 'Берёза', 'Тверь', NULL, 0)");

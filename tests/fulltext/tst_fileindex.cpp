@@ -5,6 +5,7 @@
 #include "SPacker.h"
 #include "TestDocuments.h"
 #include "UData.h"
+#include "folder/FolderSession.h"
 
 #include <QFile>
 #include <QProcess>
@@ -194,10 +195,11 @@ private slots:
         QCOMPARE(sync.syncAll().extracted, 1);
         QCOMPARE(sync.index().search("болт").size(), 1);
         // The designed tables know nothing of it.
-        QCOMPARE(TestCatalogue::shell(Session::findFileIn(dataDirectory(), "Files.DB"), ".tables")
-                     .trimmed()
-                     .toUpper(),
-                 QStringLiteral("FILES"));
+        QCOMPARE(
+            TestCatalogue::shell(FolderSession::findFileIn(dataDirectory(), "Files.DB"), ".tables")
+                .trimmed()
+                .toUpper(),
+            QStringLiteral("FILES"));
     }
 
     // For scripts: the owner, the file's description and the words in their place.

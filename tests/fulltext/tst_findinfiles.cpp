@@ -66,7 +66,7 @@ private slots:
         TestDocuments::attach(m_dm->qItemFiles, "ItemID", 1, "spec.csv",
                               TestDocuments::csvUtf8("болты"));
 
-        m_indexer = std::make_unique<FileIndexer>(m_dm->Main_sess()->directory(),
+        m_indexer = std::make_unique<FileIndexer>(m_dm->Main_sess()->location(),
                                                   QStringLiteral(QUILLON_PROGRAM));
         QSignalSpy synced(m_indexer.get(), &FileIndexer::synced);
         m_indexer->syncAll();

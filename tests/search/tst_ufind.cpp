@@ -177,7 +177,7 @@ private slots:
                      QStringList());
             QCOMPARE(m_form->StatusPanel->text(), QString("Найдено записей - 0"));
         }
-        QCOMPARE(TestCatalogue::shell(m_fixture.data("ITEMS.DB"), "select count(*) from ITEMS"),
+        QCOMPARE(m_fixture.stored("ITEMS.DB", "select count(*) from ITEMS"),
                  QString::number(items.size()));
     }
 

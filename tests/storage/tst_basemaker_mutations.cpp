@@ -1,7 +1,7 @@
 #include "BaseMaker.h"
 #include "EngineError.h"
 #include "RecordingUi.h"
-#include "Session.h"
+#include "folder/FolderSession.h"
 
 #include <QDir>
 #include <QFile>
@@ -230,7 +230,7 @@ QVariant valueFor(const FieldSpec &field, int keyPosition, int row)
 
 void fill(const QString &directory, const QList<TableSpec> &tables)
 {
-    Session session(directory);
+    FolderSession session(directory);
     for (const TableSpec &table : tables) {
         const TableRef ref = session.tableByFile(table.name);
         const QStringList key = keyFields(table);
@@ -344,7 +344,7 @@ class DescriptionMutationTest : public QObject
         writeDescription(m_description, mutation.lines);
         RecordingUi ui;
         try {
-            verifyDirectory(m_description, m_data, false, false, ui);
+            verifyCatalogue(m_description, m_data, false, false, ui);
         } catch (const EngineError &e) {
             ++refusals;
             return refusalFault(e.message());
@@ -355,7 +355,7 @@ class DescriptionMutationTest : public QObject
         // The shipped description, checked next, finds every value too.
         writeDescription(m_description, m_shipped);
         try {
-            verifyDirectory(m_description, m_data, false, false, ui);
+            verifyCatalogue(m_description, m_data, false, false, ui);
         } catch (const EngineError &e) {
             return "the shipped description was refused afterwards: " + e.message();
         }
@@ -378,7 +378,7 @@ private slots:
         m_tables = parseDescription(m_shipped);
         writeDescription(m_description, m_shipped);
         RecordingUi ui;
-        QVERIFY(verifyDirectory(m_description, m_pristine, false, false, ui));
+        QVERIFY(verifyCatalogue(m_description, m_pristine, false, false, ui));
         fill(m_pristine, m_tables);
         m_pristineFiles = filesOf(m_pristine);
         m_pristineValues = valuesOf(m_pristine, m_tables);

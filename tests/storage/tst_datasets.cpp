@@ -5,7 +5,6 @@
 #include "Table.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace TestCatalogue;
@@ -14,10 +13,13 @@ class DataSetTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Place> m_place;
     std::unique_ptr<Session> m_session;
 
-    QString path(const QString &file) const { return m_dir->filePath(file); }
+    QString stored(const QString &table, const QString &sql) const
+    {
+        return m_place->stored(table, sql);
+    }
 
     std::unique_ptr<Table> table(const QString &file) { return openTable(*m_session, file); }
     std::unique_ptr<Query> query(const QStringList &sql, bool live = false)
@@ -56,15 +58,15 @@ class DataSetTest : public QObject
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_session = std::make_unique<Session>(m_dir->path());
+        m_place = std::make_unique<Place>();
+        m_session = m_place->open();
         createCatalogue(*m_session);
     }
 
     void cleanup()
     {
         m_session.reset();
-        m_dir.reset();
+        m_place.reset();
     }
 
     void postsAssignKeysNeverReusedAndLandOnDisk()
@@ -79,9 +81,8 @@ private slots:
         addFirm(*firms, "Третья");
         QCOMPARE(firms->fieldByName("FirmID")->asInteger(), 3); // 2 is not handed out again
         // Each post is in the file when it returns: another reader sees it.
-        QCOMPARE(shell(path("FIRMS.DB"), "select FirmID || ':' || Name from FIRMS order by 1"),
+        QCOMPARE(stored("FIRMS.DB", "select FirmID || ':' || Name from FIRMS order by 1"),
                  QString("1:Первая\n3:Третья"));
-        QCOMPARE(shell(path("FIRMS.DB"), "pragma user_version"), QString("3"));
     }
 
     void textRulesApplyOnStore()
@@ -95,9 +96,9 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(EngineError, firms->fieldByName("GroupID")->setAsString("сорок"));
         firms->post();
         QCOMPARE(firms->fieldByName("Name")->asString().size(), 240);
-        QCOMPARE(
-            shell(path("FIRMS.DB"), "select length(Name), quote(Sinonyms), GroupID from FIRMS"),
-            QString("240|NULL|42"));
+        QCOMPARE(stored("FIRMS.DB",
+                        "select length(Name), coalesce(Sinonyms, 'blank'), GroupID from FIRMS"),
+                 QString("240|blank|42"));
         QVERIFY_THROWS_EXCEPTION(EngineError, firms->fieldByName("Name")->setAsString("x"));
     }
 
@@ -163,7 +164,7 @@ private slots:
         folders->append();
         folders->fieldByName("FolderID")->setAsInteger(5);
         folders->post();
-        QCOMPARE(shell(path("CRFOLDERS.DB"), "select FolderID, FirmID, ItemID from CRFOLDERS"),
+        QCOMPARE(stored("CRFOLDERS.DB", "select FolderID, FirmID, ItemID from CRFOLDERS"),
                  QString("5|2|0"));
         list->next();
         QCOMPARE(current->fieldByName("Name")->asString(), QString("Б-фирма"));
@@ -201,14 +202,14 @@ private slots:
         sellers->post();
         QCOMPARE(saved, 1);
         QCOMPARE(sellers->recordCount(), 1);
-        QCOMPARE(shell(path("CRFIRMS.DB"), "select FirmID, ItemID, Type from CRFIRMS"),
+        QCOMPARE(stored("CRFIRMS.DB", "select FirmID, ItemID, Type from CRFIRMS"),
                  QString("9|1|s"));
         sellers->edit();
         sellers->fieldByName("FirmID")->setAsInteger(8);
         sellers->post();
-        QCOMPARE(shell(path("CRFIRMS.DB"), "select FirmID from CRFIRMS"), QString("8"));
+        QCOMPARE(stored("CRFIRMS.DB", "select FirmID from CRFIRMS"), QString("8"));
         sellers->deleteRecord();
-        QCOMPARE(shell(path("CRFIRMS.DB"), "select count(*) from CRFIRMS"), QString("0"));
+        QCOMPARE(stored("CRFIRMS.DB", "select count(*) from CRFIRMS"), QString("0"));
 
         auto readOnly = query({"Select * From CrFirms"});
         readOnly->open();
@@ -331,7 +332,7 @@ private slots:
         folders->fieldByName("Description")->setAsString("Контора");
         folders->post();
         QCOMPARE(members->displayValue(0, name).toString(), QString("Контора"));
-        shell(path("FOLDERS.DB"), "update FOLDERS set Description = 'Цех' where FolderID = 2");
+        stored("FOLDERS.DB", "update FOLDERS set Description = 'Цех' where FolderID = 2");
         QCOMPARE(members->displayValue(0, name).toString(), QString("Контора")); // kept
         folders->close();
         folders->open();
@@ -358,23 +359,15 @@ private slots:
         files->open();
         QCOMPARE(files->recordCount(), 1);
         QCOMPARE(files->fieldByName("File")->asBytes(), bytes);
-        QCOMPARE(shell(path("FILES.DB"), "select length(File), FileName from FILES"),
+        QCOMPARE(stored("FILES.DB", "select length(File), FileName from FILES"),
                  QString("300000|price.xls"));
     }
 
     void largeListsOpenAndScrollByPages()
     {
-        {
-            Session::Transaction transaction(*m_session);
-            Statement insert = m_session->prepare("INSERT INTO Firms (FirmID, Name) VALUES (?, ?)");
-            for (int i = 1; i <= 50000; ++i) {
-                insert.bind(1, i);
-                insert.bind(2, QStringLiteral("Фирма %1").arg(50001 - i, 6, 10, QChar('0')));
-                insert.step();
-                insert.reset();
-            }
-            transaction.commit();
-        }
+        insertRows(*m_session, "Firms", {"FirmID", "Name"}, 50000, [](int i) {
+            return QVariantList{i, QStringLiteral("Фирма %1").arg(50001 - i, 6, 10, QChar('0'))};
+        });
         auto list = query({"Select * From Firms", "", "", "order by name"});
         list->open();
         QCOMPARE(list->recordCount(), 50000);

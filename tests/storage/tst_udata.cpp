@@ -7,20 +7,34 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
-using TestCatalogue::shell;
+using TestCatalogue::Place;
 
 class DataModuleTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Place> m_place;
     std::unique_ptr<Tdm> m_dm;
     RecordingUi m_ui;
 
-    QString data(const QString &file = {}) const { return m_dir->filePath("Data/" + file); }
+    QString stored(const QString &table, const QString &sql) const
+    {
+        return m_place->stored(table, sql);
+    }
+
+    bool hasEveryTable() const
+    {
+        const std::unique_ptr<Session> session = m_place->open();
+        for (const char *table :
+             {"FIRMS.DB", "ITEMS.DB", "FOLDERS.DB", "GRFIRMS.DB", "GRITEMS.DB", "GRPFRM.DB",
+              "GRPITM.DB", "CRFOLDERS.DB", "CRFIRMS.DB", "FILES.DB"}) {
+            if (!session->hasTable(table))
+                return false;
+        }
+        return true;
+    }
 
     void start()
     {
@@ -75,21 +89,21 @@ class DataModuleTest : public QObject
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        TestCatalogue::pointAliasAt(data().chopped(1));
+        m_place = std::make_unique<Place>();
+        TestCatalogue::pointAliasAt(m_place->location());
         m_ui = RecordingUi();
     }
 
     void cleanup()
     {
         m_dm.reset();
-        m_dir.reset();
+        m_place.reset();
     }
 
     void startUpCreatesTheTablesAndOpensEveryDataSet()
     {
         start();
-        QCOMPARE(QDir(data()).entryList(QDir::Files).size(), 10);
+        QVERIFY(hasEveryTable());
         for (DataSource *source : m_dm->dataSources())
             QVERIFY2(source->dataSet()->active(), qPrintable(source->objectName()));
         QVERIFY(!m_dm->TMPQuery.active());
@@ -111,12 +125,12 @@ private slots:
         QByteArray description = shipped.readAll();
         description.replace(QByteArray("Phones                                   String        60"),
                             QByteArray("Phones                                   Integer"));
-        QFile changed(m_dir->filePath("base.ini"));
+        QFile changed(m_place->scratch("base.ini"));
         QVERIFY(changed.open(QIODevice::WriteOnly));
         changed.write(description);
         changed.close();
         const QString previous = QDir::currentPath();
-        QDir::setCurrent(m_dir->path());
+        QDir::setCurrent(m_place->scratch());
         m_dm = std::make_unique<Tdm>(m_ui);
         try {
             m_dm->DataModuleCreate();
@@ -129,21 +143,20 @@ private slots:
         QDir::setCurrent(previous);
         QCOMPARE(names(m_dm->qFirms), QStringList({"Альфа", "Бета"}));
         QVERIFY(m_dm->tblFirms.active() && m_dm->qItems.active());
-        QCOMPARE(
-            TestCatalogue::shell(data("FIRMS.DB"), "select Phones from FIRMS where FirmID = 1"),
-            QString("офис 12"));
+        QCOMPARE(stored("FIRMS.DB", "select Phones from FIRMS where FirmID = 1"),
+                 QString("офис 12"));
     }
 
     void storedSettingsAreReadAndADamagedStoreGivesDefaults()
     {
         writeBoolSetting("FolderFilter", true);
         writeBoolSetting("CheckOnLoad", false);
-        QDir().mkpath(data());
+        m_place->open();
         // Without the check nothing is repaired: the first table fails to open.
         QVERIFY_THROWS_EXCEPTION(EngineError, start());
         QVERIFY(m_dm->FolderFilter);
         QVERIFY(!m_dm->CheckOnLoad);
-        QVERIFY(QDir(data()).entryList(QDir::Files).isEmpty());
+        QVERIFY(!m_place->open()->hasTable("FIRMS.DB"));
         m_dm.reset();
 
         QFile store(RegistryKey::defaultFilePath());
@@ -193,21 +206,20 @@ private slots:
         m_ui.answer = false;
         QVERIFY_THROWS_EXCEPTION(EAbort, m_dm->tblFirms.deleteRecord());
         QCOMPARE(m_ui.questions, QStringList({"Удалить 'Альфа' ?"}));
-        QCOMPARE(shell(data("FILES.DB"), "select count(*) from FILES"), QString("1"));
+        QCOMPARE(stored("FILES.DB", "select count(*) from FILES"), QString("1"));
         m_ui.answer = true;
         m_dm->tblFirms.deleteRecord();
-        QCOMPARE(shell(data("FIRMS.DB"), "select group_concat(Name) from FIRMS"), QString("Бета"));
-        QCOMPARE(shell(data("FILES.DB"), "select count(*) from FILES"), QString("0"));
-        QCOMPARE(shell(data("CRFIRMS.DB"), "select count(*) from CRFIRMS"), QString("0"));
-        QCOMPARE(shell(data("CRFOLDERS.DB"), "select count(*) from CRFOLDERS where FirmID = 1"),
+        QCOMPARE(stored("FIRMS.DB", "select Name from FIRMS"), QString("Бета"));
+        QCOMPARE(stored("FILES.DB", "select count(*) from FILES"), QString("0"));
+        QCOMPARE(stored("CRFIRMS.DB", "select count(*) from CRFIRMS"), QString("0"));
+        QCOMPARE(stored("CRFOLDERS.DB", "select count(*) from CRFOLDERS where FirmID = 1"),
                  QString("0"));
-        QCOMPARE(shell(data("GRPFRM.DB"), "select count(*) from GRPFRM"), QString("1")); // kept
+        QCOMPARE(stored("GRPFRM.DB", "select count(*) from GRPFRM"), QString("1")); // kept
 
         m_dm->tblFolder.first();
         m_dm->tblFolder.deleteRecord(); // "Склад": firm and item memberships alike
-        QCOMPARE(shell(data("CRFOLDERS.DB"), "select group_concat(FolderID) from CRFOLDERS"),
-                 QString("2"));
-        QCOMPARE(shell(data("ITEMS.DB"), "select count(*) from ITEMS"), QString("2"));
+        QCOMPARE(stored("CRFOLDERS.DB", "select FolderID from CRFOLDERS"), QString("2"));
+        QCOMPARE(stored("ITEMS.DB", "select count(*) from ITEMS"), QString("2"));
     }
 
     void relationRowsAndAttachedFilesFollowTheirRules()
@@ -228,9 +240,8 @@ private slots:
         m_dm->qFSaler.append();
         m_dm->qFSaler.fieldByName("FirmName")->setAsString("Бета");
         m_dm->qFSaler.post();
-        QCOMPARE(
-            shell(data("CRFIRMS.DB"), "select FirmID, ItemID, Type from CRFIRMS where Type = 's'"),
-            QString("2|2|s"));
+        QCOMPARE(stored("CRFIRMS.DB", "select FirmID, ItemID, Type from CRFIRMS where Type = 's'"),
+                 QString("2|2|s"));
     }
 
     void aNewFolderShowsInTheLookupsAtOnce()
@@ -242,15 +253,15 @@ private slots:
         m_dm->tblCrFirmFolder.append();
         m_dm->tblCrFirmFolder.fieldByName("FolderName")->setAsString("Новая папка");
         m_dm->tblCrFirmFolder.post();
-        QCOMPARE(shell(data("CRFOLDERS.DB"), "select FolderID || ':' || FirmID || ':' || ItemID "
-                                             "from CRFOLDERS where FolderID = 3"),
+        QCOMPARE(stored("CRFOLDERS.DB", "select FolderID || ':' || FirmID || ':' || ItemID "
+                                        "from CRFOLDERS where FolderID = 3"),
                  QString("3:1:0"));
         m_dm->tblCrItemFolder.append();
         m_dm->tblCrItemFolder.fieldByName("FolderID")->setAsInteger(3);
         m_dm->tblCrItemFolder.post();
-        QCOMPARE(shell(data("CRFOLDERS.DB"), "select quote(FirmID) || ':' || ItemID from CRFOLDERS "
-                                             "where FolderID = 3 and FirmID is null"),
-                 QString("NULL:1"));
+        QCOMPARE(stored("CRFOLDERS.DB", "select coalesce(FirmID, -1) || ':' || ItemID from "
+                                        "CRFOLDERS where FolderID = 3 and FirmID is null"),
+                 QString("-1:1"));
     }
 };
 

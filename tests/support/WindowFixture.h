@@ -5,22 +5,21 @@
 #include "Dialogs.h"
 #include "UData.h"
 
-#include <QTemporaryDir>
 #include <memory>
 
-// What a window test stands on: a private catalogue that the alias points
-// at, no stored settings, modal boxes answered by script and error boxes
-// collected instead of shown.
+// What a window test stands on: a private catalogue of the kind the tests run
+// on that the alias points at, no stored settings, modal boxes answered by
+// script and error boxes collected instead of shown.
 class WindowFixture
 {
 public:
-    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<TestCatalogue::Place> place;
     QStringList errors;
 
     void setUp()
     {
-        dir = std::make_unique<QTemporaryDir>();
-        TestCatalogue::pointAliasAt(dir->filePath("Data"));
+        place = std::make_unique<TestCatalogue::Place>();
+        TestCatalogue::pointAliasAt(place->location());
         Dialogs::setScripted(true);
         errors.clear();
         Application::setErrorSink([this](const QString &m) { errors << m; });
@@ -28,11 +27,14 @@ public:
 
     void tearDown()
     {
-        dir.reset();
+        place.reset();
         Dialogs::setScripted(false);
     }
 
-    QString data(const QString &file) const { return dir->filePath("Data/" + file); }
+    QString stored(const QString &table, const QString &sql) const
+    {
+        return place->stored(table, sql);
+    }
 
     // Runs a statement through the data module's scratch query.
     static void run(const QString &sql)

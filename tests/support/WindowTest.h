@@ -6,21 +6,24 @@
 #include "RecordingUi.h"
 #include "UData.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
-// What the window tests share: a private catalogue the alias points at, a
-// data module opened on it, scripted boxes, and every error box caught.
+// What the window tests share: a private catalogue of the kind the tests run
+// on, the alias pointing at it, a data module opened on it, scripted boxes,
+// and every error box caught.
 class WindowTest : public QObject
 {
 protected:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TestCatalogue::Place> m_place;
     RecordingUi m_ui;
     std::unique_ptr<Tdm> m_dm;
     QStringList m_errors;
 
-    QString data(const QString &file = {}) const { return m_dir->filePath("Data/" + file); }
+    QString stored(const QString &table, const QString &sql) const
+    {
+        return m_place->stored(table, sql);
+    }
 
     void run(const QString &sql)
     {
@@ -31,8 +34,8 @@ protected:
     // Call from the test's init().
     void startTest()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        TestCatalogue::pointAliasAt(data().chopped(1));
+        m_place = std::make_unique<TestCatalogue::Place>();
+        TestCatalogue::pointAliasAt(m_place->location());
         m_ui = RecordingUi();
         Dialogs::setScripted(true);
         m_errors.clear();
@@ -53,7 +56,7 @@ protected:
     void endTest()
     {
         m_dm.reset();
-        m_dir.reset();
+        m_place.reset();
         Dialogs::setScripted(false);
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
     }

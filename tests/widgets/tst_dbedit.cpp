@@ -4,7 +4,6 @@
 #include "DataSource.h"
 #include "Table.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace TestCatalogue;
@@ -13,7 +12,7 @@ class DBEditTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Place> m_place;
     std::unique_ptr<Session> m_session;
     std::unique_ptr<Table> m_firms;
     DataSource m_source;
@@ -27,8 +26,8 @@ class DBEditTest : public QObject
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_session = std::make_unique<Session>(m_dir->path());
+        m_place = std::make_unique<Place>();
+        m_session = m_place->open();
         createCatalogue(*m_session);
         m_firms = std::make_unique<Table>();
         m_firms->setSession(m_session.get());
@@ -48,7 +47,7 @@ private slots:
         m_source.setDataSet(nullptr);
         m_firms.reset();
         m_session.reset();
-        m_dir.reset();
+        m_place.reset();
     }
 
     void followsTheRecordAndStoresWhatIsTyped()
@@ -66,7 +65,7 @@ private slots:
         QCOMPARE(m_firms->state(), DataSetState::Edit);
         QCOMPARE(m_firms->fieldByName("Name")->asString(), QString("Гамма"));
         m_firms->post();
-        QCOMPARE(shell(m_dir->filePath("FIRMS.DB"), "select Name from FIRMS where FirmID = 2"),
+        QCOMPARE(m_place->stored("FIRMS.DB", "select Name from FIRMS where FirmID = 2"),
                  QString("Гамма"));
 
         // A value set by code shows at once; Esc puts the record back.

@@ -12,11 +12,10 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-using TestCatalogue::shell;
+using TestCatalogue::Place;
 
 namespace {
 
@@ -63,7 +62,7 @@ class GroupTreesTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Place> m_place;
     RecordingUi m_ui;
     std::unique_ptr<Tdm> m_dm;
     TabContext m_context;
@@ -73,12 +72,15 @@ class GroupTreesTest : public QObject
     TGroupTrees *m_trees = nullptr;
     QStringList m_errors;
 
-    QString data(const QString &file) const { return m_dir->filePath("Data/" + file); }
+    QString stored(const QString &table, const QString &sql) const
+    {
+        return m_place->stored(table, sql);
+    }
 
     QString groupRows() const
     {
-        return shell(data("GRFIRMS.DB"),
-                     "select GroupID, UpGroupID, Description from GRFIRMS order by GroupID");
+        return stored("GRFIRMS.DB",
+                      "select GroupID, UpGroupID, Description from GRFIRMS order by GroupID");
     }
 
     // The data module over the rows given, then the window's start: both
@@ -173,11 +175,8 @@ class GroupTreesTest : public QObject
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QFile::remove(RegistryKey::defaultFilePath());
-        Aliases aliases;
-        aliases.addStandardAlias("Quillon", m_dir->filePath("Data"), "Paradox");
-        aliases.saveConfigFile();
+        m_place = std::make_unique<Place>();
+        TestCatalogue::pointAliasAt(m_place->location());
         Dialogs::setScripted(false);
         Dialogs::setScripted(true);
         m_errors.clear();
@@ -189,7 +188,7 @@ private slots:
         m_window.reset();
         m_context = TabContext();
         m_dm.reset();
-        m_dir.reset();
+        m_place.reset();
     }
 
     void emptyTablesGiveALoneRootSelectedAndUnfilteredLists()
@@ -277,10 +276,9 @@ private slots:
                  QStringList({"Новый", "Новый", "Опт", "Сырьё"}));
         const int first = TGroupTree::nodeTag(m_firmTree->topLevelItem(0)->child(0));
         const int second = TGroupTree::nodeTag(m_firmTree->topLevelItem(0)->child(1));
-        QCOMPARE(shell(data("GRFIRMS.DB"),
-                       "select group_concat(GroupID || ':' || UpGroupID) from GRFIRMS where "
-                       "Description = 'Новый' order by GroupID"),
-                 QString("%1:0,%2:0").arg(qMin(first, second)).arg(qMax(first, second)));
+        QCOMPARE(stored("GRFIRMS.DB", "select GroupID || ':' || UpGroupID from GRFIRMS where "
+                                      "Description = 'Новый' order by GroupID"),
+                 QString("%1:0\n%2:0").arg(qMin(first, second)).arg(qMax(first, second)));
         QVERIFY(first != second);
         QCOMPARE(m_firmTree->currentItem(), m_firmTree->topLevelItem(0)); // not selected
 
@@ -288,8 +286,8 @@ private slots:
         m_trees->N1Click();
         QCOMPARE(childTexts(node("Опт")), QStringList({"б", "Б", "Новый"}));
         QCOMPARE(
-            shell(data("GRFIRMS.DB"),
-                  "select count(*) from GRFIRMS where Description = 'Новый' and UpGroupID = 2"),
+            stored("GRFIRMS.DB",
+                   "select count(*) from GRFIRMS where Description = 'Новый' and UpGroupID = 2"),
             QString("1"));
         QCOMPARE(m_firmTree->currentItem(), node("б"));
         QVERIFY(m_errors.isEmpty());
@@ -314,7 +312,7 @@ private slots:
         Dialogs::answerNextConfirm(true);
         m_trees->N4->trigger();
         QVERIFY(!node("Мелкий"));
-        QCOMPARE(shell(data("GRFIRMS.DB"), "select count(*) from GRFIRMS where GroupID = 5"),
+        QCOMPARE(stored("GRFIRMS.DB", "select count(*) from GRFIRMS where GroupID = 5"),
                  QString("0"));
         // The tree selected the parent of the last child, and its group applies.
         QCOMPARE(m_firmTree->currentItem(), node("Б"));
@@ -332,7 +330,7 @@ private slots:
         type(editor, "Агенты");
         QTest::keyClick(editor, Qt::Key_Return);
         QTRY_COMPARE(childTexts(m_firmTree->topLevelItem(0)), QStringList({"Агенты", "Опт"}));
-        QCOMPARE(shell(data("GRFIRMS.DB"), "select Description from GRFIRMS where GroupID = 1"),
+        QCOMPARE(stored("GRFIRMS.DB", "select Description from GRFIRMS where GroupID = 1"),
                  QString("Агенты"));
 
         const QString before = groupRows();

@@ -14,24 +14,26 @@
 #include <QFile>
 #include <QLabel>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
-using TestCatalogue::shell;
+using TestCatalogue::Place;
 
 class MainWindowTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Place> m_place;
     RecordingUi m_ui;
     std::unique_ptr<Tdm> m_dm;
     std::unique_ptr<TMainForm> m_form;
     QStringList m_errors;
 
-    QString data(const QString &file = {}) const { return m_dir->filePath("Data/" + file); }
+    QString stored(const QString &table, const QString &sql) const
+    {
+        return m_place->stored(table, sql);
+    }
 
     void run(const QString &sql)
     {
@@ -73,8 +75,8 @@ class MainWindowTest : public QObject
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        TestCatalogue::pointAliasAt(data().chopped(1));
+        m_place = std::make_unique<Place>();
+        TestCatalogue::pointAliasAt(m_place->location());
         m_ui = RecordingUi();
         Dialogs::setScripted(true);
         m_errors.clear();
@@ -85,7 +87,7 @@ private slots:
     {
         m_form.reset();
         m_dm.reset();
-        m_dir.reset();
+        m_place.reset();
         Dialogs::setScripted(false);
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
     }
@@ -160,9 +162,8 @@ private slots:
         });
         QTest::mouseClick(m_form->SpeedButton4, Qt::LeftButton);
         QCOMPARE(editorCaption, QString("Новая"));
-        QCOMPARE(
-            shell(data("FIRMS.DB"), "select Name || ':' || GroupID from FIRMS where FirmID = 2"),
-            QString("Новая:0"));
+        QCOMPARE(stored("FIRMS.DB", "select Name || ':' || GroupID from FIRMS where FirmID = 2"),
+                 QString("Новая:0"));
         // The editor re-reads the list and keeps it on the firm it stood on.
         QCOMPARE(dm->qFirms.recordCount(), 2);
         QCOMPARE(currentFirm(), QString("Альфа"));
@@ -177,8 +178,8 @@ private slots:
         });
         QTest::mouseClick(m_form->SpeedButton4, Qt::LeftButton);
         QCOMPARE(editorCaption, QString("Новый"));
-        QCOMPARE(shell(data("ITEMS.DB"), "select group_concat(Name) from ITEMS"),
-                 QString("Болт,Новый"));
+        QCOMPARE(stored("ITEMS.DB", "select Name from ITEMS order by ItemID"),
+                 QString("Болт\nНовый"));
     }
 
     void foldersAreAddedThroughThePromptAndTheirPanelHides()
@@ -192,8 +193,9 @@ private slots:
         QTest::mouseClick(m_form->SpeedButton2, Qt::LeftButton);
         Dialogs::answerNextPrompt(std::nullopt);
         QTest::mouseClick(m_form->SpeedButton2, Qt::LeftButton);
-        QCOMPARE(shell(data("FOLDERS.DB"), "select group_concat(quote(Description)) from FOLDERS"),
-                 QString("'Склад',NULL"));
+        QCOMPARE(stored("FOLDERS.DB", "select coalesce(Description, 'blank') from FOLDERS order "
+                                      "by FolderID"),
+                 QString("Склад\nblank"));
         QVERIFY(Dialogs::asked().contains("Введите название новой папки"));
 
         QTest::mouseClick(m_form->SpeedButton1, Qt::LeftButton);
@@ -217,7 +219,7 @@ private slots:
         QCOMPARE(dm->qFirms.recordCount(), 1);
         QCOMPARE(dm->qFirms.recNo(), 0);
         QCOMPARE(dm->qListFirm.recordCount(), 1);
-        QCOMPARE(shell(data("FIRMS.DB"), "select group_concat(Name) from FIRMS"), QString("Альфа"));
+        QCOMPARE(stored("FIRMS.DB", "select Name from FIRMS"), QString("Альфа"));
     }
 
     void theFolderFilterSwitchNarrowsBothLists()

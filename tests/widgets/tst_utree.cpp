@@ -11,11 +11,10 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-using TestCatalogue::shell;
+using TestCatalogue::Place;
 
 namespace {
 
@@ -56,18 +55,17 @@ class GroupAssignmentTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Place> m_place;
     RecordingUi m_ui;
     std::unique_ptr<Tdm> m_dm;
     std::unique_ptr<TMainForm> m_form;
     std::unique_ptr<QWidget> m_editor;
     QStringList m_errors;
 
-    QString data(const QString &file = {}) const { return m_dir->filePath("Data/" + file); }
-
     QString firmMemberships() const
     {
-        return shell(data("GRPFRM.DB"),
+        return m_place
+            ->stored("GRPFRM.DB",
                      "select FirmID || ':' || GroupID from GRPFRM order by FirmID, GroupID")
             .split('\n', Qt::SkipEmptyParts)
             .join(' ');
@@ -99,8 +97,8 @@ class GroupAssignmentTest : public QObject
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        TestCatalogue::pointAliasAt(data().chopped(1));
+        m_place = std::make_unique<Place>();
+        TestCatalogue::pointAliasAt(m_place->location());
         Dialogs::setScripted(true);
         m_errors.clear();
         Application::setErrorSink([this](const QString &m) { m_errors << m; });
@@ -111,7 +109,7 @@ private slots:
         m_editor.reset();
         m_form.reset();
         m_dm.reset();
-        m_dir.reset();
+        m_place.reset();
         Dialogs::setScripted(false);
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
     }
@@ -186,11 +184,8 @@ private slots:
 
         // Another program holds the membership table for writing.
         dm->Main_sess()->setBusyTimeout(50);
-        QProcess holder;
-        holder.start("sqlite3", {data("GRPFRM.DB")});
-        QVERIFY(holder.waitForStarted());
-        holder.write("BEGIN IMMEDIATE; INSERT INTO GRPFRM VALUES (7, 7);\n.print held\n");
-        QVERIFY(holder.waitForReadyRead(5000));
+        TestCatalogue::TableHolder holder(*m_place, "GRPFRM.DB");
+        QVERIFY(holder.holds());
 
         QTest::mouseClick(dialog->Button1, Qt::LeftButton);
         QCOMPARE(m_errors.size(), 1);
@@ -201,8 +196,7 @@ private slots:
         QCOMPARE(marksOf(*dialog->TreeView1), QString("xxxxxxx"));
         QCOMPARE(dm->tblGrpFrm.state(), DataSetState::Browse);
 
-        holder.write("ROLLBACK;\n.quit\n");
-        QVERIFY(holder.waitForFinished());
+        holder.release();
         QTest::mouseClick(dialog->Button1, Qt::LeftButton);
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
         QCOMPARE(firmMemberships(), QString("1:1 1:2 1:3 1:4 1:5 1:8 1:9 2:4"));
@@ -223,7 +217,7 @@ private slots:
         QTest::keyClick(dialog->TreeView1, Qt::Key_Space);
         QTest::keyClick(dialog->TreeView1, Qt::Key_Return); // Enter saves
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
-        QCOMPARE(shell(data("GRPITM.DB"), "select ItemID || ':' || GroupID from GRPITM").trimmed(),
+        QCOMPARE(m_place->stored("GRPITM.DB", "select ItemID || ':' || GroupID from GRPITM"),
                  QString("1:10"));
     }
 

@@ -2,6 +2,7 @@
 
 #include "EngineError.h"
 #include "SqlText.h"
+#include "SqliteStatement.h"
 #include "TextRules.h"
 
 #include <QDir>
@@ -23,7 +24,7 @@ QString columnDefinition(const FieldDef &field)
     return SqlText::quoted(field.name) + ' ' + field.declaredType;
 }
 
-QStringList indexColumns(Session &session, const TableRef &table, const QString &index,
+QStringList indexColumns(FolderSession &session, const TableRef &table, const QString &index,
                          bool *caseInsensitive)
 {
     Statement info =
@@ -41,7 +42,8 @@ QStringList indexColumns(Session &session, const TableRef &table, const QString 
     return columns;
 }
 
-std::optional<IndexDef> findIndex(Session &session, const TableRef &table, const QString &name)
+std::optional<IndexDef> findIndex(FolderSession &session, const TableRef &table,
+                                  const QString &name)
 {
     for (const IndexDef &index : indexes(session, table)) {
         const QString sqliteName = index.primary ? primaryIndexName : index.name;
@@ -51,16 +53,14 @@ std::optional<IndexDef> findIndex(Session &session, const TableRef &table, const
     return std::nullopt;
 }
 
-FieldDef fieldNamed(const QList<FieldDef> &fields, const QString &name, const QString &fileName)
+FieldDef existingField(const QList<FieldDef> &fields, const QString &name, const QString &fileName)
 {
-    for (const FieldDef &field : fields) {
-        if (field.name.compare(name, Qt::CaseInsensitive) == 0)
-            return field;
-    }
+    if (const auto field = fieldNamed(fields, name))
+        return *field;
     throw EngineError(fileName + QStringLiteral(": нет поля ") + name);
 }
 
-void dropIndexesOver(Session &session, const TableRef &table, const QString &field)
+void dropIndexesOver(FolderSession &session, const TableRef &table, const QString &field)
 {
     for (const IndexDef &index : indexes(session, table)) {
         if (!index.fields.contains(field, Qt::CaseInsensitive))
@@ -73,7 +73,7 @@ void dropIndexesOver(Session &session, const TableRef &table, const QString &fie
 }
 
 // A field added to a table with rows numbers them in their stored order.
-void numberRows(Session &session, const TableRef &table, const QString &field)
+void numberRows(FolderSession &session, const TableRef &table, const QString &field)
 {
     QList<qint64> rowids;
     Statement select = session.prepare(
@@ -98,7 +98,7 @@ void numberRows(Session &session, const TableRef &table, const QString &field)
 }
 
 // A pragma that describes the table, e.g. table_info or index_list.
-Statement describe(Session &session, const TableRef &table, const char *pragma)
+Statement describe(FolderSession &session, const TableRef &table, const char *pragma)
 {
     return session.prepare(QStringLiteral("PRAGMA %1.%2(%3)")
                                .arg(SqlText::quoted(table.schema), QLatin1String(pragma),
@@ -108,7 +108,7 @@ Statement describe(Session &session, const TableRef &table, const char *pragma)
 
 } // namespace
 
-QList<FieldDef> fields(Session &session, const TableRef &table)
+QList<FieldDef> fields(FolderSession &session, const TableRef &table)
 {
     Statement info = describe(session, table, "table_info");
     QList<FieldDef> result;
@@ -117,7 +117,7 @@ QList<FieldDef> fields(Session &session, const TableRef &table)
     return result;
 }
 
-QList<IndexDef> indexes(Session &session, const TableRef &table)
+QList<IndexDef> indexes(FolderSession &session, const TableRef &table)
 {
     Statement list = describe(session, table, "index_list");
     QList<IndexDef> result;
@@ -135,7 +135,7 @@ QList<IndexDef> indexes(Session &session, const TableRef &table)
     return result;
 }
 
-void addIndex(Session &session, const QString &fileName, const IndexDef &index)
+void addIndex(FolderSession &session, const QString &fileName, const IndexDef &index)
 {
     const TableRef table = session.tableByFile(fileName);
     const QString name = index.primary ? primaryIndexName : index.name;
@@ -152,7 +152,7 @@ void addIndex(Session &session, const QString &fileName, const IndexDef &index)
     }
     QStringList columns;
     for (const QString &fieldName : index.fields) {
-        const FieldDef field = fieldNamed(tableFields, fieldName.trimmed(), fileName);
+        const FieldDef field = existingField(tableFields, fieldName.trimmed(), fileName);
         const bool folded = index.caseInsensitive && field.isText();
         columns << SqlText::quoted(field.name) +
                        (folded ? QStringLiteral(" COLLATE ") + TextRules::collationName
@@ -166,7 +166,7 @@ void addIndex(Session &session, const QString &fileName, const IndexDef &index)
                     fileName);
 }
 
-void deleteIndex(Session &session, const QString &fileName, const QString &indexName)
+void deleteIndex(FolderSession &session, const QString &fileName, const QString &indexName)
 {
     const TableRef table = session.tableByFile(fileName);
     if (!findIndex(session, table, indexName))
@@ -176,7 +176,7 @@ void deleteIndex(Session &session, const QString &fileName, const QString &index
                     fileName);
 }
 
-void createTable(Session &session, const QString &fileName, const QList<FieldDef> &fields)
+void createTable(FolderSession &session, const QString &fileName, const QList<FieldDef> &fields)
 {
     if (!session.findFile(fileName).isEmpty())
         throw EngineError(fileName + QStringLiteral(": таблица уже существует"));
@@ -199,6 +199,13 @@ void createTable(Session &session, const QString &fileName, const QList<FieldDef
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
+    // A new file's indexes are in the current order from the start.
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(
+            db,
+            QByteArray("PRAGMA application_id = " + QByteArray::number(TextRules::orderMark))
+                .constData(),
+            nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         const QString message = QString::fromUtf8(sqlite3_errmsg(db));
         sqlite3_close(db);
@@ -212,13 +219,14 @@ void createTable(Session &session, const QString &fileName, const QList<FieldDef
     }
 }
 
-void alterTable(Session &session, const QString &fileName, const QList<AlterAction> &actions)
+void alterTable(FolderSession &session, const QString &fileName, const QList<AlterAction> &actions)
 {
     const TableRef table = session.tableByFile(fileName);
-    Session::Transaction transaction(session);
+    FolderSession::Transaction transaction(session);
     for (const AlterAction &action : actions) {
         if (action.kind == AlterAction::Drop) {
-            const FieldDef field = fieldNamed(fields(session, table), action.field.name, fileName);
+            const FieldDef field =
+                existingField(fields(session, table), action.field.name, fileName);
             dropIndexesOver(session, table, field.name);
             session.execute(QStringLiteral("ALTER TABLE %1 DROP COLUMN %2")
                                 .arg(table.qualified(), SqlText::quoted(field.name)),
@@ -236,7 +244,7 @@ void alterTable(Session &session, const QString &fileName, const QList<AlterActi
 
 int packTable(const QString &directory, const QString &fileName, QString *message)
 {
-    const QString path = Session::findFileIn(directory, fileName);
+    const QString path = FolderSession::findFileIn(directory, fileName);
     if (path.isEmpty()) {
         if (message)
             *message = fileName + QStringLiteral(": таблица не найдена");
@@ -256,7 +264,7 @@ int packTable(const QString &directory, const QString &fileName, QString *messag
     return rc;
 }
 
-qint64 nextAutoIncrement(Session &session, const TableRef &table, const QString &field)
+qint64 nextAutoIncrement(FolderSession &session, const TableRef &table, const QString &field)
 {
     Statement handedOut =
         session.prepare(QStringLiteral("PRAGMA %1.user_version").arg(SqlText::quoted(table.schema)),
@@ -271,6 +279,19 @@ qint64 nextAutoIncrement(Session &session, const TableRef &table, const QString 
         QStringLiteral("PRAGMA %1.user_version = %2").arg(SqlText::quoted(table.schema)).arg(next),
         table.fileName);
     return next;
+}
+
+void keepAutoIncrementAbove(FolderSession &session, const TableRef &table, qint64 used)
+{
+    Statement handedOut =
+        session.prepare(QStringLiteral("PRAGMA %1.user_version").arg(SqlText::quoted(table.schema)),
+                        table.fileName);
+    handedOut.step();
+    if (handedOut.int64(0) >= used)
+        return;
+    session.execute(
+        QStringLiteral("PRAGMA %1.user_version = %2").arg(SqlText::quoted(table.schema)).arg(used),
+        table.fileName);
 }
 
 } // namespace TableFiles

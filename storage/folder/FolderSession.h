@@ -1,0 +1,90 @@
+#pragma once
+
+#include "Session.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+
+struct sqlite3;
+
+// The folder kind: one SQLite connection whose table files (one file per
+// table, in the data directory) are attached on demand under their file
+// name without extension, so that the catalogue's SQL texts run as written.
+class FolderSession : public Session
+{
+public:
+    explicit FolderSession(QString directory);
+    ~FolderSession() override;
+
+    // A session on `directory`; a missing one is made (one level) when asked.
+    static std::unique_ptr<FolderSession> open(const QString &directory, bool createFolder);
+
+    QString directory() const { return m_directory; }
+    QString location() const override { return m_directory; }
+    const SqlDialect &dialect() const override;
+
+    Statement prepare(const QString &sql, const QString &context = {}) override;
+
+    bool hasTable(const QString &fileName) override { return !findFile(fileName).isEmpty(); }
+    TableRef tableByFile(const QString &fileName) override;
+
+    QList<FieldDef> fields(const TableRef &table) override;
+    QList<IndexDef> indexes(const TableRef &table) override;
+    void addIndex(const QString &fileName, const IndexDef &index) override;
+    void deleteIndex(const QString &fileName, const QString &indexName) override;
+    void createTable(const QString &fileName, const QList<FieldDef> &fields) override;
+    void alterTable(const QString &fileName, const QList<AlterAction> &actions) override;
+    std::unique_ptr<TableChange> startTableChange(const QString &fileName, int position,
+                                                  const QStringList &keptFields) override;
+    void removeChangeLeftovers() override;
+    ValueLoss conversionLoss(const TableRef &table, const FieldDef &from,
+                             const FieldDef &to) override;
+    int packTable(const QString &fileName, QString *message = nullptr) override;
+
+    qint64 nextAutoIncrement(const TableRef &table, const QString &field) override;
+    void keepAutoIncrementAbove(const TableRef &table, const QString &field, qint64 used) override;
+
+    qint64 insertRow(const TableRef &table, const QList<FieldDef> &columns,
+                     QVariantList &values) override;
+    qint64 updateRow(const TableRef &table, const QStringList &columns, const QVariantList &values,
+                     qint64 identity) override;
+    void deleteRow(const TableRef &table, qint64 identity) override;
+
+    void setBusyTimeout(int milliseconds) override;
+    void setKeepAlive(std::function<void()> keepAlive) override;
+    void setTrace(std::function<void(const QString &sql)> trace) override;
+    void releaseTables() override { detachAll(); }
+    bool inTransaction() const override;
+
+    // The path of `fileName` in the data directory, as spelt on disk; empty when absent.
+    QString findFile(const QString &fileName) const { return findFileIn(m_directory, fileName); }
+    static QString findFileIn(const QString &directory, const QString &fileName);
+
+    // Forgets every attached file, e.g. before files are replaced or removed.
+    void detachAll();
+    // Forgets one attached file; false when it is in use.
+    bool detach(const QString &fileName);
+
+    sqlite3 *handle() const { return m_db; }
+
+protected:
+    void beginTransaction(bool nested) override;
+    void commitTransaction(bool nested) override;
+    void rollbackTransaction(bool nested) noexcept override;
+
+private:
+    QString attachFile(const QString &path);
+    void bringToCurrentOrder(const QString &schema, const QString &fileName);
+    void makeRoomForAttachment();
+    QString schemaFor(const QString &fileName) const;
+    QString contextOf(const QString &sql) const;
+    TableRef describeAttached(const QString &schema);
+
+    QString m_directory;
+    sqlite3 *m_db = nullptr;
+    QHash<QString, QString> m_schemaFiles; // schema -> file name
+    QStringList m_attachOrder;             // least recently attached first
+    std::function<void()> m_keepAlive;
+    std::function<void(const QString &)> m_trace;
+    QElapsedTimer m_sinceKeepAlive;
+};

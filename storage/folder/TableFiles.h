@@ -1,0 +1,35 @@
+#pragma once
+
+#include "FolderSession.h"
+
+// Structure operations of the folder kind on one table file: what fields and
+// indexes it has, index upkeep, creation, alteration and packing.
+namespace TableFiles {
+
+QList<FieldDef> fields(FolderSession &session, const TableRef &table);
+QList<IndexDef> indexes(FolderSession &session, const TableRef &table);
+
+// Adds an index. The primary index (no name, `primary` set) may be declared
+// again: when the table already has that very key, nothing changes.
+void addIndex(FolderSession &session, const QString &fileName, const IndexDef &index);
+void deleteIndex(FolderSession &session, const QString &fileName, const QString &indexName);
+
+// Creates the file `fileName` in the session's directory holding one table
+// named after the file. The file appears whole or not at all.
+void createTable(FolderSession &session, const QString &fileName, const QList<FieldDef> &fields);
+
+// Drops and adds fields in one transaction: after any interruption the table
+// has either its old structure or its new one, with every row.
+void alterTable(FolderSession &session, const QString &fileName, const QList<AlterAction> &actions);
+
+// Rewrites the table file without the space of deleted rows, through a
+// connection of its own. Returns 0 on success, else the engine's error code.
+int packTable(const QString &directory, const QString &fileName, QString *message = nullptr);
+
+// Assigns the next auto-increment value of a table: never reused, because the
+// highest value handed out is kept in the file's header (user_version).
+qint64 nextAutoIncrement(FolderSession &session, const TableRef &table, const QString &field);
+// Raises the highest value handed out to `used` when it is lower.
+void keepAutoIncrementAbove(FolderSession &session, const TableRef &table, qint64 used);
+
+} // namespace TableFiles
