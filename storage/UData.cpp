@@ -18,6 +18,10 @@ namespace {
 
 const QString aliasName = QStringLiteral("Quillon");
 
+// Whether this run made the alias: start-up may ask for it more than once
+// (a restore cut short is completed before the data module opens the tables).
+bool aliasMadeThisRun = false;
+
 QString keyText(const DataSet &dataSet, const QString &field)
 {
     return QString::number(dataSet.fieldByName(field)->asInteger());
@@ -232,8 +236,10 @@ void Tdm::readSettings()
 QString Tdm::ensureAlias(bool *created)
 {
     Aliases aliases;
+    if (!aliases.isAlias(aliasName))
+        aliasMadeThisRun = true;
     if (created)
-        *created = !aliases.isAlias(aliasName);
+        *created = aliasMadeThisRun;
     if (!aliases.isAlias(aliasName)) {
         const QString directory = defaultDataDirectory();
         // The folder above the data directory may be missing for the user's data folder.
