@@ -18,9 +18,11 @@ constexpr qint64 bytesPerCharacter = 4;
 
 void limitChild(const ExtractionLimits &limits)
 {
-    const rlim_t memory = rlim_t(limits.memoryBytes);
-    const rlimit address{memory, memory};
-    setrlimit(RLIMIT_AS, &address);
+    if (limits.memoryBytes > 0) {
+        const rlim_t memory = rlim_t(limits.memoryBytes);
+        const rlimit address{memory, memory};
+        setrlimit(RLIMIT_AS, &address);
+    }
     // A second guard beside the wall clock, should the parent itself stall.
     const rlim_t cpu = rlim_t(limits.seconds) + 1;
     const rlimit processor{cpu, cpu};
