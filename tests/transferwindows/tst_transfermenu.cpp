@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -170,6 +171,38 @@ private slots:
         QCOMPARE(TestCatalogue::shell(path("Data/GRPFRM.DB"),
                                       "SELECT group_concat(FirmID) FROM GrpFrm WHERE GroupID = 1;"),
                  QString("2,3"));
+        // The file dialog offered the kinds an import reads.
+        QVERIFY(Dialogs::asked().contains(
+            "Импорт фирм\nТаблицы (*.csv *.txt *.xlsx *.xls *.ods);;Все файлы (*)"));
+    }
+
+    // A file whose first line is a page of text in hundreds of columns: the
+    // window and its buttons stay on the screen.
+    void importWindowStaysOnTheScreen()
+    {
+        start();
+        QStringList header;
+        for (int i = 0; i < 250; ++i)
+            header.append(QString(200, QChar(0x0416 + i % 20)));
+        QFile csv(path("wide.csv"));
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write((header.join(';') + "\r\n" + header.join(';') + "\r\n").toUtf8());
+        csv.close();
+        QRect window, button, screen;
+        setImportWindowRunner([&](ImportDialog &dialog) {
+            dialog.show();
+            screen = dialog.screen()->availableGeometry();
+            window = dialog.frameGeometry();
+            auto *load = dialog.findChild<QWidget *>("LoadButton");
+            button = QRect(load->mapTo(&dialog, QPoint(0, 0)), load->size());
+            return false;
+        });
+        Dialogs::answerNextOpenFile(csv.fileName());
+        trigger("acImport");
+        setImportWindowRunner({});
+        QVERIFY2(window.width() <= screen.width() && window.height() <= screen.height(),
+                 qPrintable(QString("%1x%2").arg(window.width()).arg(window.height())));
+        QVERIFY(QRect(QPoint(0, 0), window.size()).contains(button));
     }
 };
 
