@@ -26,7 +26,8 @@ struct TextTable
 // small file can describe a large sheet.
 struct ReadLimits
 {
-    qint64 maxFileBytes = 256LL << 20;
+    // A text file is held whole while it is decoded (twice its size in memory).
+    qint64 maxFileBytes = 128LL << 20;
     qint64 maxPartBytes = 256LL << 20; // one unpacked part of a zip
     int maxRows = 1'000'000;
     int maxColumns = 256;
