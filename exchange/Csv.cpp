@@ -101,11 +101,10 @@ std::optional<QStringDecoder::Encoding> utf16Without(const QByteArray &bytes)
     return std::nullopt;
 }
 
-Csv::Decoded decodeWhole(const QByteArray &bytes, QStringDecoder::Encoding encoding,
-                         const QString &name)
+Csv::Decoded decodeWhole(const QByteArray &bytes, QStringDecoder::Encoding encoding)
 {
     QStringDecoder decoder(encoding);
-    Csv::Decoded decoded{QString(decoder(bytes)), name, {}};
+    Csv::Decoded decoded{QString(decoder(bytes)), {}};
     if (decoder.hasError()) {
         // The decoder put a replacement character where it failed.
         const QStringList lines = decoded.text.split('\n');
@@ -122,7 +121,7 @@ Csv::Decoded decodeWhole(const QByteArray &bytes, QStringDecoder::Encoding encod
 Csv::Decoded decodeUtf8Lines(const QByteArray &bytes)
 {
     QStringDecoder whole(QStringDecoder::Utf8);
-    Csv::Decoded decoded{QString(whole(bytes)), QStringLiteral("UTF-8"), {}};
+    Csv::Decoded decoded{QString(whole(bytes)), {}};
     if (!whole.hasError())
         return decoded;
     decoded.text.clear();
@@ -338,18 +337,16 @@ Decoded decode(const QByteArray &bytes)
     if (bytes.startsWith(utf8Bom))
         return decodeUtf8Lines(bytes.mid(utf8Bom.size()));
     if (bytes.startsWith("\xFF\xFE"))
-        return decodeWhole(bytes.mid(2), QStringDecoder::Utf16LE, QStringLiteral("UTF-16LE"));
+        return decodeWhole(bytes.mid(2), QStringDecoder::Utf16LE);
     if (bytes.startsWith("\xFE\xFF"))
-        return decodeWhole(bytes.mid(2), QStringDecoder::Utf16BE, QStringLiteral("UTF-16BE"));
+        return decodeWhole(bytes.mid(2), QStringDecoder::Utf16BE);
     if (const auto utf16 = utf16Without(bytes))
-        return decodeWhole(bytes, *utf16,
-                           *utf16 == QStringDecoder::Utf16LE ? QStringLiteral("UTF-16LE")
-                                                             : QStringLiteral("UTF-16BE"));
+        return decodeWhole(bytes, *utf16);
     const Utf8Evidence evidence = utf8Evidence(bytes);
     if (evidence.breaks == 0 || evidence.sequences > evidence.breaks)
         return decodeUtf8Lines(bytes);
     QStringDecoder cyrillic("windows-1251");
-    return {QString(cyrillic(bytes)), QStringLiteral("windows-1251"), {}};
+    return {QString(cyrillic(bytes)), {}};
 }
 
 bool looksLikeText(const QByteArray &bytes)
@@ -369,11 +366,6 @@ bool looksLikeText(const QByteArray &bytes)
 TextTable parse(const Decoded &decoded, const ReadLimits &limits)
 {
     return Parser(decoded, limits).run();
-}
-
-TextTable parse(const QString &text, const ReadLimits &limits)
-{
-    return parse(Decoded{text, QStringLiteral("UTF-16"), {}}, limits);
 }
 
 TextTable read(const QString &path, const ReadLimits &limits)

@@ -27,7 +27,6 @@ QString restored(const QString &value);
 struct Decoded
 {
     QString text;
-    QString encoding; // "UTF-8", "UTF-16LE", "UTF-16BE" or "windows-1251"
     // Lines (counted from 1) that hold bytes the encoding does not read.
     QSet<int> badLines;
 };
@@ -46,7 +45,6 @@ bool looksLikeText(const QByteArray &bytes);
 // "sep=" first line names, else the one (';', ',' or tab) the first line uses
 // most. Rows that cannot be read as they stand are marked damaged.
 TextTable parse(const Decoded &decoded, const ReadLimits &limits = {});
-TextTable parse(const QString &text, const ReadLimits &limits = {});
 
 // Reads and parses a file within the limits; throws FileError with the reason.
 TextTable read(const QString &path, const ReadLimits &limits = {});

@@ -5,11 +5,11 @@
 #include "WorkbookZip.h"
 #include "ZipFile.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QXmlStreamReader>
+#include <climits>
 
 namespace {
 
@@ -220,7 +220,8 @@ private:
             if (xml.isStartElement() && xml.name() == QLatin1String("row")) {
                 bool numbered = false;
                 const int r = xml.attributes().value("r").toInt(&numbered);
-                line = numbered && r > line ? r : line + 1;
+                // A row number past the last one a sheet may have stays there.
+                line = numbered && r > line ? r : std::min(line, INT_MAX - 1) + 1;
                 column = 0;
             } else if (xml.isStartElement() && xml.name() == QLatin1String("c")) {
                 const auto a = xml.attributes();

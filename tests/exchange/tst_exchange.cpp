@@ -462,6 +462,11 @@ private slots:
             << QStringList{"", "Название"} << Rows{{"", "Дуб и сын", "42"}, {}, {"", "Клён"}}
             << QList<int>{3, 4, 5}
             << Damage{{1, "ячейка ссылается на общую строку 7, которой в книге нет"}};
+        QTest::newRow("xlsx rows numbered past a sheet's end")
+            << "end.xlsx"
+            << QByteArray("<row r=\"2147483647\"><c t=\"inlineStr\"><is><t>A</t></is></c></row>"
+                          "<row><c t=\"inlineStr\"><is><t>B</t></is></c></row>")
+            << QStringList{"A"} << Rows{{"B"}} << QList<int>{2147483647} << Damage();
         QTest::newRow("ods")
             << "book.ods"
             << QByteArray("<table:table-row><table:table-cell><text:p>Название</text:p>"
@@ -508,7 +513,7 @@ for r, row in enumerate([('Название', 'Цена'), ('Шайбы', 12.5),
         sheet.write(r, c, value)
 book.save(sys.argv[1])
 )",
-                                     path(name)});
+                                        path(name)});
             QVERIFY(python.waitForFinished(30000) && python.exitCode() == 0);
         }
         const TextTable table = Import::readFile(path(name), m_limits);
