@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -153,13 +154,19 @@ private slots:
         start();
         QFile csv(path("in.csv"));
         QVERIFY(csv.open(QIODevice::WriteOnly));
-        csv.write(QString("Название;Телефоны\r\nКлён;5\r\nдуб;6\r\n;7\r\n").toUtf8());
+        // The last line holds a byte that is not UTF-8: it is shown refused.
+        csv.write(QString("Название;Телефоны\r\nКлён;5\r\nдуб;6\r\n;7\r\n").toUtf8() +
+                  "Ясен\xFF;8\r\n");
         csv.close();
-        QString summary;
+        QString summary, lastLine;
+        QColor lastColour;
         setImportWindowRunner([&](ImportDialog &dialog) {
             auto *group = dialog.findChild<QComboBox *>("GroupChoice");
             group->setCurrentIndex(group->findData(1));
             summary = dialog.findChild<QLabel *>("Summary")->text();
+            auto *preview = dialog.findChild<QTableWidget *>("PreviewGrid");
+            lastLine = preview->verticalHeaderItem(3)->text();
+            lastColour = preview->item(3, 0)->background().color();
             return dialog.runImport();
         });
         Dialogs::answerNextOpenFile(csv.fileName());
@@ -167,6 +174,9 @@ private slots:
         setImportWindowRunner({});
         QVERIFY2(summary.startsWith("Будет добавлено записей: 1\nУже есть в каталоге: 1"),
                  qPrintable(summary));
+        QVERIFY(summary.endsWith("Отклонено строк: 2"));
+        QCOMPARE(lastLine, QString("5"));
+        QCOMPARE(lastColour, QColor(255, 220, 220));
         QCOMPARE(firmNames(), QStringList({"Дуб", "Ёлка", "Клён"}));
         QCOMPARE(TestCatalogue::shell(path("Data/GRPFRM.DB"),
                                       "SELECT group_concat(FirmID) FROM GrpFrm WHERE GroupID = 1;"),
