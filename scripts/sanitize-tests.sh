@@ -8,7 +8,7 @@ BUILD=$(realpath "${1:?usage: $0 SANITIZED_BUILD_DIR}")
 REPORTS=$BUILD/sanitizer-reports
 rm -rf "$REPORTS"
 mkdir -p "$REPORTS"
-export ASAN_OPTIONS="log_path=$REPORTS/asan:detect_leaks=1:strict_string_checks=1:check_initialization_order=1"
+export ASAN_OPTIONS="log_path=$REPORTS/asan:detect_leaks=1:check_initialization_order=1"
 export UBSAN_OPTIONS="log_path=$REPORTS/ubsan:print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$(dirname "$(realpath "$0")")/lsan.supp:print_suppressions=0"
 (cd "$BUILD" && ctest --output-on-failure -j2 "${@:2}")
