@@ -234,16 +234,18 @@ public:
         m_update = m_session.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
                                          .arg(m_tables.table, updates.join(','), m_tables.key));
         // A firm's folder row has ItemID 0, an item's a blank FirmID; a row
-        // already there is not written again.
+        // already there is not written again. The record's own index finds
+        // it: "+" keeps the engine off the folder's index, which would read
+        // every member of the folder at each row of the import.
         const bool firms = m_options.target == Target::Firms;
         if (m_withFolders)
             m_folder = m_session.prepare(
                 firms ? QStringLiteral("INSERT INTO CrFolders (FolderID, FirmID, ItemID) "
                                        "SELECT ?, ?, 0 WHERE NOT EXISTS (SELECT 1 FROM CrFolders "
-                                       "WHERE FolderID = ? AND FirmID = ?)")
+                                       "WHERE +FolderID = ? AND FirmID = ?)")
                       : QStringLiteral("INSERT INTO CrFolders (FolderID, ItemID) "
                                        "SELECT ?, ? WHERE NOT EXISTS (SELECT 1 FROM CrFolders "
-                                       "WHERE FolderID = ? AND ItemID = ? AND FirmID IS NULL)"));
+                                       "WHERE +FolderID = ? AND ItemID = ? AND FirmID IS NULL)"));
         if (m_withGroups)
             m_group = m_session.prepare(
                 QStringLiteral("INSERT OR IGNORE INTO %1 (%2, GroupID) VALUES (?, ?)")
