@@ -194,23 +194,35 @@ int runMaintenance(const QStringList &arguments)
         QStringLiteral("find-in-files"),
         QStringLiteral("Найти слова в прикреплённых файлах: владелец, файл, отрывок."),
         QStringLiteral("текст"));
-    // The extraction process that the indexer starts for each file.
-    QCommandLineOption extractText(QStringLiteral("extract-text"),
-                                   QStringLiteral("Вывести текст файла."), QStringLiteral("файл"));
+    // The extraction process that the indexer keeps running beside it.
+    QCommandLineOption extractServer(QStringLiteral("extract-server"),
+                                     QStringLiteral("Читать текст файлов, переданных на вход."));
+    const ExtractionLimits defaults;
     QCommandLineOption maxText(
         QStringLiteral("max-text"), QStringLiteral("Наибольшая длина текста в символах."),
-        QStringLiteral("число"), QString::number(ExtractionLimits{}.maxText));
-    extractText.setFlags(QCommandLineOption::HiddenFromHelp);
-    maxText.setFlags(QCommandLineOption::HiddenFromHelp);
+        QStringLiteral("число"), QString::number(defaults.maxText));
+    QCommandLineOption maxFile(
+        QStringLiteral("max-file"), QStringLiteral("Наибольший размер файла в байтах."),
+        QStringLiteral("число"), QString::number(defaults.maxFileSize));
+    QCommandLineOption seconds(QStringLiteral("seconds"),
+                               QStringLiteral("Наибольшее время чтения одного файла."),
+                               QStringLiteral("число"), QString::number(defaults.seconds));
+    for (QCommandLineOption *hidden : {&extractServer, &maxText, &maxFile, &seconds})
+        hidden->setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({check, pack, backupTo, restoreFrom, exportTo, importFrom, rebuildIndex,
-                       findInFilesOption, extractText, maxText});
+                       findInFilesOption, extractServer, maxText, maxFile, seconds});
     parser.addPositionalArgument(QStringLiteral("ФАЙЛ"),
                                  QStringLiteral("файл для --export и --import"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(arguments);
-    if (parser.isSet(extractText))
-        return runExtractTextCommand(parser.value(extractText), parser.value(maxText).toLongLong());
+    if (parser.isSet(extractServer)) {
+        ExtractionLimits limits;
+        limits.maxText = parser.value(maxText).toLongLong();
+        limits.maxFileSize = parser.value(maxFile).toLongLong();
+        limits.seconds = parser.value(seconds).toInt();
+        return runExtractionServer(limits);
+    }
     if (parser.isSet(rebuildIndex))
         return reportingFailure(rebuildFileIndex);
     if (parser.isSet(findInFilesOption))

@@ -17,6 +17,11 @@ bool startsWithHtml(const QByteArray &head)
            (lower.startsWith("<") && lower.contains("<html"));
 }
 
+// A character takes at least one byte in every encoding we read: a file of
+// more bytes than four times the limit cannot hold a text within it in UTF-8,
+// and is refused before a character of it is decoded.
+constexpr qint64 mostBytesPerCharacter = 4;
+
 } // namespace
 
 DocumentKind detectKind(const QByteArray &bytes)
@@ -46,10 +51,14 @@ QString decodeText(const QByteArray &bytes)
         return QStringDecoder(QStringDecoder::Utf16BE).decode(bytes.mid(2));
     if (bytes.startsWith("\xef\xbb\xbf"))
         return QString::fromUtf8(bytes.mid(3));
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
+    {
+        // The failed attempt is let go before the second decoding: for a large
+        // file both texts at once could pass the memory limit.
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        QString text = utf8.decode(bytes);
+        if (!utf8.hasError())
+            return text;
+    }
     // Not UTF-8: the other encoding a Russian office writes plain text in.
     return QStringDecoder("windows-1251").decode(bytes);
 }
@@ -57,16 +66,28 @@ QString decodeText(const QByteArray &bytes)
 Extraction limitedText(QString text, qint64 maxText)
 {
     if (text.size() > maxText)
-        return {ExtractStatus::TooLarge, {}, QStringLiteral("text over the limit")};
+        return tooLarge(QStringLiteral("текст длиннее %1 символов").arg(maxText));
     return {ExtractStatus::Text, std::move(text), {}};
+}
+
+Extraction damaged(const QString &why)
+{
+    return {ExtractStatus::Damaged, {}, QStringLiteral("файл повреждён: ") + why};
+}
+
+Extraction tooLarge(const QString &why)
+{
+    return {ExtractStatus::TooLarge, {}, QStringLiteral("файл слишком велик: ") + why};
 }
 
 Extraction plainText(const QByteArray &bytes, qint64 maxText)
 {
+    if (bytes.size() > maxText * mostBytesPerCharacter)
+        return tooLarge(QStringLiteral("текст длиннее %1 символов").arg(maxText));
     return limitedText(decodeText(bytes), maxText);
 }
 
-Extraction extractText(const QByteArray &bytes, const QString &path, qint64 maxText)
+Extraction extractText(const QByteArray &bytes, qint64 maxText)
 {
     switch (detectKind(bytes)) {
     case DocumentKind::Pdf:
@@ -74,7 +95,7 @@ Extraction extractText(const QByteArray &bytes, const QString &path, qint64 maxT
     case DocumentKind::Zip:
         return zipDocumentText(bytes, maxText);
     case DocumentKind::Xls:
-        return xlsText(path, maxText);
+        return xlsText(bytes, maxText);
     case DocumentKind::Html:
         return htmlText(bytes, maxText);
     case DocumentKind::PlainText:
@@ -82,5 +103,5 @@ Extraction extractText(const QByteArray &bytes, const QString &path, qint64 maxT
     case DocumentKind::Other:
         break;
     }
-    return {ExtractStatus::Unsupported, {}, QStringLiteral("unknown kind of file")};
+    return {ExtractStatus::Unsupported, {}, QStringLiteral("вид файла не поддерживается")};
 }
