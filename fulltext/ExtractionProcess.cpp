@@ -12,8 +12,9 @@
 
 // The two sides speak over the process's stdin and stdout:
 //   request:  u64 size, then the packed bytes;
-//   answer:   u32 status, u32 reason size, the reason (UTF-8), then the text
-//             (UTF-8) in pieces, each u32 size and bytes, ended by a piece of 0.
+//   answer:   u32 status, u32 flags, u32 reason size, the reason (UTF-8),
+//             then the text (UTF-8) in pieces, each u32 size and bytes, ended
+//             by a piece of 0. Flag 1: the process ends after this answer.
 // Numbers are little-endian.
 
 namespace {
@@ -67,8 +68,7 @@ bool writeFully(int fd, const char *from, size_t size)
     return true;
 }
 
-template <typename Number>
-bool writeNumber(int fd, Number value)
+template <typename Number> bool writeNumber(int fd, Number value)
 {
     const Number little = qToLittleEndian(value);
     return writeFully(fd, reinterpret_cast<const char *>(&little), sizeof little);
@@ -95,9 +95,10 @@ Extraction unpackWithin(const QByteArray &packed, qint64 limit, QByteArray &byte
     inflateEnd(&zlib);
     if (over)
         return tooLarge(QStringLiteral("после распаковки больше %1 МБ").arg(limit >> 20));
-    // Z_BUF_ERROR: the input ended before the stream did; the bytes so far stand.
-    if (rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+    if (rc != Z_STREAM_END)
         return damaged(QStringLiteral("сохранённые данные файла испорчены"));
+    // What the growing buffer kept in reserve is given back before the text is read.
+    bytes.squeeze();
     return {ExtractStatus::Text, {}, {}};
 }
 
@@ -113,10 +114,13 @@ Extraction extractPacked(QByteArray packed, const ExtractionLimits &limits)
     return extractText(bytes, limits.maxText);
 }
 
-bool writeAnswer(int fd, const Extraction &answer)
+constexpr quint32 endsAfterAnswer = 1;
+
+bool writeAnswer(int fd, const Extraction &answer, quint32 flags)
 {
     const QByteArray reason = answer.reason.toUtf8().left(longestReason);
-    if (!writeNumber(fd, quint32(answer.status)) || !writeNumber(fd, quint32(reason.size())) ||
+    if (!writeNumber(fd, quint32(answer.status)) || !writeNumber(fd, flags) ||
+        !writeNumber(fd, quint32(reason.size())) ||
         !writeFully(fd, reason.constData(), size_t(reason.size())))
         return false;
     const qsizetype size = answer.text.size();
@@ -187,7 +191,7 @@ int runExtractionServer(const ExtractionLimits &limits)
             // What failed to allocate may have left the heap in pieces.
             afresh = true;
         }
-        if (!writeAnswer(answers, answer))
+        if (!writeAnswer(answers, answer, afresh ? endsAfterAnswer : 0))
             return 0;
         alarm(0);
         if (afresh)
@@ -293,13 +297,14 @@ std::optional<Extraction> ExtractionWorker::readAnswer(const std::function<bool(
         return readExactly(into, size, interrupted, deadline, failure);
     };
     QByteArray header, reason, text, piece;
-    if (!read(header, 8))
+    if (!read(header, 12))
         return std::nullopt;
     const quint32 status = qFromLittleEndian<quint32>(header.constData());
-    const quint32 reasonSize = qFromLittleEndian<quint32>(header.constData() + 4);
-    const bool known = status == quint32(ExtractStatus::Text) ||
-                       (status >= quint32(ExtractStatus::Unsupported) &&
-                        status <= quint32(ExtractStatus::Locked));
+    m_processEnds = qFromLittleEndian<quint32>(header.constData() + 4) & endsAfterAnswer;
+    const quint32 reasonSize = qFromLittleEndian<quint32>(header.constData() + 8);
+    const bool known =
+        status == quint32(ExtractStatus::Text) ||
+        (status >= quint32(ExtractStatus::Unsupported) && status <= quint32(ExtractStatus::Locked));
     if (!known || reasonSize > longestReason) {
         failure = damaged(QStringLiteral("непонятный ответ программы чтения"));
         return std::nullopt;
@@ -336,25 +341,30 @@ Extraction ExtractionWorker::next(const std::function<bool()> &interrupted)
         failure = damaged(QStringLiteral("программа чтения файлов не запускается"));
     } else if (std::optional<Extraction> answer = readAnswer(interrupted, failure)) {
         m_queue.pop_front();
-        if (++m_answered >= filesPerProcess && m_queue.empty())
-            stop();
+        if (m_processEnds || (++m_answered >= filesPerProcess && m_queue.empty()))
+            restart();
         return *answer;
     }
-    // The process is gone or is stopped: the files queued behind this one
-    // go to a fresh one, unless the caller is leaving.
     m_queue.pop_front();
-    stop();
     if (interrupted && interrupted()) {
+        stop();
         m_queue.clear();
         return failure;
     }
-    if (!m_queue.empty() && ensureRunning()) {
-        for (const QByteArray &packed : m_queue) {
-            if (qint64(packed.size()) <= m_limits.maxPackedSize())
-                send(packed);
-        }
-    }
+    restart();
     return failure;
+}
+
+void ExtractionWorker::restart()
+{
+    // The files queued behind the last answer go to a fresh process.
+    stop();
+    if (m_queue.empty() || !ensureRunning())
+        return;
+    for (const QByteArray &packed : m_queue) {
+        if (qint64(packed.size()) <= m_limits.maxPackedSize())
+            send(packed);
+    }
 }
 
 Extraction ExtractionWorker::extract(QByteArray packed, const std::function<bool()> &interrupted)

@@ -72,6 +72,7 @@ public:
 private:
     bool ensureRunning();
     void stop();
+    void restart();
     void send(const QByteArray &packed);
     static Extraction failureOfProcess(const QByteArray &stderrTail);
     std::optional<Extraction> readAnswer(const std::function<bool()> &interrupted,
@@ -86,5 +87,6 @@ private:
     std::deque<QByteArray> m_queue; // sent to the process, not answered yet
     QByteArray m_stderr;
     int m_answered = 0;
+    bool m_processEnds = false; // the last answer said the process ends
     int m_starts = 0;
 };

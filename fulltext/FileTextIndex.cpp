@@ -43,8 +43,7 @@ public:
     {
         const int rc = sqlite3_step(m_statement);
         if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-            throw IndexError(QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_statement))),
-                             rc);
+            throw IndexError(QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_statement))), rc);
         return rc == SQLITE_ROW;
     }
     qint64 integer(int column) const { return sqlite3_column_int64(m_statement, column); }
@@ -124,7 +123,7 @@ void FileTextIndex::open(const QString &path, int flags)
         throw IndexError(path + QStringLiteral(": ") + cause);
     }
     sqlite3_busy_timeout(m_db, 5000);
-    if (!registerStemTokenizer(m_db))
+    if (!registerStemTokenizer(m_db) || !registerSnippetFunction(m_db))
         throw IndexError(QStringLiteral("SQLite without full-text search"));
 }
 
@@ -183,8 +182,8 @@ QHash<qint64, IndexedFile> FileTextIndex::files() const
     Prepared rows(m_db, "select FileID, FirmID, ItemID, Description, PackedSize, Hash, Status, "
                         "Reason from files");
     while (rows.step())
-        files.insert(rows.integer(0), {fileAt(rows, 0), rows.blob(5),
-                                       ExtractStatus(rows.integer(6)), rows.text(7)});
+        files.insert(rows.integer(0),
+                     {fileAt(rows, 0), rows.blob(5), ExtractStatus(rows.integer(6)), rows.text(7)});
     return files;
 }
 
@@ -336,7 +335,7 @@ QHash<qint64, QString> FileTextIndex::snippets(const QString &expression,
     if (keys.isEmpty())
         return found;
     // The keys are numbers the index gave; only they enter the text.
-    const QByteArray sql = "select rowid, snippet(words, 0, '«', '»', '…', 12) from words "
+    const QByteArray sql = "select rowid, quillon_snippet(words) from words "
                            "where words match ?1 and rowid in (" +
                            keys.join(u',').toLatin1() + ")";
     Prepared rows(m_db, sql.constData());

@@ -4,7 +4,9 @@
 #include <QElapsedTimer>
 #include <QLoggingCategory>
 
-Q_LOGGING_CATEGORY(indexLog, "quillon.fulltext")
+// Warnings only unless asked for: the files skipped are listed where a user
+// looks (the toolbar menu, the command line's output).
+Q_LOGGING_CATEGORY(indexLog, "quillon.fulltext", QtWarningMsg)
 
 namespace {
 
@@ -67,8 +69,8 @@ SyncReport IndexSync::syncAll()
     return report;
 }
 
-void IndexSync::readTexts(const QList<CatalogueFile> &files, const QHash<qint64, IndexedFile> &known,
-                          SyncReport &report)
+void IndexSync::readTexts(const QList<CatalogueFile> &files,
+                          const QHash<qint64, IndexedFile> &known, SyncReport &report)
 {
     std::deque<Reading> queue;
     qsizetype next = 0;
@@ -148,8 +150,8 @@ void IndexSync::syncFile(qint64 fileId)
     }
     const std::optional<IndexedFile> known = m_index.file(fileId);
     SyncReport report;
-    readTexts({*row}, known ? QHash<qint64, IndexedFile>{{fileId, *known}}
-                            : QHash<qint64, IndexedFile>{},
+    readTexts({*row},
+              known ? QHash<qint64, IndexedFile>{{fileId, *known}} : QHash<qint64, IndexedFile>{},
               report);
 }
 

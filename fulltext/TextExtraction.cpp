@@ -1,6 +1,7 @@
 #include "TextExtraction.h"
 
 #include <QStringDecoder>
+#include <array>
 
 namespace {
 
@@ -21,6 +22,30 @@ bool startsWithHtml(const QByteArray &head)
 // more bytes than four times the limit cannot hold a text within it in UTF-8,
 // and is refused before a character of it is decoded.
 constexpr qint64 mostBytesPerCharacter = 4;
+
+// Windows-1251 keeps ASCII as it is and a letter a byte above it: a table of
+// the upper half, taken once from the system's converter, decodes a text
+// into exactly one character a byte (the converter asks for room for two).
+QString decode1251(const QByteArray &bytes)
+{
+    static const std::array<QChar, 128> upperHalf = [] {
+        QByteArray high(128, Qt::Uninitialized);
+        for (int i = 0; i < 128; ++i)
+            high[i] = char(0x80 + i);
+        const QString decoded = QStringDecoder("windows-1251").decode(high);
+        std::array<QChar, 128> table;
+        for (int i = 0; i < 128; ++i)
+            table[size_t(i)] = decoded.size() == 128 ? decoded.at(i) : QChar::ReplacementCharacter;
+        return table;
+    }();
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char byte : bytes) {
+        const auto code = static_cast<unsigned char>(byte);
+        *out++ = code < 0x80 ? QChar(code) : upperHalf[code - 0x80];
+    }
+    return text;
+}
 
 } // namespace
 
@@ -60,7 +85,7 @@ QString decodeText(const QByteArray &bytes)
             return text;
     }
     // Not UTF-8: the other encoding a Russian office writes plain text in.
-    return QStringDecoder("windows-1251").decode(bytes);
+    return decode1251(bytes);
 }
 
 Extraction limitedText(QString text, qint64 maxText)
