@@ -95,8 +95,8 @@ private slots:
             << packed(encryptedDocx()) << ExtractStatus::Damaged << "зашифрована";
         QTest::newRow("zip bomb") << packed(zipBomb(80 * 1024 * 1024)) << ExtractStatus::TooLarge
                                   << "sharedStrings";
-        QTest::newRow("zip of no document")
-            << packed(zip({{"a.bin", "x"}})) << ExtractStatus::Unsupported << "не документ";
+        QTest::newRow("zip of no document") << packed(TestDocuments::zip({{"a.bin", "x"}}))
+                                            << ExtractStatus::Unsupported << "не документ";
         QTest::newRow("binary") << packed(QByteArray("\x7f"
                                                      "ELF\0\0\0\1",
                                                      8))
@@ -183,7 +183,7 @@ private slots:
     {
         QFile file(m_dir.filePath("two.zip"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(zip({{"a.txt", "a"}, {"b.txt", "b"}}));
+        file.write(TestDocuments::zip({{"a.txt", "a"}, {"b.txt", "b"}}));
         file.close();
         const auto openFiles = [] {
             return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot).size();
