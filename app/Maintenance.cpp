@@ -198,31 +198,43 @@ int runMaintenance(const QStringList &arguments)
         QStringLiteral("find-in-files"),
         QStringLiteral("Найти слова в прикреплённых файлах: владелец, файл, отрывок."),
         QStringLiteral("текст"));
-    // The extraction process that the indexer starts for each file.
-    QCommandLineOption extractText(QStringLiteral("extract-text"),
-                                   QStringLiteral("Вывести текст файла."), QStringLiteral("файл"));
-    QCommandLineOption maxText(
-        QStringLiteral("max-text"), QStringLiteral("Наибольшая длина текста в символах."),
-        QStringLiteral("число"), QString::number(ExtractionLimits{}.maxText));
-    extractText.setFlags(QCommandLineOption::HiddenFromHelp);
-    maxText.setFlags(QCommandLineOption::HiddenFromHelp);
+    // The extraction process that the indexer keeps running beside it.
+    QCommandLineOption extractServer(QStringLiteral("extract-server"),
+                                     QStringLiteral("Читать текст файлов, переданных на вход."));
+    const ExtractionLimits defaults;
+    QCommandLineOption maxText(QStringLiteral("max-text"),
+                               QStringLiteral("Наибольшая длина текста в символах."),
+                               QStringLiteral("число"), QString::number(defaults.maxText));
+    QCommandLineOption maxFile(QStringLiteral("max-file"),
+                               QStringLiteral("Наибольший размер файла в байтах."),
+                               QStringLiteral("число"), QString::number(defaults.maxFileSize));
+    QCommandLineOption seconds(QStringLiteral("seconds"),
+                               QStringLiteral("Наибольшее время чтения одного файла."),
+                               QStringLiteral("число"), QString::number(defaults.seconds));
     // The process that reads an XLS workbook for an import.
     QCommandLineOption readXls(QStringLiteral("read-xls"), QStringLiteral("Прочитать книгу XLS."),
                                QStringLiteral("файл"));
     QCommandLineOption readLimits(QStringLiteral("read-limits"),
                                   QStringLiteral("Пределы чтения книги."),
                                   QStringLiteral("пределы"), Xls::limitsArgument({}));
-    readXls.setFlags(QCommandLineOption::HiddenFromHelp);
-    readLimits.setFlags(QCommandLineOption::HiddenFromHelp);
+    for (QCommandLineOption *hidden :
+         {&extractServer, &maxText, &maxFile, &seconds, &readXls, &readLimits})
+        hidden->setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({check, pack, backupTo, restoreFrom, exportTo, importFrom, rebuildIndex,
-                       findInFilesOption, extractText, maxText, readXls, readLimits});
+                       findInFilesOption, extractServer, maxText, maxFile, seconds, readXls,
+                       readLimits});
     parser.addPositionalArgument(QStringLiteral("ФАЙЛ"),
                                  QStringLiteral("файл для --export и --import"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(arguments);
-    if (parser.isSet(extractText))
-        return runExtractTextCommand(parser.value(extractText), parser.value(maxText).toLongLong());
+    if (parser.isSet(extractServer)) {
+        ExtractionLimits limits;
+        limits.maxText = parser.value(maxText).toLongLong();
+        limits.maxFileSize = parser.value(maxFile).toLongLong();
+        limits.seconds = parser.value(seconds).toInt();
+        return runExtractionServer(limits);
+    }
     if (parser.isSet(readXls))
         return Xls::runReadCommand(parser.value(readXls), parser.value(readLimits));
     if (parser.isSet(rebuildIndex))

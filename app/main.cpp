@@ -1,5 +1,6 @@
 #include "Application.h"
 #include "FileIndexer.h"
+#include "IndexStatus.h"
 #include "Maintenance.h"
 #include "Restore.h"
 #include "Session.h"
@@ -11,7 +12,6 @@
 #include "WindowsUi.h"
 
 #include <QCoreApplication>
-#include <QLabel>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -28,7 +28,8 @@ bool wantsMaintenance(int argc, char **argv)
 
 // The index of attached files follows the data module from now on; the
 // files new or changed since the last run are indexed in the background,
-// their progress shown at the right of the main window's status bar.
+// their progress shown at the right of the main window's status bar and the
+// indexing steered from the toolbar menu.
 std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, TfrmFind &find)
 {
     if (!data.Main_sess())
@@ -36,14 +37,11 @@ std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, Tf
     auto indexer = std::make_unique<FileIndexer>(data.Main_sess()->directory(),
                                                  QCoreApplication::applicationFilePath());
     indexer->follow(data);
+    indexer->yieldToUserInput();
     find.setFileIndexer(indexer.get());
-    auto *status = new QLabel(&mainForm);
-    status->setObjectName(QStringLiteral("IndexStatus"));
-    mainForm.statusBar()->addPermanentWidget(status);
-    QObject::connect(indexer.get(), &FileIndexer::progress, status, [status](int done, int total) {
-        status->setText(QStringLiteral("Индексация файлов: %1 из %2").arg(done).arg(total));
-    });
-    QObject::connect(indexer.get(), &FileIndexer::synced, status, [status] { status->clear(); });
+    mainForm.statusBar()->addPermanentWidget(new IndexStatus(*indexer, &mainForm));
+    if (auto *menu = mainForm.findChild<TransferMenu *>(QStringLiteral("TransferMenu")))
+        menu->setFileIndexer(indexer.get());
     // Started once the window is up: start-up never waits for the index.
     QTimer::singleShot(0, indexer.get(), &FileIndexer::syncAll);
     return indexer;

@@ -6,7 +6,7 @@ namespace ChildLimits {
 
 void bound(qint64 addressSpaceBytes, int cpuSeconds)
 {
-    if (addressSpaceBytes > 0) {
+    if (addressSpaceBoundable && addressSpaceBytes > 0) {
         const rlimit address{rlim_t(addressSpaceBytes), rlim_t(addressSpaceBytes)};
         setrlimit(RLIMIT_AS, &address);
     }

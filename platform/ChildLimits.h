@@ -12,12 +12,13 @@ namespace ChildLimits {
 // a sanitized build cannot run under such a bound: there it is 0 (unbounded),
 // and time and output bound the child alone.
 #ifdef __SANITIZE_ADDRESS__
-inline constexpr qint64 defaultAddressSpace = 0;
+inline constexpr bool addressSpaceBoundable = false;
 #else
-inline constexpr qint64 defaultAddressSpace = 1024LL * 1024 * 1024;
+inline constexpr bool addressSpaceBoundable = true;
 #endif
+inline constexpr qint64 defaultAddressSpace = addressSpaceBoundable ? 1024LL * 1024 * 1024 : 0;
 
-// Bounds the calling process's address space (0: leaves it unbounded) and its
+// Bounds the calling process's address space (0, or a sanitized build: leaves it unbounded) and its
 // processor time, and lowers its priority so that the window keeps its core.
 // Async-signal-safe: called between fork and exec.
 void bound(qint64 addressSpaceBytes, int cpuSeconds);

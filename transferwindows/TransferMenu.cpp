@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "Export.h"
 #include "FileError.h"
+#include "FileIndexer.h"
 #include "ImportDialog.h"
 #include "ProgressWindow.h"
 #include "Restore.h"
@@ -137,6 +138,8 @@ void TransferMenu::restoreClick()
         throw;
     }
     BaseMaker::VerifyBase(descriptionName, QStringLiteral("Quillon"), false, false, dm->ui());
+    if (m_indexer)
+        m_indexer->catalogueReplaced();
     reloadCatalogue();
     Dialogs::inform(m_window, QStringLiteral("Каталог восстановлен. Прежний каталог сохранён в ") +
                                   QDir::toNativeSeparators(aside));
@@ -226,6 +229,40 @@ void TransferMenu::importClick()
                     QStringLiteral("Добавлено записей: %1, обновлено: %2")
                         .arg(dialog.plan().added)
                         .arg(dialog.options().updateExisting ? dialog.plan().existing : 0));
+}
+
+void TransferMenu::setFileIndexer(FileIndexer *indexer)
+{
+    m_indexer = indexer;
+    m_menu->addSeparator();
+    QAction *pause = m_menu->addAction(QStringLiteral("&Приостановить индексацию файлов"));
+    pause->setObjectName(QStringLiteral("acPauseIndexing"));
+    pause->setCheckable(true);
+    connect(pause, &QAction::toggled, indexer, &FileIndexer::setPaused);
+    connect(indexer, &FileIndexer::pausedChanged, pause, &QAction::setChecked);
+    addCommand("acSkippedFiles", QStringLiteral("&Непрочитанные файлы..."),
+               &TransferMenu::skippedFilesClick);
+}
+
+void TransferMenu::skippedFilesClick()
+{
+    // A box holds a screenful: the rest is counted.
+    constexpr qsizetype shownAtMost = 30;
+    const QList<IndexedFile> skipped = m_indexer->skippedFiles();
+    if (skipped.isEmpty()) {
+        Dialogs::inform(m_window, QStringLiteral("Текст всех прикреплённых файлов прочитан"));
+        return;
+    }
+    CatalogueFiles catalogue(dataDirectory());
+    QStringList lines;
+    for (const IndexedFile &file : skipped.mid(0, shownAtMost))
+        lines << QStringLiteral("«%1» (%2): %3")
+                     .arg(file.file.description, catalogue.ownerName(file.file), file.reason);
+    if (skipped.size() > shownAtMost)
+        lines << QStringLiteral("и ещё %1").arg(skipped.size() - shownAtMost);
+    Dialogs::inform(m_window, QStringLiteral("Поиск в файлах не найдёт слов этих файлов: их "
+                                             "текст не прочитан.\n\n") +
+                                  lines.join(u'\n'));
 }
 
 // The lists, trees and their conditions start afresh: the keys of the old

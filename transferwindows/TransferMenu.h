@@ -3,6 +3,7 @@
 #include <QObject>
 #include <functional>
 
+class FileIndexer;
 class ImportDialog;
 class QMenu;
 class QToolBar;
@@ -29,6 +30,12 @@ public:
     void vCardClick();  // the current firm as an address-book card
     void importClick(); // into the list of the open tab
 
+    // The index of attached files: its pause switch and its list of files
+    // whose text could not be read join the menu; a restore makes the index
+    // follow the restored catalogue.
+    void setFileIndexer(FileIndexer *indexer);
+    void skippedFilesClick();
+
 private:
     void exportList(bool whole);
     bool firmsShown() const;
@@ -37,6 +44,7 @@ private:
 
     TMainForm *m_window;
     QMenu *m_menu;
+    FileIndexer *m_indexer = nullptr;
     QToolButton *m_button;
 };
 

@@ -121,6 +121,18 @@ ZipReader::ZipReader(const QString &path, qint64 maxEntries) : m_path(path)
         throw FileError(shown + QStringLiteral(": файл не является zip-архивом или повреждён (") +
                         message + ')');
     }
+    try {
+        readDirectory(shown, maxEntries);
+    } catch (...) {
+        // A refused archive is closed here: no destructor runs for it.
+        zip_discard(m_zip);
+        m_zip = nullptr;
+        throw;
+    }
+}
+
+void ZipReader::readDirectory(const QString &shown, qint64 maxEntries)
+{
     const zip_int64_t count = zip_get_num_entries(m_zip, 0);
     if (count > maxEntries)
         throw FileError(shown + QStringLiteral(": в архиве слишком много файлов"));
