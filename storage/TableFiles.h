@@ -39,5 +39,9 @@ int packTable(const QString &directory, const QString &fileName, QString *messag
 // Assigns the next auto-increment value of a table: never reused, because the
 // highest value handed out is kept in the file's header (user_version).
 qint64 nextAutoIncrement(Session &session, const TableRef &table, const QString &field);
+// The highest auto-increment value handed out so far (0 for none), and its
+// setting, so that a copy of a table goes on from where the original stood.
+qint64 keysHandedOut(Session &session, const TableRef &table);
+void setKeysHandedOut(Session &session, const TableRef &table, qint64 highest);
 
 } // namespace TableFiles

@@ -2,6 +2,7 @@
 
 #include "Aliases.h"
 #include "BaseMaker.h"
+#include "CatalogueLocation.h"
 #include "EngineError.h"
 #include "SettingsStore.h"
 #include "StorageUi.h"
@@ -16,6 +17,14 @@ Tdm *dm = nullptr;
 namespace {
 
 const QString aliasName = QStringLiteral("Quillon");
+
+// The driver line of an alias says which kind of catalogue it names, for a
+// person reading the file; the location itself tells the program.
+QString driverFor(const QString &location)
+{
+    return CatalogueLocation::isServer(location) ? QStringLiteral("PostgreSQL")
+                                                 : QStringLiteral("Paradox");
+}
 
 QString keyText(const DataSet &dataSet, const QString &field)
 {
@@ -233,12 +242,25 @@ QString Tdm::ensureAlias()
     Aliases aliases;
     if (!aliases.isAlias(aliasName)) {
         const QString directory = defaultDataDirectory();
-        // The folder above the data directory may be missing for the user's data folder.
-        QDir().mkpath(QFileInfo(directory).absolutePath());
-        aliases.addStandardAlias(aliasName, directory, QStringLiteral("Paradox"));
+        // The first catalogue is made here; a folder missing later is one
+        // that has gone, not one to make anew. The folders above it may be
+        // missing for the user's data folder.
+        QDir().mkpath(directory);
+        aliases.addStandardAlias(aliasName, directory, driverFor(directory));
         aliases.saveConfigFile();
     }
     return aliases.directory(aliasName);
+}
+
+void Tdm::chooseCatalogue(const QString &location, bool keep)
+{
+    Aliases::setRunAlias(aliasName, location, driverFor(location));
+    if (!keep)
+        return;
+    Aliases aliases;
+    const QString kept = CatalogueLocation::withoutPassword(location);
+    aliases.addStandardAlias(aliasName, kept, driverFor(kept));
+    aliases.saveConfigFile();
 }
 
 void Tdm::bindSession()
@@ -259,6 +281,7 @@ void Tdm::DataModuleCreate()
     const QString directory = ensureAlias();
     m_session = std::make_unique<Session>(directory);
     bindSession();
+    emit catalogueOpened();
     // A check that fails leaves the tables as they were; the lists still open
     // on them, so the user can work and correct what blocked the change.
     std::exception_ptr checkFailure;

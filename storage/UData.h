@@ -30,8 +30,13 @@ public:
     // The data directory an alias created on first start points at: "Data"
     // beside the program where that can be written, else the user's data folder.
     static QString defaultDataDirectory();
-    // Creates the alias on first start (and saves it); returns its data directory.
+    // Creates the alias on first start (and saves it) with its data directory;
+    // returns where the catalogue lives: a folder or a server address.
     static QString ensureAlias();
+    // Makes the alias name `location` (a folder or a server address) for the
+    // rest of this run; with `keep`, the next starts open it too (the alias is
+    // saved without a password).
+    static void chooseCatalogue(const QString &location, bool keep);
 
     Session *Main_sess() const { return m_session.get(); }
 
@@ -68,6 +73,8 @@ public:
     bool FileAppendAllowed = false;
 
 signals:
+    // DataModuleCreate has opened a session on the catalogue the alias names.
+    void catalogueOpened();
     // An attached-file row was posted (added, replaced, stored back, renamed).
     void attachedFilePosted(qint64 fileId);
     // Attached-file rows were deleted, on their own or with their firm or item.
