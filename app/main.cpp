@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "CatalogueChoice.h"
 #include "FileIndexer.h"
 #include "Maintenance.h"
 #include "Restore.h"
@@ -17,10 +18,14 @@
 
 namespace {
 
+// Any option asks for the headless program, except the catalogue to open.
 bool wantsMaintenance(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-')
+        const QByteArray argument(argv[i]);
+        if (argument == "--catalogue")
+            ++i;
+        else if (argument.startsWith('-') && !argument.startsWith("--catalogue="))
             return true;
     }
     return false;
@@ -37,9 +42,13 @@ std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, Tf
                                                  QCoreApplication::applicationFilePath());
     indexer->follow(data);
     find.setFileIndexer(indexer.get());
-    auto *status = new QLabel(&mainForm);
-    status->setObjectName(QStringLiteral("IndexStatus"));
-    mainForm.statusBar()->addPermanentWidget(status);
+    auto *status = mainForm.findChild<QLabel *>(QStringLiteral("IndexStatus"));
+    if (!status) {
+        status = new QLabel(&mainForm);
+        status->setObjectName(QStringLiteral("IndexStatus"));
+        mainForm.statusBar()->addPermanentWidget(status);
+    }
+    status->clear();
     QObject::connect(indexer.get(), &FileIndexer::progress, status, [status](int done, int total) {
         status->setText(QStringLiteral("Индексация файлов: %1 из %2").arg(done).arg(total));
     });
@@ -76,6 +85,15 @@ int main(int argc, char **argv)
 
     WindowsUi ui(splash);
     Tdm data(ui);
+    applyCatalogueOption(QCoreApplication::arguments());
+    // A catalogue that cannot be reached is said so, with the choice of
+    // another one, before any window shows it empty.
+    bool reached = false;
+    Application::guarded([&] { reached = CatalogueChoice::reachAtStart(splash); });
+    if (!reached) {
+        delete splash;
+        return 0;
+    }
     // A restore cut short is completed before anything opens the tables.
     Application::guarded([&] {
         Restore::finishInterrupted(Tdm::ensureAlias());
@@ -86,7 +104,13 @@ int main(int argc, char **argv)
     TfrmFind find(&mainForm);
     frmFind = &find;
     mainForm.show();
-    const std::unique_ptr<FileIndexer> indexer = startFileIndexer(data, mainForm, find);
+    std::unique_ptr<FileIndexer> indexer = startFileIndexer(data, mainForm, find);
+    // Another catalogue opened from the menu brings its own index.
+    QObject::connect(&data, &Tdm::catalogueOpened, &mainForm, [&] {
+        find.setFileIndexer(nullptr);
+        indexer.reset();
+        indexer = startFileIndexer(data, mainForm, find);
+    });
     // On a Linux desktop a frameless window may stay above the main window:
     // it is hidden until a manual check shows it again.
     splash->hide();

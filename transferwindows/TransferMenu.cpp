@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "AutoBackup.h"
 #include "BaseMaker.h"
+#include "CatalogueChoice.h"
 #include "Dialogs.h"
 #include "Export.h"
 #include "FileError.h"
@@ -50,6 +51,13 @@ TransferMenu::TransferMenu(TMainForm *window, QToolBar *bar)
 {
     setObjectName(QStringLiteral("TransferMenu"));
     m_menu->setObjectName(QStringLiteral("TransferMenuItems"));
+    addCommand("acOpenCatalogue", QStringLiteral("&Открыть каталог..."),
+               &TransferMenu::openCatalogueClick);
+    auto *recent = m_menu->addMenu(QStringLiteral("&Недавние каталоги"));
+    recent->setObjectName(QStringLiteral("RecentCatalogues"));
+    connect(recent, &QMenu::aboutToShow, this,
+            [this, recent] { CatalogueChoice::fillRecentMenu(recent, m_window); });
+    m_menu->addSeparator();
     addCommand("acBackup", QStringLiteral("&Резервная копия..."), &TransferMenu::backupClick);
     addCommand("acRestore", QStringLiteral("&Восстановить из копии..."),
                &TransferMenu::restoreClick);
@@ -90,6 +98,11 @@ void TransferMenu::addCommand(const char *name, const QString &text,
     action->setObjectName(QString::fromLatin1(name));
     connect(action, &QAction::triggered, this,
             [this, handler] { Application::guarded([this, handler] { (this->*handler)(); }); });
+}
+
+void TransferMenu::openCatalogueClick()
+{
+    CatalogueChoice::openFromDialog(m_window);
 }
 
 void TransferMenu::backupClick()

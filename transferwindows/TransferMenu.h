@@ -9,7 +9,7 @@ class QToolBar;
 class QToolButton;
 class TMainForm;
 
-// The main window's way to backups and spreadsheets: a toolbar button of its
+// The main window's way to other catalogues, backups and spreadsheets: a toolbar button of its
 // own at the end of the bar, whose menu also opens with F10.
 class TransferMenu : public QObject
 {
@@ -20,6 +20,7 @@ public:
     QToolButton *button() const { return m_button; }
     QMenu *menu() const { return m_menu; }
 
+    void openCatalogueClick(); // a folder or a server, kept for the next start
     void backupClick();
     void restoreClick();
     // Export of the list of the open tab: as shown (its folder and group

@@ -16,6 +16,7 @@ struct Script
     bool on = false;
     QQueue<bool> confirms;
     QQueue<bool> yesNos;
+    QQueue<int> choices;
     QQueue<std::optional<QString>> prompts;
     QQueue<QString> files;
     QStringList asked;
@@ -110,6 +111,22 @@ void Dialogs::inform(QWidget *parent, const QString &text)
         nullptr);
 }
 
+int Dialogs::choose(QWidget *parent, const QString &text, const QStringList &buttons)
+{
+    QMessageBox box(QMessageBox::Warning, caption(), displayed(text), QMessageBox::NoButton,
+                    parent);
+    QList<QAbstractButton *> added;
+    for (const QString &button : buttons)
+        added << box.addButton(button, QMessageBox::AcceptRole);
+    if (!added.isEmpty())
+        box.setDefaultButton(qobject_cast<QPushButton *>(added.constFirst()));
+    remember(caption(), box.text(), added);
+    if (script().on)
+        return nextAnswer(script().choices, text, -1);
+    box.exec();
+    return int(added.indexOf(box.clickedButton()));
+}
+
 std::optional<QString> Dialogs::promptText(QWidget *parent, const QString &caption,
                                            const QString &prompt, const QString &initialText)
 {
@@ -169,6 +186,12 @@ void Dialogs::answerNextYesNo(bool yes)
 {
     script().on = true;
     script().yesNos.enqueue(yes);
+}
+
+void Dialogs::answerNextChoice(int button)
+{
+    script().on = true;
+    script().choices.enqueue(button);
 }
 
 void Dialogs::answerNextPrompt(const std::optional<QString> &text)

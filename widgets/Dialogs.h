@@ -19,6 +19,9 @@ public:
     static bool askYesNo(QWidget *parent, const QString &caption, const QString &question);
     // A message with an OK button.
     static void inform(QWidget *parent, const QString &text);
+    // A message with buttons of its own; the index of the button pressed, or
+    // -1 when the box is closed without one (Esc, the close box).
+    static int choose(QWidget *parent, const QString &text, const QStringList &buttons);
     // A one-line text prompt; nothing when the user cancels.
     static std::optional<QString> promptText(QWidget *parent, const QString &caption,
                                              const QString &prompt, const QString &initialText);
@@ -35,6 +38,7 @@ public:
     static void setScripted(bool scripted);
     static void answerNextConfirm(bool ok);
     static void answerNextYesNo(bool yes);
+    static void answerNextChoice(int button);
     static void answerNextPrompt(const std::optional<QString> &text);
     static void answerNextOpenFile(const QString &path);
     // The texts of the boxes shown while scripted, in order, as the callers built them.
