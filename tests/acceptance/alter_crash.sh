@@ -11,6 +11,8 @@ mkdir -p "$T/pristine"
 printf '[Quillon]\nPATH=%s\nDEFAULT DRIVER=Paradox\n' "$DATA" >"$T/alias.cfg"
 mkdir -p "$XDG_CONFIG_HOME/Quillon"
 cp "$T/alias.cfg" "$XDG_CONFIG_HOME/Quillon/aliases.cfg"
+# A catalogue is made where its folder is; a folder that is missing has gone.
+mkdir -p "$DATA"
 "$QUILLON" --check >/dev/null
 q "$DATA/FIRMS.DB" "with recursive n(i) as (select 1 union all select i + 1 from n where i < $ROWS)
                      insert into FIRMS (FirmID, Name, WWW, Phones) select i, 'Фирма ' || i, 'www.firm' || i || '.example', 'p' || (i % 1000) from n"
