@@ -156,6 +156,8 @@ QString described(const QString &location)
 
 QString unreachableCause(const QString &location)
 {
+    if (isServer(location))
+        return QStringLiteral("эта сборка программы не работает с сервером PostgreSQL");
     const QFileInfo folder(location);
     if (!folder.exists())
         return QStringLiteral("папка не найдена");

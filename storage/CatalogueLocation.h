@@ -30,7 +30,8 @@ QString withPassword(const QString &location, const QString &password);
 QString described(const QString &location);
 
 // Why the catalogue at `location` cannot be opened now, in words for a
-// person ("папка не найдена"); empty when it can.
+// person ("папка не найдена"); empty when it can. A server that wants a
+// password none was given for throws PasswordNeeded.
 QString unreachableCause(const QString &location);
 
 // "Каталог недоступен: <where>. Причина: <cause>."

@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "CatalogueLocation.h"
 #include "Dialogs.h"
+#include "EngineError.h"
 #include "OpenCatalogueDialog.h"
 #include "UData.h"
 #include "UMain.h"
@@ -14,9 +15,23 @@
 
 namespace {
 
-QString probe(QString &location)
+// Why `location` cannot be opened, or empty when it can. A server that
+// wants a password has the user asked for it; the password then goes with
+// the location for this run and is never written anywhere.
+QString probe(QWidget *parent, QString &location)
 {
-    return CatalogueLocation::unreachableCause(location);
+    for (;;) {
+        try {
+            return CatalogueLocation::unreachableCause(location);
+        } catch (const PasswordNeeded &) {
+            const std::optional<QString> password = Dialogs::promptPassword(
+                parent, QStringLiteral("Пароль"),
+                QStringLiteral("Пароль для входа: %1").arg(CatalogueLocation::described(location)));
+            if (!password)
+                return QStringLiteral("сервер требует пароль, а он не введён");
+            location = CatalogueLocation::withPassword(location, *password);
+        }
+    }
 }
 
 // A new catalogue is made only when the user asks for one: its tables are
@@ -45,7 +60,7 @@ bool hasNoCatalogue(const QString &location, const QString &cause)
 // catalogue in which the user wants a new one.
 bool readyToOpen(QWidget *parent, QString &location)
 {
-    const QString cause = probe(location);
+    const QString cause = probe(parent, location);
     if (hasNoCatalogue(location, cause)) {
         return Dialogs::confirm(parent, QStringLiteral("В папке «%1» нет каталога.\nСоздать в ней "
                                                        "новый каталог?")
@@ -79,7 +94,8 @@ void switchTo(TMainForm *window, const QString &location)
 // opened or gives up; the chosen location, or empty.
 QString chooseInDialog(QWidget *parent, const QString &current)
 {
-    OpenCatalogueDialog dialog(parent, current, [](QString &location) { return probe(location); });
+    OpenCatalogueDialog dialog(parent, current, nullptr);
+    dialog.setProbe([&dialog](QString &location) { return probe(&dialog, location); });
     while (runOpenCatalogueDialog(dialog)) {
         QString location = dialog.location();
         if (readyToOpen(&dialog, location))
@@ -122,7 +138,7 @@ bool reachAtStart(QWidget *parent)
     for (;;) {
         const QString named = Tdm::ensureAlias();
         QString location = named;
-        const QString cause = probe(location);
+        const QString cause = probe(parent, location);
         if (cause.isEmpty()) {
             // A password asked for is kept for this run only.
             if (location != named)

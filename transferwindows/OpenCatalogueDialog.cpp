@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <tuple>
 
 namespace {
 
@@ -23,6 +24,12 @@ std::function<bool(OpenCatalogueDialog &)> &dialogRunner()
         return dialog.exec() == QDialog::Accepted;
     };
     return runner;
+}
+
+template <typename Widget> Widget *named(Widget *widget, const char *name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
 }
 
 // A field's row: the field stretched, its button beside it, indented under
@@ -45,8 +52,7 @@ OpenCatalogueDialog::OpenCatalogueDialog(QWidget *parent, const QString &current
     setObjectName(QStringLiteral("OpenCatalogueDialog"));
     setWindowTitle(QStringLiteral("Открыть каталог"));
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(makeFolderRow());
-    layout->addWidget(makeServerRow());
+    addKinds(layout);
     // The two choices sit in rows of their own, so they are made one group.
     auto *kinds = new QButtonGroup(this);
     kinds->addButton(rbFolder);
@@ -80,52 +86,37 @@ OpenCatalogueDialog::OpenCatalogueDialog(QWidget *parent, const QString &current
     (rbServer->isChecked() ? edServer : edFolder)->setFocus();
 }
 
-QWidget *OpenCatalogueDialog::makeFolderRow()
+void OpenCatalogueDialog::addKinds(QVBoxLayout *layout)
 {
-    auto *box = new QWidget(this);
-    auto *layout = new QVBoxLayout(box);
-    layout->setContentsMargins(0, 0, 0, 0);
-    rbFolder = new QRadioButton(QStringLiteral("&Папка на этом компьютере:"), box);
-    rbFolder->setObjectName(QStringLiteral("rbFolder"));
-    edFolder = new QLineEdit(box);
-    edFolder->setObjectName(QStringLiteral("edFolder"));
+    rbFolder =
+        named(new QRadioButton(QStringLiteral("&Папка на этом компьютере:"), this), "rbFolder");
+    edFolder = named(new QLineEdit(this), "edFolder");
     edFolder->setAccessibleName(QStringLiteral("Папка на этом компьютере"));
-    bBrowse = new QPushButton(QStringLiteral("О&бзор..."), box);
-    bBrowse->setObjectName(QStringLiteral("bBrowse"));
-    layout->addWidget(rbFolder);
-    layout->addWidget(fieldRow(edFolder, bBrowse));
+    bBrowse = named(new QPushButton(QStringLiteral("О&бзор..."), this), "bBrowse");
+    rbServer =
+        named(new QRadioButton(QStringLiteral("&Сервер PostgreSQL, адрес:"), this), "rbServer");
+    edServer = named(new QLineEdit(this), "edServer");
+    edServer->setAccessibleName(QStringLiteral("Адрес сервера PostgreSQL"));
+    edServer->setPlaceholderText(QStringLiteral("postgresql://сервер/база?sslmode=verify-full"));
+    bTest = named(new QPushButton(QStringLiteral("Про&верить соединение"), this), "bTest");
+    lblTest = named(new QLabel(this), "lblTest");
+    lblTest->setWordWrap(true);
+    lblTest->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    for (const auto &[choice, field, button] :
+         {std::tuple{rbFolder, edFolder, bBrowse}, std::tuple{rbServer, edServer, bTest}}) {
+        layout->addWidget(choice);
+        layout->addWidget(fieldRow(field, button));
+    }
+    layout->addWidget(lblTest);
+
     connect(rbFolder, &QRadioButton::toggled, this, [this] { kindChanged(); });
     connect(edFolder, &QLineEdit::textEdited, this, [this] { rbFolder->setChecked(true); });
     connect(bBrowse, &QPushButton::clicked, this, [this] { bBrowseClick(); });
-    return box;
-}
-
-QWidget *OpenCatalogueDialog::makeServerRow()
-{
-    auto *box = new QWidget(this);
-    auto *layout = new QVBoxLayout(box);
-    layout->setContentsMargins(0, 0, 0, 0);
-    rbServer = new QRadioButton(QStringLiteral("&Сервер PostgreSQL, адрес:"), box);
-    rbServer->setObjectName(QStringLiteral("rbServer"));
-    edServer = new QLineEdit(box);
-    edServer->setObjectName(QStringLiteral("edServer"));
-    edServer->setAccessibleName(QStringLiteral("Адрес сервера PostgreSQL"));
-    edServer->setPlaceholderText(QStringLiteral("postgresql://сервер/база?sslmode=verify-full"));
-    bTest = new QPushButton(QStringLiteral("Про&верить соединение"), box);
-    bTest->setObjectName(QStringLiteral("bTest"));
-    lblTest = new QLabel(box);
-    lblTest->setObjectName(QStringLiteral("lblTest"));
-    lblTest->setWordWrap(true);
-    lblTest->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(rbServer);
-    layout->addWidget(fieldRow(edServer, bTest));
-    layout->addWidget(lblTest);
     connect(edServer, &QLineEdit::textEdited, this, [this] {
         rbServer->setChecked(true);
         lblTest->clear();
     });
     connect(bTest, &QPushButton::clicked, this, [this] { bTestClick(); });
-    return box;
 }
 
 void OpenCatalogueDialog::fillRecent(const QString &current)

@@ -9,6 +9,7 @@ class QListWidget;
 class QListWidgetItem;
 class QPushButton;
 class QRadioButton;
+class QVBoxLayout;
 
 // "Открыть каталог": a folder on this computer or a database on a
 // PostgreSQL server (its address in libpq's URI form, with a connection
@@ -22,6 +23,8 @@ public:
     using Probe = std::function<QString(QString &location)>;
 
     OpenCatalogueDialog(QWidget *parent, const QString &current, Probe probe);
+
+    void setProbe(Probe probe) { m_probe = std::move(probe); }
 
     // Where the chosen catalogue lives: an absolute folder or a server address.
     QString location() const;
@@ -42,8 +45,8 @@ public:
     void accept() override;
 
 private:
-    QWidget *makeFolderRow();
-    QWidget *makeServerRow();
+    // The two kinds of catalogue, each a choice with its field and button.
+    void addKinds(QVBoxLayout *layout);
     void fillRecent(const QString &current);
     void recentChosen(QListWidgetItem *item);
     void kindChanged();

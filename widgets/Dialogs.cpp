@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QQueue>
@@ -127,13 +128,16 @@ int Dialogs::choose(QWidget *parent, const QString &text, const QStringList &but
     return int(added.indexOf(box.clickedButton()));
 }
 
-std::optional<QString> Dialogs::promptText(QWidget *parent, const QString &caption,
-                                           const QString &prompt, const QString &initialText)
+namespace {
+
+std::optional<QString> askForText(QWidget *parent, const QString &caption, const QString &prompt,
+                                  const QString &initialText, QLineEdit::EchoMode echo)
 {
     QInputDialog dialog(parent);
     dialog.setWindowTitle(caption);
     dialog.setLabelText(prompt);
     dialog.setTextValue(initialText);
+    dialog.setTextEchoMode(echo);
     dialog.ensurePolished(); // builds the buttons
     if (const auto *buttons = dialog.findChild<QDialogButtonBox *>())
         remember(caption, prompt, buttons->buttons());
@@ -142,6 +146,20 @@ std::optional<QString> Dialogs::promptText(QWidget *parent, const QString &capti
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.textValue();
+}
+
+} // namespace
+
+std::optional<QString> Dialogs::promptText(QWidget *parent, const QString &caption,
+                                           const QString &prompt, const QString &initialText)
+{
+    return askForText(parent, caption, prompt, initialText, QLineEdit::Normal);
+}
+
+std::optional<QString> Dialogs::promptPassword(QWidget *parent, const QString &caption,
+                                               const QString &prompt)
+{
+    return askForText(parent, caption, prompt, {}, QLineEdit::Password);
 }
 
 QString Dialogs::openFileName(QWidget *parent, const QString &caption, const QString &directory)

@@ -25,6 +25,10 @@ public:
     // A one-line text prompt; nothing when the user cancels.
     static std::optional<QString> promptText(QWidget *parent, const QString &caption,
                                              const QString &prompt, const QString &initialText);
+    // A password prompt (what is typed is not shown); nothing when the user
+    // cancels. Scripted, it takes the next queued prompt answer.
+    static std::optional<QString> promptPassword(QWidget *parent, const QString &caption,
+                                                 const QString &prompt);
     // The open-file dialog; the chosen path, or an empty text when cancelled.
     // The file need not exist.
     static QString openFileName(QWidget *parent, const QString &caption, const QString &directory);

@@ -20,14 +20,10 @@ const QString description = QStringLiteral(QUILLON_SOURCE_DIR "/storage/base.ini
 // key counter.
 QString contents(const QString &directory, const QStringList &tables)
 {
-    QString all;
-    for (const QString &table : tables) {
-        const QString file = QDir(directory).filePath(table);
-        all += table + '\n' + shell(file, "PRAGMA user_version;") + '\n' +
-               shell(file, QStringLiteral("SELECT * FROM \"%1\" ORDER BY rowid;")
-                               .arg(table.section('.', 0, 0)));
-    }
-    return all;
+    QString counters;
+    for (const QString &table : tables)
+        counters += shell(QDir(directory).filePath(table), "PRAGMA user_version;") + ' ';
+    return counters + '\n' + TestCatalogue::contents(directory, tables);
 }
 
 } // namespace

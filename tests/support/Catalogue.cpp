@@ -5,6 +5,7 @@
 #include "SettingsStore.h"
 #include "TableFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -128,6 +129,18 @@ QString shell(const QString &file, const QString &sql)
     process.waitForFinished(30000);
     return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())
         .trimmed();
+}
+
+QString contents(const QString &directory, const QStringList &tables)
+{
+    QString all;
+    for (const QString &table : tables) {
+        all += table + '\n' +
+               shell(QDir(directory).filePath(table),
+                     QStringLiteral("SELECT * FROM \"%1\" ORDER BY rowid;")
+                         .arg(table.section('.', 0, 0)));
+    }
+    return all;
 }
 
 } // namespace TestCatalogue
