@@ -32,11 +32,22 @@ public:
     static QString defaultDataDirectory();
     // Creates the alias on first start (and saves it) with its data directory;
     // returns where the catalogue lives: a folder or a server address.
-    static QString ensureAlias();
+    // `created` tells whether this start made the alias.
+    static QString ensureAlias(bool *created = nullptr);
     // Makes the alias name `location` (a folder or a server address) for the
     // rest of this run; with `keep`, the next starts open it too (the alias is
     // saved without a password).
     static void chooseCatalogue(const QString &location, bool keep);
+    // A data folder that is gone (an unmounted drive, a moved folder) is
+    // said to be gone, and made anew only when this is the first start or the
+    // user asks for a new catalogue; otherwise EAbort.
+    static void requireDataDirectory(const QString &directory, bool firstStart, StorageUi &ui);
+    // The words that say the data folder is gone.
+    static QString missingFolderText(const QString &directory);
+
+    // The table files the description declares (none when it cannot be read:
+    // the structure check then says why).
+    static QStringList describedTables();
 
     Session *Main_sess() const { return m_session.get(); }
 
@@ -92,7 +103,10 @@ private:
     void declareRelationFields(Query &relation);
     void readSettings();
     // The start-up check against base.ini.
-    void checkStructure(const QString &directory);
+    void checkStructure();
+    // Objects in the table files that the program did not create: removed
+    // when the user agrees, else the catalogue is opened read-only.
+    void guardAgainstForeignObjects(const QString &directory);
     void bindSession();
 
     void allTablesAfterPost(DataSet &dataSet);

@@ -9,10 +9,10 @@ ROWS=${ALTER_ROWS:-200000}
 
 mkdir -p "$T/pristine"
 printf '[Quillon]\nPATH=%s\nDEFAULT DRIVER=Paradox\n' "$DATA" >"$T/alias.cfg"
+# A folder the alias names is never made by the program (only on a first start).
+mkdir -p "$DATA"
 mkdir -p "$XDG_CONFIG_HOME/Quillon"
 cp "$T/alias.cfg" "$XDG_CONFIG_HOME/Quillon/aliases.cfg"
-# A catalogue is made where its folder is; a folder that is missing has gone.
-mkdir -p "$DATA"
 "$QUILLON" --check >/dev/null
 q "$DATA/FIRMS.DB" "with recursive n(i) as (select 1 union all select i + 1 from n where i < $ROWS)
                      insert into FIRMS (FirmID, Name, WWW, Phones) select i, 'Фирма ' || i, 'www.firm' || i || '.example', 'p' || (i % 1000) from n"
