@@ -49,7 +49,6 @@ class CatalogueChoiceTest : public WindowTest
 
     void startWindow()
     {
-        QVERIFY(QDir().mkpath(data()));
         QVERIFY(CatalogueChoice::reachAtStart(nullptr));
         openCatalogue([this] { run("Insert Into Firms (FirmID, Name) Values (1, 'Альфа')"); });
         m_form = std::make_unique<TMainForm>();
@@ -152,6 +151,7 @@ private slots:
         QFETCH(bool, onOther);
         makeCatalogue(other(), "Бета");
         const QString gone = data().chopped(1);
+        QVERIFY(QDir(gone).removeRecursively());
         Dialogs::answerNextChoice(choice);
         m_picks << other();
         QCOMPARE(CatalogueChoice::reachAtStart(nullptr), started);
