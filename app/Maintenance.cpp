@@ -2,6 +2,8 @@
 
 #include "Backup.h"
 #include "BaseMaker.h"
+#include "CatalogueCopy.h"
+#include "CatalogueLocation.h"
 #include "EngineError.h"
 #include "Export.h"
 #include "ExtractionProcess.h"
@@ -16,6 +18,7 @@
 
 #include <QCommandLineParser>
 #include <QTextStream>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -162,7 +165,58 @@ int importList(bool firms, const QString &file)
     });
 }
 
+int copyCatalogue(const QString &from, const QString &to)
+{
+    ConsoleUi ui;
+    return reportingFailure([&] {
+        const QString source = CatalogueLocation::fromUserText(from);
+        const QString target = CatalogueLocation::fromUserText(to);
+        QTextStream out(stdout);
+        CatalogueCopy::copy(
+            source, target, descriptionName, Backup::catalogueTables(descriptionName), ui,
+            [&out](const QString &table, qint64 rows) {
+                out << QStringLiteral("%1: скопировано записей: %2").arg(table).arg(rows)
+                    << Qt::endl;
+            });
+        out << QStringLiteral("Каталог скопирован и проверен (число записей и контрольная сумма "
+                              "каждой таблицы совпадают): %1 → %2")
+                   .arg(CatalogueLocation::described(source), CatalogueLocation::described(target))
+            << Qt::endl;
+        return ui.messages == 0 ? 0 : 1;
+    });
+}
+
+QCommandLineOption catalogueOption()
+{
+    return QCommandLineOption(
+        QStringLiteral("catalogue"),
+        QStringLiteral("Работать с каталогом ГДЕ: папкой или сервером "
+                       "(postgresql://сервер/база?sslmode=verify-full); только в этот раз."),
+        QStringLiteral("ГДЕ"));
+}
+
+// The catalogue of this run, before a command opens it: one that cannot be
+// reached stops the command with where and why, and nothing is made in its place.
+void requireReachable()
+{
+    const QString location = Tdm::ensureAlias();
+    const QString cause = CatalogueLocation::unreachableCause(location);
+    if (!cause.isEmpty())
+        throw EngineError(CatalogueLocation::unreachableMessage(location, cause));
+}
+
 } // namespace
+
+void applyCatalogueOption(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption catalogue = catalogueOption();
+    parser.addOption(catalogue);
+    // Only the catalogue is read here: the other options are the commands'.
+    parser.parse(arguments);
+    if (parser.isSet(catalogue))
+        Tdm::chooseCatalogue(CatalogueLocation::fromUserText(parser.value(catalogue)), false);
+}
 
 int runMaintenance(const QStringList &arguments)
 {
@@ -191,6 +245,11 @@ int runMaintenance(const QStringList &arguments)
         QStringLiteral("Загрузить фирмы (firms) или элементы (items) из ФАЙЛ .csv, .xlsx, .xls "
                        "или .ods; записи с уже известными названиями пропускаются."),
         QStringLiteral("firms|items"));
+    const QCommandLineOption copyCatalogueFrom(
+        QStringLiteral("copy-catalogue"),
+        QStringLiteral("Скопировать весь каталог ИЗ (папку или сервер) в пустое место В (папку "
+                       "или сервер) и сверить копию с исходным."),
+        QStringLiteral("ИЗ"));
     const QCommandLineOption rebuildIndex(
         QStringLiteral("rebuild-index"),
         QStringLiteral("Построить заново указатель текста прикреплённых файлов и выйти."));
@@ -220,11 +279,13 @@ int runMaintenance(const QStringList &arguments)
     for (QCommandLineOption *hidden :
          {&extractServer, &maxText, &maxFile, &seconds, &readXls, &readLimits})
         hidden->setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({check, pack, backupTo, restoreFrom, exportTo, importFrom, rebuildIndex,
-                       findInFilesOption, extractServer, maxText, maxFile, seconds, readXls,
-                       readLimits});
-    parser.addPositionalArgument(QStringLiteral("ФАЙЛ"),
-                                 QStringLiteral("файл для --export и --import"));
+    const QCommandLineOption catalogue = catalogueOption();
+    parser.addOptions({catalogue, check, pack, backupTo, restoreFrom, exportTo, importFrom,
+                       copyCatalogueFrom, rebuildIndex, findInFilesOption, extractServer, maxText,
+                       maxFile, seconds, readXls, readLimits});
+    parser.addPositionalArgument(
+        QStringLiteral("ФАЙЛ|В"),
+        QStringLiteral("файл для --export и --import; место копии для --copy-catalogue"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(arguments);
@@ -237,10 +298,42 @@ int runMaintenance(const QStringList &arguments)
     }
     if (parser.isSet(readXls))
         return Xls::runReadCommand(parser.value(readXls), parser.value(readLimits));
+    if (parser.isSet(catalogue)) {
+        if (parser.value(catalogue).trimmed().isEmpty()) {
+            QTextStream(stderr) << QStringLiteral(
+                                       "Укажите папку или адрес сервера после --catalogue.")
+                                << Qt::endl;
+            return 2;
+        }
+        applyCatalogueOption(arguments);
+    }
+    // A restore may bring a catalogue to a folder that is gone; every other
+    // command works on one that is there.
+    const QList<const QCommandLineOption *> catalogueCommands = {
+        &check, &pack, &backupTo, &exportTo, &importFrom, &rebuildIndex, &findInFilesOption};
+    const bool opensCatalogue = std::any_of(
+        catalogueCommands.begin(), catalogueCommands.end(),
+        [&parser](const QCommandLineOption *command) { return parser.isSet(*command); });
+    if (opensCatalogue) {
+        if (const int status = reportingFailure([] {
+                requireReachable();
+                return 0;
+            }))
+            return status;
+    }
     if (parser.isSet(rebuildIndex))
         return reportingFailure(rebuildFileIndex);
     if (parser.isSet(findInFilesOption))
         return reportingFailure([&] { return findInFiles(parser.value(findInFilesOption)); });
+    if (parser.isSet(copyCatalogueFrom)) {
+        if (parser.positionalArguments().size() != 1) {
+            QTextStream(stderr) << QStringLiteral("Укажите, куда копировать: --copy-catalogue ИЗ В")
+                                << Qt::endl;
+            return 2;
+        }
+        return copyCatalogue(parser.value(copyCatalogueFrom),
+                             parser.positionalArguments().constFirst());
+    }
     if (parser.isSet(check))
         return verify(false);
     if (parser.isSet(pack))

@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "CatalogueChoice.h"
 #include "FileIndexer.h"
 #include "IndexStatus.h"
 #include "Maintenance.h"
@@ -17,10 +18,14 @@
 
 namespace {
 
+// Any option asks for the headless program, except the catalogue to open.
 bool wantsMaintenance(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-')
+        const QByteArray argument(argv[i]);
+        if (argument == "--catalogue")
+            ++i;
+        else if (argument.startsWith('-') && !argument.startsWith("--catalogue="))
             return true;
     }
     return false;
@@ -45,6 +50,16 @@ std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, Tf
     // Started once the window is up: start-up never waits for the index.
     QTimer::singleShot(0, indexer.get(), &FileIndexer::syncAll);
     return indexer;
+}
+
+// Whatever shows or steers the index lets it go before it goes.
+void stopFileIndexer(std::unique_ptr<FileIndexer> &indexer, TMainForm &mainForm, TfrmFind &find)
+{
+    find.setFileIndexer(nullptr);
+    if (auto *menu = mainForm.findChild<TransferMenu *>(QStringLiteral("TransferMenu")))
+        menu->setFileIndexer(nullptr);
+    delete mainForm.findChild<IndexStatus *>();
+    indexer.reset();
 }
 
 int runHeadless(int argc, char **argv)
@@ -74,6 +89,15 @@ int main(int argc, char **argv)
 
     WindowsUi ui(splash);
     Tdm data(ui);
+    applyCatalogueOption(QCoreApplication::arguments());
+    // A catalogue that cannot be reached is said so, with the choice of
+    // another one, before any window shows it empty.
+    bool reached = false;
+    Application::guarded([&] { reached = CatalogueChoice::reachAtStart(splash); });
+    if (!reached) {
+        delete splash;
+        return 0;
+    }
     // A restore cut short is completed before anything opens the tables.
     Application::guarded([&] {
         Restore::finishInterrupted(Tdm::ensureAlias());
@@ -84,7 +108,12 @@ int main(int argc, char **argv)
     TfrmFind find(&mainForm);
     frmFind = &find;
     mainForm.show();
-    const std::unique_ptr<FileIndexer> indexer = startFileIndexer(data, mainForm, find);
+    std::unique_ptr<FileIndexer> indexer = startFileIndexer(data, mainForm, find);
+    // Another catalogue opened from the menu brings its own index.
+    QObject::connect(&data, &Tdm::catalogueOpened, &mainForm, [&] {
+        stopFileIndexer(indexer, mainForm, find);
+        indexer = startFileIndexer(data, mainForm, find);
+    });
     // On a Linux desktop a frameless window may stay above the main window:
     // it is hidden until a manual check shows it again.
     splash->hide();

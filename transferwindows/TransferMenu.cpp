@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "AutoBackup.h"
 #include "BaseMaker.h"
+#include "CatalogueChoice.h"
 #include "Dialogs.h"
 #include "Export.h"
 #include "FileError.h"
@@ -52,6 +53,13 @@ TransferMenu::TransferMenu(TMainForm *window, QToolBar *bar)
 {
     setObjectName(QStringLiteral("TransferMenu"));
     m_menu->setObjectName(QStringLiteral("TransferMenuItems"));
+    addCommand("acOpenCatalogue", QStringLiteral("&Открыть каталог..."),
+               &TransferMenu::openCatalogueClick);
+    auto *recent = m_menu->addMenu(QStringLiteral("&Недавние каталоги"));
+    recent->setObjectName(QStringLiteral("RecentCatalogues"));
+    connect(recent, &QMenu::aboutToShow, this,
+            [this, recent] { CatalogueChoice::fillRecentMenu(recent, m_window); });
+    m_menu->addSeparator();
     addCommand("acBackup", QStringLiteral("&Резервная копия..."), &TransferMenu::backupClick);
     addCommand("acRestore", QStringLiteral("&Восстановить из копии..."),
                &TransferMenu::restoreClick);
@@ -92,6 +100,11 @@ void TransferMenu::addCommand(const char *name, const QString &text,
     action->setObjectName(QString::fromLatin1(name));
     connect(action, &QAction::triggered, this,
             [this, handler] { Application::guarded([this, handler] { (this->*handler)(); }); });
+}
+
+void TransferMenu::openCatalogueClick()
+{
+    CatalogueChoice::openFromDialog(m_window);
 }
 
 void TransferMenu::backupClick()
@@ -233,13 +246,26 @@ void TransferMenu::importClick()
 
 void TransferMenu::setFileIndexer(FileIndexer *indexer)
 {
+    if (!m_pauseIndexing)
+        addIndexingCommands();
+    // Connections to an indexer that goes end with it.
+    if (m_indexer)
+        disconnect(m_pauseIndexing, nullptr, m_indexer, nullptr);
     m_indexer = indexer;
+    m_pauseIndexing->setEnabled(indexer != nullptr);
+    if (!indexer)
+        return;
+    m_pauseIndexing->setChecked(indexer->isPaused());
+    connect(m_pauseIndexing, &QAction::toggled, indexer, &FileIndexer::setPaused);
+    connect(indexer, &FileIndexer::pausedChanged, m_pauseIndexing, &QAction::setChecked);
+}
+
+void TransferMenu::addIndexingCommands()
+{
     m_menu->addSeparator();
-    QAction *pause = m_menu->addAction(QStringLiteral("&Приостановить индексацию файлов"));
-    pause->setObjectName(QStringLiteral("acPauseIndexing"));
-    pause->setCheckable(true);
-    connect(pause, &QAction::toggled, indexer, &FileIndexer::setPaused);
-    connect(indexer, &FileIndexer::pausedChanged, pause, &QAction::setChecked);
+    m_pauseIndexing = m_menu->addAction(QStringLiteral("&Приостановить индексацию файлов"));
+    m_pauseIndexing->setObjectName(QStringLiteral("acPauseIndexing"));
+    m_pauseIndexing->setCheckable(true);
     addCommand("acSkippedFiles", QStringLiteral("&Непрочитанные файлы..."),
                &TransferMenu::skippedFilesClick);
 }
@@ -248,6 +274,8 @@ void TransferMenu::skippedFilesClick()
 {
     // A box holds a screenful: the rest is counted.
     constexpr qsizetype shownAtMost = 30;
+    if (!m_indexer)
+        return;
     const QList<IndexedFile> skipped = m_indexer->skippedFiles();
     if (skipped.isEmpty()) {
         Dialogs::inform(m_window, QStringLiteral("Текст всех прикреплённых файлов прочитан"));
