@@ -5,6 +5,7 @@
 
 class FileIndexer;
 class ImportDialog;
+class QAction;
 class QMenu;
 class QToolBar;
 class QToolButton;
