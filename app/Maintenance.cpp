@@ -7,13 +7,16 @@
 #include "ExtractionProcess.h"
 #include "FileError.h"
 #include "FileSearchCommands.h"
+#include "ForeignObjects.h"
 #include "Import.h"
+#include "Leftovers.h"
 #include "Restore.h"
 #include "Session.h"
 #include "StorageUi.h"
 #include "UData.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QTextStream>
 #include <functional>
 
@@ -64,24 +67,35 @@ int reportingFailure(const std::function<int()> &command)
     }
 }
 
+// The data directory, with any restore that was cut short completed. A
+// folder that is gone is said to be gone and nothing is made in its place;
+// only the first start makes one.
+QString openedDataDirectory()
+{
+    bool created = false;
+    const QString directory = Tdm::ensureAlias(&created);
+    Restore::finishInterrupted(directory);
+    if (!created && !QFileInfo(directory).isDir())
+        throw FileError(Tdm::missingFolderText(directory));
+    return directory;
+}
+
 int verify(bool packOnly)
 {
     ConsoleUi ui;
     return reportingFailure([&] {
-        // The verifier creates the data directory when it is missing.
-        Restore::finishInterrupted(Tdm::ensureAlias());
+        const QString directory = openedDataDirectory();
+        const QList<ForeignObjects::Finding> findings =
+            ForeignObjects::inCatalogue(directory, Tdm::describedTables());
+        if (!findings.isEmpty())
+            throw FileError(QStringLiteral("Каталог не изменён: в его файлах есть то, чего "
+                                           "программа не создавала. Откройте его в программе, "
+                                           "чтобы удалить это.\n") +
+                            ForeignObjects::listed(findings));
         const bool found = BaseMaker::VerifyBase(QStringLiteral("base.ini"),
                                                  QStringLiteral("Quillon"), false, packOnly, ui);
         return found && ui.messages == 0 ? 0 : 1;
     });
-}
-
-// The data directory, with any restore that was cut short completed.
-QString openedDataDirectory()
-{
-    const QString directory = Tdm::ensureAlias();
-    Restore::finishInterrupted(directory);
-    return directory;
 }
 
 int backup(const QString &archive)
@@ -99,13 +113,9 @@ int restore(const QString &archive)
 {
     const int status = reportingFailure([&] {
         const QString directory = Tdm::ensureAlias();
-        const QString aside =
-            Restore::fromArchive(directory, Backup::catalogueTables(descriptionName), archive);
-        QTextStream(stdout) << QStringLiteral("Каталог восстановлен из копии ") << archive
-                            << Qt::endl;
-        if (!aside.isEmpty())
-            QTextStream(stdout) << QStringLiteral("Прежний каталог сохранён в ") << aside
-                                << Qt::endl;
+        const Restore::Outcome outcome = Restore::fromArchive(directory, descriptionName, archive);
+        QTextStream(stdout) << QStringLiteral("Копия: ") << archive << '\n'
+                            << Restore::describe(outcome) << Qt::endl;
         return 0;
     });
     // The restored tables are brought into line with the description at once.
@@ -141,7 +151,7 @@ int importList(bool firms, const QString &file)
                                 << Qt::endl;
             return 1;
         }
-        const Import::Plan plan = Import::plan(session, table, options);
+        Import::Plan plan = Import::plan(session, table, options);
         Import::run(session, table, options, plan);
         QTextStream out(stdout);
         out << QStringLiteral("Добавлено: %1; уже были в каталоге (пропущены): %2; обрезано "
@@ -211,6 +221,7 @@ int runMaintenance(const QStringList &arguments)
     parser.process(arguments);
     if (parser.isSet(extractText))
         return runExtractTextCommand(parser.value(extractText), parser.value(maxText).toLongLong());
+    Leftovers::clearOfEndedRuns();
     if (parser.isSet(rebuildIndex))
         return reportingFailure(rebuildFileIndex);
     if (parser.isSet(findInFilesOption))

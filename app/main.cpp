@@ -1,5 +1,6 @@
 #include "Application.h"
 #include "FileIndexer.h"
+#include "Leftovers.h"
 #include "Maintenance.h"
 #include "Restore.h"
 #include "Session.h"
@@ -11,6 +12,7 @@
 #include "WindowsUi.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QStatusBar>
 #include <QTimer>
@@ -31,7 +33,8 @@ bool wantsMaintenance(int argc, char **argv)
 // their progress shown at the right of the main window's status bar.
 std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, TfrmFind &find)
 {
-    if (!data.Main_sess())
+    // A catalogue that is gone gets no index: nothing is made in its place.
+    if (!data.Main_sess() || !QFileInfo(data.Main_sess()->directory()).isDir())
         return nullptr;
     auto indexer = std::make_unique<FileIndexer>(data.Main_sess()->directory(),
                                                  QCoreApplication::applicationFilePath());
@@ -74,6 +77,7 @@ int main(int argc, char **argv)
     QCoreApplication::processEvents();
     Application::setApplicationDisplayName(QStringLiteral("Квиллон"));
 
+    Leftovers::clearOfEndedRuns();
     WindowsUi ui(splash);
     Tdm data(ui);
     // A restore cut short is completed before anything opens the tables.

@@ -233,12 +233,30 @@ private slots:
         const TextTable table = Import::readFile(path("twice.csv"));
         Import::Options options = firmOptions(table);
         options.updateExisting = true;
-        const Import::Plan plan = Import::plan(*m_session, table, options);
+        Import::Plan plan = Import::plan(*m_session, table, options);
         QCOMPARE(plan.added, 1);
         QCOMPARE(plan.existing, 1);
         Import::run(*m_session, table, options, plan);
         QCOMPARE(one(*m_session, "SELECT group_concat(Name) FROM Firms WHERE FirmID > 3"),
                  QString("KLEN"));
+    }
+
+    // One file imported by two programs at once: the second, once it holds
+    // the write lock, sees what the first added and adds nothing again.
+    void twoImportsAtOnceAddEachNameOnce()
+    {
+        write("same.csv", "Name\r\nКлён Новый\r\nЯсень Новый\r\n");
+        const TextTable table = Import::readFile(path("same.csv"));
+        const Import::Options options = firmOptions(table);
+        Session other(m_session->directory());
+        Import::Plan first = Import::plan(*m_session, table, options);
+        Import::Plan second = Import::plan(other, table, options);
+        QCOMPARE(second.added, 2);
+        Import::run(*m_session, table, options, first);
+        QVERIFY(Import::run(other, table, options, second).isEmpty());
+        QCOMPARE(second.added, 0);
+        QCOMPARE(second.existing, 2);
+        QCOMPARE(one(*m_session, "SELECT count(*) FROM Firms"), QString("5"));
     }
 
     void cancelledImportChangesNothing()
@@ -248,7 +266,7 @@ private slots:
             table.rows.append({QString("Фирма %1").arg(i)});
         Import::Options options = firmOptions(table);
         options.folderId = 1;
-        const Import::Plan plan = Import::plan(*m_session, table, options);
+        Import::Plan plan = Import::plan(*m_session, table, options);
         QVERIFY_THROWS_EXCEPTION(
             EAbort, Import::run(*m_session, table, options, plan, [](double) { return false; }));
         QCOMPARE(one(*m_session, "SELECT count(*) FROM Firms"), QString("3"));
