@@ -7,15 +7,24 @@
 source "$(dirname "$0")/lib.sh"
 
 sums() { (cd "$1" && sha256sum ./*.DB 2>/dev/null) || true; } # the table files
-# The main window once a box at start has been answered.
-answered_main_window() {
+# Starts the program, which must ask a question first; answers it with `key`
+# (a screenshot named `shot` taken before), then closes the main window.
+answer_at_start() { # key [shot]
+    (cd "$T" && exec "$QUILLON") >"$T/app.log" 2>&1 &
+    APP_PID=$!
+    timeout 30 xdotool search --sync --onlyvisible --name '^Квиллон$' >/dev/null || fail "no question at start"
+    sleep 1
+    [ -z "${2:-}" ] || shot "$2"
+    xdotool key "$1"
+    WINDOW=
     for _ in $(seq 50); do
         WINDOW=$(main_window | head -n 1)
-        [ -n "$WINDOW" ] && { sleep 0.5; return; }
+        [ -n "$WINDOW" ] && break
         sleep 0.2
     done
-    shot failed
-    fail "no main window after the question at start"
+    [ -n "$WINDOW" ] || { shot failed; fail "no main window after the question at start"; }
+    sleep 0.5
+    quit_app
 }
 check_fails() { # what, expected text: --check must fail saying it
     set +e
@@ -87,22 +96,9 @@ expect_eq "--check left every file as it was" "$before" "$(sums "$DATA")"
 # At start they are named in a question: refused, the catalogue opens
 # read-only; agreed at the next start, they go.
 start_x
-(cd "$T" && exec "$QUILLON") >"$T/app.log" 2>&1 &
-APP_PID=$!
-timeout 30 xdotool search --sync --onlyvisible --name '^Квиллон$' >/dev/null || fail "no question at start"
-sleep 1
-shot foreign-objects-question
-xdotool key Escape
-answered_main_window
-quit_app
+answer_at_start Escape foreign-objects-question
 expect_eq "read-only start changed no table file" "$before" "$(sums "$DATA")"
-(cd "$T" && exec "$QUILLON") >"$T/app.log" 2>&1 &
-APP_PID=$!
-timeout 30 xdotool search --sync --onlyvisible --name '^Квиллон$' >/dev/null || fail "no question at start"
-sleep 1
-xdotool key Return
-answered_main_window
-quit_app
+answer_at_start Return
 expect_eq "foreign objects removed, rows kept" "table FIRMS;index Primary;index ByName|3" \
     "$(q_plain "$DATA/FIRMS.DB" "select group_concat(type || ' ' || name, ';') || '|' || (select count(*) from FIRMS) from sqlite_master")"
 
@@ -111,14 +107,7 @@ mv "$DATA" "$T/elsewhere"
 backups=$(ls "$XDG_DATA_HOME/Quillon/Backups")
 check_fails "a folder that is gone" 'не найдена'
 [ ! -e "$DATA" ] || fail "--check made a new, empty folder"
-(cd "$T" && exec "$QUILLON") >"$T/app.log" 2>&1 &
-APP_PID=$!
-timeout 30 xdotool search --sync --onlyvisible --name '^Квиллон$' >/dev/null || fail "no question at start"
-sleep 1
-shot missing-folder-question
-xdotool key Escape
-answered_main_window
-quit_app
+answer_at_start Escape missing-folder-question
 [ ! -e "$DATA" ] || fail "the window made a new, empty folder"
 expect_eq "a folder that is gone is not backed up" "$backups" "$(ls "$XDG_DATA_HOME/Quillon/Backups")"
 echo "ok - nothing made in place of the folder, nothing backed up"
