@@ -1,5 +1,7 @@
 #include "Application.h"
+#include "CatalogueChoice.h"
 #include "FileIndexer.h"
+#include "IndexStatus.h"
 #include "Leftovers.h"
 #include "Maintenance.h"
 #include "Restore.h"
@@ -13,16 +15,19 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QLabel>
 #include <QStatusBar>
 #include <QTimer>
 
 namespace {
 
+// Any option asks for the headless program, except the catalogue to open.
 bool wantsMaintenance(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-')
+        const QByteArray argument(argv[i]);
+        if (argument == "--catalogue")
+            ++i;
+        else if (argument.startsWith('-') && !argument.startsWith("--catalogue="))
             return true;
     }
     return false;
@@ -30,7 +35,8 @@ bool wantsMaintenance(int argc, char **argv)
 
 // The index of attached files follows the data module from now on; the
 // files new or changed since the last run are indexed in the background,
-// their progress shown at the right of the main window's status bar.
+// their progress shown at the right of the main window's status bar and the
+// indexing steered from the toolbar menu.
 std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, TfrmFind &find)
 {
     // A catalogue that is gone gets no index: nothing is made in its place.
@@ -39,17 +45,24 @@ std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, Tf
     auto indexer = std::make_unique<FileIndexer>(data.Main_sess()->directory(),
                                                  QCoreApplication::applicationFilePath());
     indexer->follow(data);
+    indexer->yieldToUserInput();
     find.setFileIndexer(indexer.get());
-    auto *status = new QLabel(&mainForm);
-    status->setObjectName(QStringLiteral("IndexStatus"));
-    mainForm.statusBar()->addPermanentWidget(status);
-    QObject::connect(indexer.get(), &FileIndexer::progress, status, [status](int done, int total) {
-        status->setText(QStringLiteral("Индексация файлов: %1 из %2").arg(done).arg(total));
-    });
-    QObject::connect(indexer.get(), &FileIndexer::synced, status, [status] { status->clear(); });
+    mainForm.statusBar()->addPermanentWidget(new IndexStatus(*indexer, &mainForm));
+    if (auto *menu = mainForm.findChild<TransferMenu *>(QStringLiteral("TransferMenu")))
+        menu->setFileIndexer(indexer.get());
     // Started once the window is up: start-up never waits for the index.
     QTimer::singleShot(0, indexer.get(), &FileIndexer::syncAll);
     return indexer;
+}
+
+// Whatever shows or steers the index lets it go before it goes.
+void stopFileIndexer(std::unique_ptr<FileIndexer> &indexer, TMainForm &mainForm, TfrmFind &find)
+{
+    find.setFileIndexer(nullptr);
+    if (auto *menu = mainForm.findChild<TransferMenu *>(QStringLiteral("TransferMenu")))
+        menu->setFileIndexer(nullptr);
+    delete mainForm.findChild<IndexStatus *>();
+    indexer.reset();
 }
 
 int runHeadless(int argc, char **argv)
@@ -80,17 +93,30 @@ int main(int argc, char **argv)
     Leftovers::clearOfEndedRuns();
     WindowsUi ui(splash);
     Tdm data(ui);
-    // A restore cut short is completed before anything opens the tables.
-    Application::guarded([&] {
-        Restore::finishInterrupted(Tdm::ensureAlias());
-        data.DataModuleCreate();
-    });
+    applyCatalogueOption(QCoreApplication::arguments());
+    // A restore cut short is completed before anything looks at the
+    // catalogue: between its two renames the data folder is not there.
+    Application::guarded([] { Restore::finishInterrupted(Tdm::ensureAlias()); });
+    // A catalogue that cannot be reached is said so, with the choice of
+    // another one, before any window shows it empty.
+    bool reached = false;
+    Application::guarded([&] { reached = CatalogueChoice::reachAtStart(splash); });
+    if (!reached) {
+        delete splash;
+        return 0;
+    }
+    Application::guarded([&] { data.DataModuleCreate(); });
     TMainForm mainForm;
     MainForm = &mainForm;
     TfrmFind find(&mainForm);
     frmFind = &find;
     mainForm.show();
-    const std::unique_ptr<FileIndexer> indexer = startFileIndexer(data, mainForm, find);
+    std::unique_ptr<FileIndexer> indexer = startFileIndexer(data, mainForm, find);
+    // Another catalogue opened from the menu brings its own index.
+    QObject::connect(&data, &Tdm::catalogueOpened, &mainForm, [&] {
+        stopFileIndexer(indexer, mainForm, find);
+        indexer = startFileIndexer(data, mainForm, find);
+    });
     // On a Linux desktop a frameless window may stay above the main window:
     // it is hidden until a manual check shows it again.
     splash->hide();

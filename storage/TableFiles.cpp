@@ -299,24 +299,35 @@ int packTable(const QString &directory, const QString &fileName, QString *messag
     return rc;
 }
 
-qint64 nextAutoIncrement(Session &session, const TableRef &table, const QString &field)
+qint64 keysHandedOut(Session &session, const TableRef &table)
 {
     Statement handedOut =
         session.prepare(QStringLiteral("PRAGMA %1.user_version").arg(SqlText::quoted(table.schema)),
                         table.fileName);
     handedOut.step();
+    return handedOut.int64(0);
+}
+
+void setKeysHandedOut(Session &session, const TableRef &table, qint64 highest)
+{
+    session.execute(QStringLiteral("PRAGMA %1.user_version = %2")
+                        .arg(SqlText::quoted(table.schema))
+                        .arg(highest),
+                    table.fileName);
+}
+
+qint64 nextAutoIncrement(Session &session, const TableRef &table, const QString &field)
+{
     Statement highest = session.prepare(QStringLiteral("SELECT coalesce(max(%1), 0) FROM %2")
                                             .arg(SqlText::quoted(field), table.qualified()),
                                         table.fileName);
     highest.step();
-    const qint64 next = std::max(handedOut.int64(0), highest.int64(0)) + 1;
+    const qint64 next = std::max(keysHandedOut(session, table), highest.int64(0)) + 1;
     if (next > maxKey)
         throw EngineError(
             table.fileName +
             QStringLiteral(": ключи записей исчерпаны (выдан наибольший, %1)").arg(maxKey));
-    session.execute(
-        QStringLiteral("PRAGMA %1.user_version = %2").arg(SqlText::quoted(table.schema)).arg(next),
-        table.fileName);
+    setKeysHandedOut(session, table, next);
     return next;
 }
 

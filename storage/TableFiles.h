@@ -48,5 +48,9 @@ inline constexpr qint64 maxKey = 2147483647;
 // highest value handed out is kept in the file's header (user_version).
 // Throws when the table has handed out every key up to maxKey.
 qint64 nextAutoIncrement(Session &session, const TableRef &table, const QString &field);
+// The highest auto-increment value handed out so far (0 for none), and its
+// setting, so that a copy of a table goes on from where the original stood.
+qint64 keysHandedOut(Session &session, const TableRef &table);
+void setKeysHandedOut(Session &session, const TableRef &table, qint64 highest);
 
 } // namespace TableFiles

@@ -2,6 +2,7 @@
 
 #include "Aliases.h"
 #include "BaseMaker.h"
+#include "CatalogueLocation.h"
 #include "EngineError.h"
 #include "ForeignObjects.h"
 #include "SettingsStore.h"
@@ -17,6 +18,14 @@ Tdm *dm = nullptr;
 namespace {
 
 const QString aliasName = QStringLiteral("Quillon");
+
+// The driver line of an alias says which kind of catalogue it names, for a
+// person reading the file; the location itself tells the program.
+QString driverFor(const QString &location)
+{
+    return CatalogueLocation::isServer(location) ? QStringLiteral("PostgreSQL")
+                                                 : QStringLiteral("Paradox");
+}
 
 // Whether this run made the alias: start-up may ask for it more than once
 // (a restore cut short is completed before the data module opens the tables).
@@ -242,12 +251,25 @@ QString Tdm::ensureAlias(bool *created)
         *created = aliasMadeThisRun;
     if (!aliases.isAlias(aliasName)) {
         const QString directory = defaultDataDirectory();
-        // The folder above the data directory may be missing for the user's data folder.
-        QDir().mkpath(QFileInfo(directory).absolutePath());
-        aliases.addStandardAlias(aliasName, directory, QStringLiteral("Paradox"));
+        // The first catalogue is made here; a folder missing later is one
+        // that has gone, not one to make anew. The folders above it may be
+        // missing for the user's data folder.
+        QDir().mkpath(directory);
+        aliases.addStandardAlias(aliasName, directory, driverFor(directory));
         aliases.saveConfigFile();
     }
     return aliases.directory(aliasName);
+}
+
+void Tdm::chooseCatalogue(const QString &location, bool keep)
+{
+    Aliases::setRunAlias(aliasName, location, driverFor(location));
+    if (!keep)
+        return;
+    Aliases aliases;
+    const QString kept = CatalogueLocation::withoutPassword(location);
+    aliases.addStandardAlias(aliasName, kept, driverFor(kept));
+    aliases.saveConfigFile();
 }
 
 void Tdm::bindSession()
@@ -328,6 +350,7 @@ void Tdm::DataModuleCreate()
     const QString directory = ensureAlias(&firstStart);
     m_session = std::make_unique<Session>(directory);
     bindSession();
+    emit catalogueOpened();
     requireDataDirectory(directory, firstStart, m_ui);
     // A failure here leaves the tables as they were; the lists still open on
     // them (read-only while foreign objects remain), so the user can work and

@@ -30,9 +30,14 @@ public:
     // The data directory an alias created on first start points at: "Data"
     // beside the program where that can be written, else the user's data folder.
     static QString defaultDataDirectory();
-    // Creates the alias on first start (and saves it); returns its data
-    // directory. `created` tells whether this start made the alias.
+    // Creates the alias on first start (and saves it) with its data directory;
+    // returns where the catalogue lives: a folder or a server address.
+    // `created` tells whether this start made the alias.
     static QString ensureAlias(bool *created = nullptr);
+    // Makes the alias name `location` (a folder or a server address) for the
+    // rest of this run; with `keep`, the next starts open it too (the alias is
+    // saved without a password).
+    static void chooseCatalogue(const QString &location, bool keep);
     // A data folder that is gone (an unmounted drive, a moved folder) is
     // said to be gone, and made anew only when this is the first start or the
     // user asks for a new catalogue; otherwise EAbort.
@@ -79,6 +84,8 @@ public:
     bool FileAppendAllowed = false;
 
 signals:
+    // DataModuleCreate has opened a session on the catalogue the alias names.
+    void catalogueOpened();
     // An attached-file row was posted (added, replaced, stored back, renamed).
     void attachedFilePosted(qint64 fileId);
     // Attached-file rows were deleted, on their own or with their firm or item.

@@ -122,22 +122,28 @@ ZipReader::ZipReader(const QString &path, qint64 maxEntries) : m_path(path)
         throw FileError(shown + QStringLiteral(": файл не является zip-архивом или повреждён (") +
                         message + ')');
     }
-    // A refused archive is closed at once: the constructor's throw skips the destructor.
-    const auto refuse = [&](const QString &why) {
-        zip_close(m_zip);
+    try {
+        readDirectory(shown, maxEntries);
+    } catch (...) {
+        // A refused archive is closed here: no destructor runs for it.
+        zip_discard(m_zip);
         m_zip = nullptr;
-        throw FileError(shown + QStringLiteral(": ") + why);
-    };
+        throw;
+    }
+}
+
+void ZipReader::readDirectory(const QString &shown, qint64 maxEntries)
+{
     const zip_int64_t count = zip_get_num_entries(m_zip, 0);
     if (count > maxEntries)
-        refuse(QStringLiteral("в архиве слишком много файлов"));
+        throw FileError(shown + QStringLiteral(": в архиве слишком много файлов"));
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t stat;
         zip_uint8_t system = 0;
         zip_uint32_t attributes = 0;
         if (zip_stat_index(m_zip, zip_uint64_t(i), 0, &stat) != 0 ||
             zip_file_get_external_attributes(m_zip, zip_uint64_t(i), 0, &system, &attributes) != 0)
-            refuse(QStringLiteral("оглавление архива повреждено"));
+            throw FileError(shown + QStringLiteral(": оглавление архива повреждено"));
         const bool link = system == ZIP_OPSYS_UNIX && S_ISLNK(attributes >> 16);
         m_entries.append(
             {QString::fromUtf8(stat.name), qint64(stat.size), qint64(stat.comp_size), link});

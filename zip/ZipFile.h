@@ -66,6 +66,8 @@ public:
     QByteArray readAll(int index, qint64 maxBytes) const;
 
 private:
+    void readDirectory(const QString &shown, qint64 maxEntries);
+
     QString m_path;
     zip *m_zip = nullptr;
     QList<Entry> m_entries;

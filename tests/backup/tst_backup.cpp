@@ -19,24 +19,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using TestCatalogue::contents;
 using TestCatalogue::shell;
 
 namespace {
 
 const QString description = QStringLiteral(QUILLON_SOURCE_DIR "/storage/base.ini");
-
-// Every row of every table, as the stock shell prints them.
-QString contents(const QString &directory, const QStringList &tables)
-{
-    QString all;
-    for (const QString &table : tables) {
-        all += table + '\n' +
-               shell(QDir(directory).filePath(table),
-                     QStringLiteral("SELECT * FROM \"%1\" ORDER BY rowid;")
-                         .arg(table.section('.', 0, 0)));
-    }
-    return all;
-}
 
 // The archive rewritten with `change` applied to its manifest and entries.
 void rewrite(const QString &from, const QString &to,

@@ -132,4 +132,16 @@ QString shell(const QString &file, const QString &sql)
         .trimmed();
 }
 
+QString contents(const QString &directory, const QStringList &tables)
+{
+    QString all;
+    for (const QString &table : tables) {
+        all += table + '\n' +
+               shell(QDir(directory).filePath(table),
+                     QStringLiteral("SELECT * FROM \"%1\" ORDER BY rowid;")
+                         .arg(table.section('.', 0, 0)));
+    }
+    return all;
+}
+
 } // namespace TestCatalogue

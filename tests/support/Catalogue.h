@@ -32,4 +32,7 @@ void pointAliasAt(const QString &dataDirectory);
 // Runs the sqlite3 shell on one table file and returns what it printed.
 QString shell(const QString &file, const QString &sql);
 
+// Every row of every table of a data directory, as the stock shell prints them.
+QString contents(const QString &directory, const QStringList &tables);
+
 } // namespace TestCatalogue
