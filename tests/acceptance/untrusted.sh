@@ -107,7 +107,15 @@ mv "$DATA" "$T/elsewhere"
 backups=$(ls "$XDG_DATA_HOME/Quillon/Backups")
 check_fails "a folder that is gone" 'не найдена'
 [ ! -e "$DATA" ] || fail "--check made a new, empty folder"
-answer_at_start Escape missing-folder-question
+(cd "$T" && exec "$QUILLON") >"$T/app.log" 2>&1 &
+APP_PID=$!
+timeout 30 xdotool search --sync --onlyvisible --name '^Квиллон$' >/dev/null || fail "no word at start"
+sleep 1
+shot missing-folder-question
+xdotool key Escape # the box's way out: the program ends
+for _ in $(seq 20); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.25; done
+kill -0 "$APP_PID" 2>/dev/null && fail "the program went on without its catalogue"
+APP_PID=
 [ ! -e "$DATA" ] || fail "the window made a new, empty folder"
 expect_eq "a folder that is gone is not backed up" "$backups" "$(ls "$XDG_DATA_HOME/Quillon/Backups")"
 echo "ok - nothing made in place of the folder, nothing backed up"
