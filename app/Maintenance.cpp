@@ -9,7 +9,9 @@
 #include "ExtractionProcess.h"
 #include "FileError.h"
 #include "FileSearchCommands.h"
+#include "ForeignObjects.h"
 #include "Import.h"
+#include "Leftovers.h"
 #include "Restore.h"
 #include "Session.h"
 #include "StorageUi.h"
@@ -17,6 +19,7 @@
 #include "Xls.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QTextStream>
 #include <algorithm>
 #include <functional>
@@ -68,24 +71,28 @@ int reportingFailure(const std::function<int()> &command)
     }
 }
 
+// The data directory of a command that found it reachable.
+QString openedDataDirectory()
+{
+    return Tdm::ensureAlias();
+}
+
 int verify(bool packOnly)
 {
     ConsoleUi ui;
     return reportingFailure([&] {
-        // The verifier creates the data directory when it is missing.
-        Restore::finishInterrupted(Tdm::ensureAlias());
+        const QString directory = openedDataDirectory();
+        const QList<ForeignObjects::Finding> findings =
+            ForeignObjects::inCatalogue(directory, Tdm::describedTables());
+        if (!findings.isEmpty())
+            throw FileError(QStringLiteral("Каталог не изменён: в его файлах есть то, чего "
+                                           "программа не создавала. Откройте его в программе, "
+                                           "чтобы удалить это.\n") +
+                            ForeignObjects::listed(findings));
         const bool found = BaseMaker::VerifyBase(QStringLiteral("base.ini"),
                                                  QStringLiteral("Quillon"), false, packOnly, ui);
         return found && ui.messages == 0 ? 0 : 1;
     });
-}
-
-// The data directory, with any restore that was cut short completed.
-QString openedDataDirectory()
-{
-    const QString directory = Tdm::ensureAlias();
-    Restore::finishInterrupted(directory);
-    return directory;
 }
 
 int backup(const QString &archive)
@@ -103,13 +110,9 @@ int restore(const QString &archive)
 {
     const int status = reportingFailure([&] {
         const QString directory = Tdm::ensureAlias();
-        const QString aside =
-            Restore::fromArchive(directory, Backup::catalogueTables(descriptionName), archive);
-        QTextStream(stdout) << QStringLiteral("Каталог восстановлен из копии ") << archive
-                            << Qt::endl;
-        if (!aside.isEmpty())
-            QTextStream(stdout) << QStringLiteral("Прежний каталог сохранён в ") << aside
-                                << Qt::endl;
+        const Restore::Outcome outcome = Restore::fromArchive(directory, descriptionName, archive);
+        QTextStream(stdout) << QStringLiteral("Копия: ") << archive << '\n'
+                            << Restore::describe(outcome) << Qt::endl;
         return 0;
     });
     // The restored tables are brought into line with the description at once.
@@ -145,7 +148,7 @@ int importList(bool firms, const QString &file)
                                 << Qt::endl;
             return 1;
         }
-        const Import::Plan plan = Import::plan(session, table, options);
+        Import::Plan plan = Import::plan(session, table, options);
         Import::run(session, table, options, plan);
         QTextStream out(stdout);
         out << QStringLiteral("Добавлено: %1; уже были в каталоге (пропущены): %2; обрезано "
@@ -200,6 +203,9 @@ QCommandLineOption catalogueOption()
 void requireReachable()
 {
     const QString location = Tdm::ensureAlias();
+    // Between the two renames of a restore cut short the folder is not
+    // there: the swap is completed first.
+    Restore::finishInterrupted(location);
     const QString cause = CatalogueLocation::unreachableCause(location);
     if (!cause.isEmpty())
         throw EngineError(CatalogueLocation::unreachableMessage(location, cause));
@@ -298,6 +304,7 @@ int runMaintenance(const QStringList &arguments)
     }
     if (parser.isSet(readXls))
         return Xls::runReadCommand(parser.value(readXls), parser.value(readLimits));
+    Leftovers::clearOfEndedRuns();
     if (parser.isSet(catalogue)) {
         if (parser.value(catalogue).trimmed().isEmpty()) {
             QTextStream(stderr) << QStringLiteral(

@@ -2,6 +2,7 @@
 #include "CatalogueChoice.h"
 #include "FileIndexer.h"
 #include "IndexStatus.h"
+#include "Leftovers.h"
 #include "Maintenance.h"
 #include "Restore.h"
 #include "Session.h"
@@ -13,6 +14,7 @@
 #include "WindowsUi.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -37,7 +39,8 @@ bool wantsMaintenance(int argc, char **argv)
 // indexing steered from the toolbar menu.
 std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, TfrmFind &find)
 {
-    if (!data.Main_sess())
+    // A catalogue that is gone gets no index: nothing is made in its place.
+    if (!data.Main_sess() || !QFileInfo(data.Main_sess()->directory()).isDir())
         return nullptr;
     auto indexer = std::make_unique<FileIndexer>(data.Main_sess()->directory(),
                                                  QCoreApplication::applicationFilePath());
@@ -87,9 +90,13 @@ int main(int argc, char **argv)
     QCoreApplication::processEvents();
     Application::setApplicationDisplayName(QStringLiteral("Квиллон"));
 
+    Leftovers::clearOfEndedRuns();
     WindowsUi ui(splash);
     Tdm data(ui);
     applyCatalogueOption(QCoreApplication::arguments());
+    // A restore cut short is completed before anything looks at the
+    // catalogue: between its two renames the data folder is not there.
+    Application::guarded([] { Restore::finishInterrupted(Tdm::ensureAlias()); });
     // A catalogue that cannot be reached is said so, with the choice of
     // another one, before any window shows it empty.
     bool reached = false;
@@ -98,11 +105,7 @@ int main(int argc, char **argv)
         delete splash;
         return 0;
     }
-    // A restore cut short is completed before anything opens the tables.
-    Application::guarded([&] {
-        Restore::finishInterrupted(Tdm::ensureAlias());
-        data.DataModuleCreate();
-    });
+    Application::guarded([&] { data.DataModuleCreate(); });
     TMainForm mainForm;
     MainForm = &mainForm;
     TfrmFind find(&mainForm);

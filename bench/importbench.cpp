@@ -29,7 +29,7 @@ int main(int argc, char **argv)
     const Import::Known known = Import::readKnown(session, options.target);
     const qint64 knownMs = clock.restart();
     // What the import window does at every change of a column choice.
-    const Import::Plan plan = Import::plan(known, table, options);
+    Import::Plan plan = Import::plan(known, table, options);
     const qint64 planMs = clock.restart();
     QElapsedTimer gap;
     gap.start();

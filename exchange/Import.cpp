@@ -350,11 +350,15 @@ private:
 
 } // namespace
 
-QList<qint64> run(Session &session, const TextTable &table, const Options &options,
-                  const Plan &plan, const std::function<bool(double)> &progress)
+QList<qint64> run(Session &session, const TextTable &table, const Options &options, Plan &plan,
+                  const std::function<bool(double)> &progress)
 {
     Writer writer(session, table, options, plan);
     Session::Transaction transaction(session);
+    // Another import may have added names since the plan was made: planned
+    // again under the write lock, the second of two imports adds nothing the
+    // first one added.
+    plan = Import::plan(session, table, options);
     writer.prepare();
     QElapsedTimer sinceReport;
     sinceReport.start();

@@ -78,10 +78,12 @@ Known readKnown(Session &session, Target target);
 Plan plan(const Known &known, const TextTable &table, const Options &options);
 
 // Carries out the plan in one transaction per table: it either completes or
-// changes nothing. `progress` gets the share done (0 to 1) and returns false
+// changes nothing. The plan is made again once the write lock is held, so
+// that names another import added meanwhile are known; `plan` is left as it
+// was carried out. `progress` gets the share done (0 to 1) and returns false
 // to cancel, which rolls everything back. Returns the keys of added records.
-QList<qint64> run(Session &session, const TextTable &table, const Options &options,
-                  const Plan &plan, const std::function<bool(double)> &progress = {});
+QList<qint64> run(Session &session, const TextTable &table, const Options &options, Plan &plan,
+                  const std::function<bool(double)> &progress = {});
 
 // The folders new records may go to (key, name), in the order of creation.
 QList<std::pair<int, QString>> folders(Session &session);

@@ -219,7 +219,9 @@ void FileTextIndex::inTransaction(const std::function<void()> &work)
         work();
         exec("commit");
     } catch (...) {
-        exec("rollback");
+        // A full disk may have ended the transaction already: the rollback's
+        // own complaint must not replace the real cause.
+        sqlite3_exec(m_db, "rollback", nullptr, nullptr, nullptr);
         throw;
     }
 }

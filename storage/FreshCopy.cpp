@@ -54,17 +54,6 @@ private:
     bool m_expired = false;
 };
 
-void requireIntact(const FileConnection &db, const QString &fileName)
-{
-    Statement check = db.prepare(QStringLiteral("PRAGMA src.integrity_check(3)"));
-    QStringList verdict;
-    while (check.step())
-        verdict << check.value(0).toString();
-    if (verdict != QStringList{QStringLiteral("ok")})
-        throw EngineError(fileName + QStringLiteral(": файл таблицы повреждён (") +
-                          verdict.join(QStringLiteral("; ")) + ')');
-}
-
 QString selectFrom(const QString &sourceTable, const QList<Column> &columns)
 {
     QStringList read;
@@ -183,7 +172,6 @@ Copied copyRows(const QString &sourcePath, const QString &sourceTable, const QSt
     Copied copied;
     const Clock clock(db.handle(), limits);
     try {
-        requireIntact(db, fileName);
         copied.handedOut = db.value(QStringLiteral("PRAGMA src.user_version")).toLongLong();
         db.execute(QStringLiteral("BEGIN IMMEDIATE"));
         try {

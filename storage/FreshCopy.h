@@ -40,9 +40,10 @@ struct SourceTable
 };
 SourceTable describe(const QString &sourcePath, const QString &fileName);
 
-// Checks the old file's integrity, then copies every row of `sourceTable` into
-// the table of the same name as the fresh file `targetPath`, in one
-// transaction. With `convert` each value is converted as a post converts it
+// Copies every row of `sourceTable` into the table of the same name as the
+// fresh file `targetPath`, in one transaction. Reading every row is the
+// check of the old file that matters: a damaged page fails the copy, and
+// nothing else of the file (its indexes, its free pages) is kept to be checked. With `convert` each value is converted as a post converts it
 // (a text cut to its field's size, a key past the integer range refused);
 // without, values are kept as they are stored. Throws EngineError naming the
 // file and the cause; the fresh file then holds no row.

@@ -66,7 +66,7 @@ TransferMenu::TransferMenu(TMainForm *window, QToolBar *bar)
     m_menu->addSeparator();
     addCommand("acExportShown", QStringLiteral("&Экспорт списка, как показан..."),
                &TransferMenu::exportShownClick);
-    addCommand("acExportWhole", QStringLiteral("Экспорт &всех записей..."),
+    addCommand("acExportWhole", QStringLiteral("Экспорт всех &записей..."),
                &TransferMenu::exportWholeClick);
     addCommand("acVCard", QStringLiteral("&Карточка фирмы (vCard)..."), &TransferMenu::vCardClick);
     m_menu->addSeparator();
@@ -138,13 +138,12 @@ void TransferMenu::restoreClick()
                               QFileInfo(path).fileName() +
                               QStringLiteral("»?\nТекущий каталог будет сохранён рядом.")))
         return;
-    const QStringList tables = Backup::catalogueTables(descriptionName);
     dm->closeDataSets();
-    QString aside;
+    Restore::Outcome outcome;
     try {
         ProgressWindow progress(m_window, QStringLiteral("Проверка и восстановление копии..."));
-        aside = Restore::fromArchive(dataDirectory(), tables, path,
-                                     [&progress](double done) { progress.show(done); });
+        outcome = Restore::fromArchive(dataDirectory(), descriptionName, path,
+                                       [&progress](double done) { progress.show(done); });
     } catch (...) {
         // Nothing was changed: the catalogue as it was comes back.
         reloadCatalogue();
@@ -154,8 +153,7 @@ void TransferMenu::restoreClick()
     if (m_indexer)
         m_indexer->catalogueReplaced();
     reloadCatalogue();
-    Dialogs::inform(m_window, QStringLiteral("Каталог восстановлен. Прежний каталог сохранён в ") +
-                                  QDir::toNativeSeparators(aside));
+    Dialogs::inform(m_window, Restore::describe(outcome));
 }
 
 bool TransferMenu::firmsShown() const
@@ -266,7 +264,7 @@ void TransferMenu::addIndexingCommands()
     m_pauseIndexing = m_menu->addAction(QStringLiteral("&Приостановить индексацию файлов"));
     m_pauseIndexing->setObjectName(QStringLiteral("acPauseIndexing"));
     m_pauseIndexing->setCheckable(true);
-    addCommand("acSkippedFiles", QStringLiteral("&Непрочитанные файлы..."),
+    addCommand("acSkippedFiles", QStringLiteral("Непрочитанные &файлы..."),
                &TransferMenu::skippedFilesClick);
 }
 
@@ -317,9 +315,11 @@ void backupAtExit(QWidget *parent)
     if (!dm || !dm->Main_sess())
         return;
     try {
-        AutoBackup::runDaily(dm->Main_sess()->directory(), Backup::catalogueTables(descriptionName),
-                             descriptionName, AutoBackup::folder(), QDate::currentDate(),
-                             AutoBackup::keptSetting());
+        const AutoBackup::Daily daily = AutoBackup::runDaily(
+            dm->Main_sess()->directory(), Backup::catalogueTables(descriptionName), descriptionName,
+            AutoBackup::folder(), QDate::currentDate(), AutoBackup::keptSetting());
+        if (!daily.warning.isEmpty())
+            Dialogs::inform(parent, daily.warning);
     } catch (const std::exception &e) {
         Dialogs::inform(parent, QStringLiteral("Не удалось сделать резервную копию при выходе: ") +
                                     QString::fromUtf8(e.what()));

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
@@ -138,9 +139,14 @@ void ZipReader::readDirectory(const QString &shown, qint64 maxEntries)
         throw FileError(shown + QStringLiteral(": в архиве слишком много файлов"));
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t stat;
-        if (zip_stat_index(m_zip, zip_uint64_t(i), 0, &stat) != 0)
+        zip_uint8_t system = 0;
+        zip_uint32_t attributes = 0;
+        if (zip_stat_index(m_zip, zip_uint64_t(i), 0, &stat) != 0 ||
+            zip_file_get_external_attributes(m_zip, zip_uint64_t(i), 0, &system, &attributes) != 0)
             throw FileError(shown + QStringLiteral(": оглавление архива повреждено"));
-        m_entries.append({QString::fromUtf8(stat.name), qint64(stat.size), qint64(stat.comp_size)});
+        const bool link = system == ZIP_OPSYS_UNIX && S_ISLNK(attributes >> 16);
+        m_entries.append(
+            {QString::fromUtf8(stat.name), qint64(stat.size), qint64(stat.comp_size), link});
     }
 }
 

@@ -46,6 +46,7 @@ public:
         QString name;
         qint64 size = 0;
         qint64 compressedSize = 0;
+        bool link = false; // a symbolic link, as Unix zip tools store one
     };
 
     // Throws FileError naming the file when it is no readable zip.

@@ -621,6 +621,24 @@ book.save(sys.argv[1])
         QCOMPARE(one(*m_session, "SELECT count(*) FROM Firms"), QString("5"));
     }
 
+    // One file imported by two programs at once: the second, once it holds
+    // the write lock, sees what the first added and adds nothing again.
+    void twoImportsAtOnceAddEachNameOnce()
+    {
+        write("same.csv", "Name\r\nКлён Новый\r\nЯсень Новый\r\n");
+        const TextTable table = Import::readFile(path("same.csv"));
+        const Import::Options options = firmOptions(table);
+        Session other(m_session->directory());
+        Import::Plan first = Import::plan(*m_session, table, options);
+        Import::Plan second = Import::plan(other, table, options);
+        QCOMPARE(second.added, 2);
+        Import::run(*m_session, table, options, first);
+        QVERIFY(Import::run(other, table, options, second).isEmpty());
+        QCOMPARE(second.added, 0);
+        QCOMPARE(second.existing, 2);
+        QCOMPARE(one(*m_session, "SELECT count(*) FROM Firms"), QString("5"));
+    }
+
     void cancelledImportChangesNothing()
     {
         TextTable table{{"Name"}, {}, {}, {}};
@@ -628,7 +646,7 @@ book.save(sys.argv[1])
             table.rows.append({QString("Фирма %1").arg(i)});
         Import::Options options = firmOptions(table);
         options.folderId = 1;
-        const Import::Plan plan = Import::plan(*m_session, table, options);
+        Import::Plan plan = Import::plan(*m_session, table, options);
         QVERIFY_THROWS_EXCEPTION(
             EAbort, Import::run(*m_session, table, options, plan, [](double) { return false; }));
         QCOMPARE(one(*m_session, "SELECT count(*) FROM Firms"), QString("3"));

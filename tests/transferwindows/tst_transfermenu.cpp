@@ -105,6 +105,18 @@ private slots:
         });
         QTest::keyClick(m_form.get(), Qt::Key_F10);
         QVERIFY(shown);
+        // Each entry is reached by a letter of its own.
+        QStringList letters;
+        for (const QAction *action : menu->actions()) {
+            if (action->isSeparator())
+                continue;
+            const QString text = action->text();
+            const qsizetype mark = text.indexOf('&');
+            QVERIFY2(mark >= 0 && mark + 1 < text.size(), qPrintable(text));
+            const QString letter = text.mid(mark + 1, 1).toLower();
+            QVERIFY2(!letters.contains(letter), qPrintable(text));
+            letters << letter;
+        }
     }
 
     void backupThenRestoreBringsADeletedFirmBack()
