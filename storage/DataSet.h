@@ -26,7 +26,10 @@ enum class DataSetState
 enum LocateOption
 {
     LocateCaseInsensitive = 0x1,
-    LocatePartialKey = 0x2
+    LocatePartialKey = 0x2,
+    // Texts compared as a person reads them (TextRules::readingForm): letter
+    // case ignored, Ё taken as Е, quote marks left out on both sides.
+    LocateAsRead = 0x4
 };
 Q_DECLARE_FLAGS(LocateOptions, LocateOption)
 

@@ -5,6 +5,7 @@
 #include "EngineError.h"
 #include "SqlText.h"
 #include "TableFiles.h"
+#include "TextRules.h"
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -17,11 +18,14 @@ bool sameValue(const QVariant &stored, const QVariant &wanted, LocateOptions opt
     const QString wantedText = wanted.toString();
     if (storedBlank || wantedText.isEmpty())
         return storedBlank && wantedText.isEmpty();
-    const QString storedText = stored.toString();
+    const bool asRead = options.testFlag(LocateAsRead);
+    const QString storedText =
+        asRead ? TextRules::readingForm(stored.toString()) : stored.toString();
+    const QString wantedForm = asRead ? TextRules::readingForm(wantedText) : wantedText;
     const Qt::CaseSensitivity cs =
         options.testFlag(LocateCaseInsensitive) ? Qt::CaseInsensitive : Qt::CaseSensitive;
-    return options.testFlag(LocatePartialKey) ? storedText.startsWith(wantedText, cs)
-                                              : storedText.compare(wantedText, cs) == 0;
+    return options.testFlag(LocatePartialKey) ? storedText.startsWith(wantedForm, cs)
+                                              : storedText.compare(wantedForm, cs) == 0;
 }
 
 } // namespace
@@ -254,9 +258,14 @@ bool DataSet::locate(const QString &fieldNames, const QVariantList &values, Loca
                 conditions << column + QStringLiteral(" IS NULL");
             } else if (located[i]->kind() == FieldKind::String ||
                        located[i]->kind() == FieldKind::Memo) {
+                const bool asRead = options.testFlag(LocateAsRead);
                 const bool folded = options.testFlag(LocateCaseInsensitive);
-                const QString stored = folded ? QStringLiteral("upper(%1)").arg(column) : column;
-                const QString wanted = bound.placeholder(folded ? text.toUpper() : text);
+                const QString stored = asRead   ? DataSetSql::readingForm(column)
+                                       : folded ? QStringLiteral("upper(%1)").arg(column)
+                                                : column;
+                const QString wanted = bound.placeholder(asRead   ? TextRules::readingForm(text)
+                                                         : folded ? text.toUpper()
+                                                                  : text);
                 conditions
                     << (options.testFlag(LocatePartialKey)
                             ? QStringLiteral("substr(%1, 1, length(%2)) = %2").arg(stored, wanted)
@@ -266,9 +275,11 @@ bool DataSet::locate(const QString &fieldNames, const QVariantList &values, Loca
                                   bound.placeholder(located[i]->converted(values[i]));
             }
         }
+        // Quote marks change where a name stands in the order: a text sought
+        // as read is looked for along the whole list.
         if (located.size() == 1 && options.testFlag(LocatePartialKey) &&
-            options.testFlag(LocateCaseInsensitive) && leadsTheOrder(located.first()) &&
-            !values.first().toString().isEmpty()) {
+            options.testFlag(LocateCaseInsensitive) && !options.testFlag(LocateAsRead) &&
+            leadsTheOrder(located.first()) && !values.first().toString().isEmpty()) {
             conditions << prefixRange(located.first(), values.first().toString(), bound);
         }
         if (const auto rowid = locateRowid(conditions.join(QStringLiteral(" AND ")), bound))

@@ -116,6 +116,7 @@ std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool 
 void pointAliasAt(const QString &dataDirectory)
 {
     QFile::remove(RegistryKey::defaultFilePath());
+    QFile::remove(windowPlacesFilePath());
     Aliases aliases;
     aliases.addStandardAlias("Quillon", dataDirectory, "Paradox");
     aliases.saveConfigFile();
