@@ -2,6 +2,7 @@
 #include "FileIndexer.h"
 #include "Maintenance.h"
 #include "Restore.h"
+#include "Russian.h"
 #include "Session.h"
 #include "TransferMenu.h"
 #include "UData.h"
@@ -52,6 +53,7 @@ std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, Tf
 int runHeadless(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    speakRussian(app);
     QCoreApplication::setApplicationName(QStringLiteral("quillon"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.2"));
     const int status = runMaintenance(QCoreApplication::arguments());
