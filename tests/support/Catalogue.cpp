@@ -5,6 +5,7 @@
 #include "SettingsStore.h"
 #include "TableFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -117,6 +118,7 @@ void pointAliasAt(const QString &dataDirectory)
 {
     QFile::remove(RegistryKey::defaultFilePath());
     QFile::remove(windowPlacesFilePath());
+    QDir().mkpath(dataDirectory);
     Aliases aliases;
     aliases.addStandardAlias("Quillon", dataDirectory, "Paradox");
     aliases.saveConfigFile();
