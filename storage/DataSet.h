@@ -163,6 +163,10 @@ private:
     int positionOfRowid(qint64 rowid) const;
     bool leadsTheOrder(const Field *field) const;
     QString prefixRange(const Field *field, const QString &prefix, SearchValues &bound) const;
+    // The first row whose `field` begins, as read, with `text` and that meets
+    // `condition`; -1 when none does.
+    int firstReadAlike(const Field *field, const QString &text, const QString &condition,
+                       SearchValues &bound);
     void placeNewRow(qint64 rowid);
     void requireActive() const;
     void requireModifiable() const;

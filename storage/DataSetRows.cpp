@@ -236,6 +236,29 @@ QString DataSet::prefixRange(const Field *field, const QString &prefix, SearchVa
              bound.placeholder(low + QString::fromUcs4(U"\U0010FFFF")));
 }
 
+// A name that begins, as a person reads it, with a text stands in the list's
+// order where the text's first character does, or among the names that begin
+// with a quote mark (a quote mark further on comes after that first
+// character). Only those ranges of the index are read; the first match in
+// the list's order among them is the one.
+int DataSet::firstReadAlike(const Field *field, const QString &text, const QString &condition,
+                            SearchValues &bound)
+{
+    const QString form = TextRules::readingForm(text);
+    QStringList leads = {form.left(1)};
+    for (const QChar mark : TextRules::quoteMarks)
+        leads << QString(mark);
+    int first = -1;
+    for (const QString &lead : leads) {
+        const QString range = prefixRange(field, lead, bound);
+        const auto rowid = locateRowid(condition + QStringLiteral(" AND ") + range, bound);
+        const int position = rowid ? positionOfRowid(*rowid) : -1;
+        if (position >= 0 && (first < 0 || position < first))
+            first = position;
+    }
+    return first;
+}
+
 bool DataSet::locate(const QString &fieldNames, const QVariantList &values, LocateOptions options)
 {
     requireActive();
@@ -275,15 +298,19 @@ bool DataSet::locate(const QString &fieldNames, const QVariantList &values, Loca
                                   bound.placeholder(located[i]->converted(values[i]));
             }
         }
-        // Quote marks change where a name stands in the order: a text sought
-        // as read is looked for along the whole list.
-        if (located.size() == 1 && options.testFlag(LocatePartialKey) &&
-            options.testFlag(LocateCaseInsensitive) && !options.testFlag(LocateAsRead) &&
-            leadsTheOrder(located.first()) && !values.first().toString().isEmpty()) {
-            conditions << prefixRange(located.first(), values.first().toString(), bound);
+        const bool prefixInOrder = located.size() == 1 && options.testFlag(LocatePartialKey) &&
+                                   options.testFlag(LocateCaseInsensitive) &&
+                                   leadsTheOrder(located.first()) &&
+                                   !values.first().toString().isEmpty();
+        const QString condition = conditions.join(QStringLiteral(" AND "));
+        if (prefixInOrder && options.testFlag(LocateAsRead)) {
+            position = firstReadAlike(located.first(), values.first().toString(), condition, bound);
+        } else {
+            if (prefixInOrder)
+                conditions << prefixRange(located.first(), values.first().toString(), bound);
+            if (const auto rowid = locateRowid(conditions.join(QStringLiteral(" AND ")), bound))
+                position = positionOfRowid(*rowid);
         }
-        if (const auto rowid = locateRowid(conditions.join(QStringLiteral(" AND ")), bound))
-            position = positionOfRowid(*rowid);
     } else {
         for (int row = 0; row < m_allRows.size() && position < 0; ++row) {
             bool all = true;

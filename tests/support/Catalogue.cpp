@@ -134,3 +134,21 @@ QString shell(const QString &file, const QString &sql)
 }
 
 } // namespace TestCatalogue
+
+TestCatalogue::WriteLock::WriteLock(const QString &file, const QString &statements)
+{
+    m_shell.start(QStringLiteral("sqlite3"), {file});
+    if (!m_shell.waitForStarted())
+        return;
+    m_shell.write(("BEGIN IMMEDIATE; " + statements + "\n.print held\n").toUtf8());
+    m_held = m_shell.waitForReadyRead(5000);
+}
+
+void TestCatalogue::WriteLock::release()
+{
+    if (m_shell.state() == QProcess::NotRunning)
+        return;
+    m_shell.write("ROLLBACK;\n.quit\n");
+    m_shell.waitForFinished();
+    m_held = false;
+}
