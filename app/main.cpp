@@ -5,6 +5,7 @@
 #include "Leftovers.h"
 #include "Maintenance.h"
 #include "Restore.h"
+#include "Russian.h"
 #include "Session.h"
 #include "TransferMenu.h"
 #include "UData.h"
@@ -68,6 +69,7 @@ void stopFileIndexer(std::unique_ptr<FileIndexer> &indexer, TMainForm &mainForm,
 int runHeadless(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    speakRussian(app);
     QCoreApplication::setApplicationName(QStringLiteral("quillon"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.2"));
     const int status = runMaintenance(QCoreApplication::arguments());

@@ -373,8 +373,7 @@ TextTable read(const QString &path, const ReadLimits &limits)
     QFile file(path);
     const QString shown = QDir::toNativeSeparators(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw FileError(shown + QStringLiteral(": не удаётся прочитать (") + file.errorString() +
-                        ')');
+        throw FileError(cannotRead(path, file.errorString()));
     if (file.size() > limits.maxFileBytes)
         throw FileError(shown + QStringLiteral(": файл слишком велик для импорта"));
     try {

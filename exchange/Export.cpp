@@ -106,8 +106,7 @@ int writeCsv(Session &session, ListTarget target, const QString &select, const Q
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        throw FileError(QDir::toNativeSeparators(path) + QStringLiteral(": не удаётся создать (") +
-                        file.errorString() + ')');
+        throw FileError(cannotCreate(path, file.errorString()));
     // The byte-order mark tells office programs that the text is UTF-8.
     file.write("\xEF\xBB\xBF");
     int count = 0;

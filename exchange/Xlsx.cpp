@@ -364,7 +364,9 @@ TextTable read(const QString &path, const ReadLimits &limits)
     try {
         return Reader(path, limits).run();
     } catch (const FileError &e) {
-        throw FileError(QDir::toNativeSeparators(path) + QStringLiteral(": ") + e.message());
+        // The archive's own messages name the file already.
+        const QString shown = QDir::toNativeSeparators(path) + QStringLiteral(": ");
+        throw FileError(e.message().startsWith(shown) ? e.message() : shown + e.message());
     }
 }
 

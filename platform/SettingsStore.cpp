@@ -131,6 +131,12 @@ QString RegistryKey::defaultFilePath()
            QStringLiteral("/Pelorin/settings.ini");
 }
 
+QString windowPlacesFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Quillon/windows.ini");
+}
+
 void RegistryKey::load()
 {
     QFile file(m_filePath);

@@ -80,3 +80,7 @@ bool readBoolSetting(const QString &name, bool defaultValue, QString *problem = 
 // Stores a setting of the program's section as the string "1" or "0".
 // Throws FileError when it cannot be stored.
 void writeBoolSetting(const QString &name, bool value);
+
+// Where the program's windows were left, kept between starts apart from the
+// settings: $XDG_CONFIG_HOME/Quillon/windows.ini.
+QString windowPlacesFilePath();

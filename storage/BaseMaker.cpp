@@ -254,9 +254,13 @@ void changeTable(const QString &directory, const TableSpec &table, int position,
 
 void packOne(const QString &directory, const TableSpec &table, StorageUi &ui)
 {
+    const QString path = Session::findFileIn(directory, table.name);
+    const qint64 before = QFileInfo(path).size();
     QString why;
     if (TableFiles::packTable(directory, table.name, &why) != 0)
         ui.message(QStringLiteral("Ошибка сжатия ") + why); // why begins with the table's name
+    else
+        ui.tablePacked(table.name, before, QFileInfo(path).size());
 }
 
 void checkTable(Session &session, const TableSpec &table, int position, bool packAfterCheck,
@@ -266,6 +270,8 @@ void checkTable(Session &session, const TableSpec &table, int position, bool pac
     if (table.status == TableStatus::New)
         runStatement(session, createStatement(table));
     changeTable(directory, table, position, ui);
+    if (table.status != TableStatus::False)
+        ui.tableChanged(table.name, table.status == TableStatus::New);
     removeTemporaryCopies(directory);
     if (packAfterCheck) {
         session.detachAll();

@@ -2,6 +2,7 @@
 
 #include "SqlText.h"
 #include "Statement.h"
+#include "TextRules.h"
 
 QString SearchValues::placeholder(const QVariant &value)
 {
@@ -89,6 +90,16 @@ QString blob(const ReadPlan &plan, const QString &column)
 {
     return QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
         .arg(SqlText::quoted(column), plan.from, plan.rowidColumn);
+}
+
+QString readingForm(const QString &column)
+{
+    QString form = QStringLiteral("replace(upper(%1), 'Ё', 'Е')").arg(column);
+    for (const QChar mark : TextRules::quoteMarks) {
+        const QString literal = mark == u'\'' ? QStringLiteral("''''") : u'\'' + mark + u'\'';
+        form = QStringLiteral("replace(%1, %2, '')").arg(form, literal);
+    }
+    return form;
 }
 
 QString locate(const ReadPlan &plan, const QString &condition)

@@ -49,6 +49,9 @@ QString page(const ReadPlan &plan, const QStringList &columns, const QList<bool>
 // True when every column can be named one by one (so blobs can stay on disk).
 bool namesColumnsOneByOne(const QStringList &columns);
 QString blob(const ReadPlan &plan, const QString &column);
+// The SQL expression of a column's text in its reading form (upper case, Ё as
+// Е, no quote marks: TextRules::readingForm), in functions every engine has.
+QString readingForm(const QString &column);
 // The first row id, in the list's order, that meets `condition` as well.
 QString locate(const ReadPlan &plan, const QString &condition);
 // The value of `resultColumn` in the first row whose `keyColumn` is `wanted`.

@@ -132,6 +132,14 @@ bool startsWithIgnoringCase(const QString &text, const QString &prefix)
     return upper(text.left(prefix.size())) == upper(prefix);
 }
 
+QString readingForm(const QString &text)
+{
+    QString form = upper(text);
+    form.replace(QChar(0x0401), QChar(0x0415)); // Ё as Е
+    form.removeIf([](QChar c) { return quoteMarks.contains(c); });
+    return form;
+}
+
 void install(sqlite3 *db)
 {
     sqlite3_create_collation(db, collationName, SQLITE_UTF8, nullptr, sqliteCollate);

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 
 Tdm *dm = nullptr;
@@ -128,6 +129,7 @@ void Tdm::declareMembershipFields(Table &table)
     table.addField(QStringLiteral("ItemID"), FieldKind::Integer)->setDefaultExpression("0");
     table.addLookupField(QStringLiteral("FolderName"), 50, QStringLiteral("FolderID"),
                          &qListFolders, QStringLiteral("FolderID"), QStringLiteral("Description"));
+    table.beforePost = [](DataSet &d) { dropUnchosen(d, QStringLiteral("FolderID")); };
     table.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
 }
 
@@ -400,8 +402,15 @@ void Tdm::tblFolderAfterScroll(DataSet &dataSet)
         RebuildFirmQuery();
         RebuildItemQuery();
     } else {
+        // The last folder deleted with the filter on: no folder is left to
+        // limit the lists to, and they show every record again.
+        const bool folderGone = FolderFilter && !FolderFirmFilter.isEmpty();
         FolderFirmFilter.clear();
         FolderItemFilter.clear();
+        if (folderGone) {
+            RebuildFirmQuery();
+            RebuildItemQuery();
+        }
     }
 }
 
@@ -472,7 +481,8 @@ void Tdm::followNewFolder(const DataSet &folders)
 
 void Tdm::confirmDeletion(const QString &name)
 {
-    if (!m_ui.confirm(QStringLiteral("Удалить '") + name + QStringLiteral("' ?")))
+    if (!m_deletionAgreed &&
+        !m_ui.confirm(QStringLiteral("Удалить '") + name + QStringLiteral("' ?")))
         Abort();
 }
 
@@ -506,6 +516,16 @@ void Tdm::tblItemBeforeDelete(DataSet &dataSet)
     emit attachedFilesDeleted();
 }
 
+void Tdm::removeUnfilled(Table &record)
+{
+    const bool firm = &record == &tblFirms;
+    const QString key = keyText(record, firm ? QStringLiteral("FirmID") : QStringLiteral("ItemID"));
+    runCascade({firm ? QStringLiteral("Delete From GrpFrm Where FirmID=") + key
+                     : QStringLiteral("Delete From GrpItm Where ItemID=") + key});
+    const QScopedValueRollback agreed(m_deletionAgreed, true);
+    record.deleteRecord();
+}
+
 void Tdm::tblFolderBeforeDelete(DataSet &dataSet)
 {
     confirmDeletion(dataSet.fieldByName(QStringLiteral("Description"))->asString());
@@ -519,8 +539,17 @@ void Tdm::qFirmFilesBeforeInsert(DataSet &)
         Abort();
 }
 
+void Tdm::dropUnchosen(DataSet &dataSet, const QString &chosenField)
+{
+    if (!dataSet.fieldByName(chosenField)->isNull())
+        return;
+    dataSet.cancel();
+    Abort();
+}
+
 void Tdm::setRelationRow(DataSet &dataSet, const QString &type)
 {
+    dropUnchosen(dataSet, QStringLiteral("FirmID"));
     dataSet.fieldByName(QStringLiteral("Type"))->setAsString(type);
     dataSet.fieldByName(QStringLiteral("ItemID"))
         ->setValue(tblItem.fieldByName(QStringLiteral("ItemID"))->value());

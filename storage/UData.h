@@ -57,6 +57,11 @@ public:
     void RebuildItemQuery();
     void tblFolderAfterScroll(DataSet &dataSet);
 
+    // Removes the record `record` (tblFirms or tblItem) stands on, which the
+    // user has just added and left unfilled: no question asked, and its group
+    // memberships go with its files, folders and relations.
+    void removeUnfilled(Table &record);
+
     // Data sources in declaration order, and their datasets closed or opened
     // in that order (around a manual check or pack).
     QList<DataSource *> dataSources();
@@ -118,6 +123,10 @@ private:
     void tblItemBeforeDelete(DataSet &dataSet);
     void tblFolderBeforeDelete(DataSet &dataSet);
     void qFirmFilesBeforeInsert(DataSet &dataSet);
+    // A folder membership without its folder, or a maker or seller row
+    // without its firm, says nothing: it is dropped (with a silent abort of
+    // the post) rather than stored.
+    static void dropUnchosen(DataSet &dataSet, const QString &chosenField);
     void setRelationRow(DataSet &dataSet, const QString &type);
     void confirmDeletion(const QString &name);
     void runCascade(const QStringList &statements);
@@ -125,6 +134,8 @@ private:
 
     StorageUi &m_ui;
     std::unique_ptr<Session> m_session;
+    // Set while a deletion the user has already agreed to runs.
+    bool m_deletionAgreed = false;
 };
 
 // The one data module of the program.

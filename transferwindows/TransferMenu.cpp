@@ -213,7 +213,9 @@ void TransferMenu::vCardClick()
     if (path.isEmpty())
         return;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(Export::vCard(field)) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly))
+        throw FileError(cannotCreate(path, file.errorString()));
+    if (file.write(Export::vCard(field)) < 0 || !file.commit())
         throw FileError(QDir::toNativeSeparators(path) + QStringLiteral(": не удаётся записать (") +
                         file.errorString() + ')');
     dm->LastFileDir = QFileInfo(path).absolutePath();

@@ -22,6 +22,26 @@ QString archiveMessage(zip *archive)
     return QString::fromLocal8Bit(zip_strerror(archive));
 }
 
+// The file could not be opened as a zip archive: said in Russian for what a
+// user can do something about, the library's words for the rest.
+QString openFailure(const QString &path, int code, const QString &message)
+{
+    switch (code) {
+    case ZIP_ER_NOENT:
+    case ZIP_ER_OPEN:
+    case ZIP_ER_READ:
+        return cannotRead(path, message);
+    case ZIP_ER_NOZIP:
+        return QDir::toNativeSeparators(path) + QStringLiteral(": файл не является zip-архивом");
+    case ZIP_ER_INCONS:
+        return QDir::toNativeSeparators(path) +
+               QStringLiteral(": файл не является zip-архивом или повреждён");
+    default:
+        return QDir::toNativeSeparators(path) +
+               QStringLiteral(": файл не является zip-архивом или повреждён (") + message + u')';
+    }
+}
+
 // The rename that made the file visible must reach the disk too.
 void syncFileAndFolder(const QString &path)
 {
@@ -45,8 +65,7 @@ ZipWriter::ZipWriter(const QString &path) : m_path(path)
         zip_error_init_with_code(&error, code);
         const QString message = zipMessage(&error);
         zip_error_fini(&error);
-        throw FileError(QDir::toNativeSeparators(path) + QStringLiteral(": не удалось создать (") +
-                        message + ')');
+        throw FileError(cannotCreate(path, message));
     }
 }
 
@@ -119,8 +138,7 @@ ZipReader::ZipReader(const QString &path, qint64 maxEntries) : m_path(path)
         zip_error_init_with_code(&error, code);
         const QString message = zipMessage(&error);
         zip_error_fini(&error);
-        throw FileError(shown + QStringLiteral(": файл не является zip-архивом или повреждён (") +
-                        message + ')');
+        throw FileError(openFailure(path, code, message));
     }
     try {
         readDirectory(shown, maxEntries);

@@ -117,6 +117,7 @@ std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool 
 void pointAliasAt(const QString &dataDirectory)
 {
     QFile::remove(RegistryKey::defaultFilePath());
+    QFile::remove(windowPlacesFilePath());
     QDir().mkpath(dataDirectory);
     Aliases aliases;
     aliases.addStandardAlias("Quillon", dataDirectory, "Paradox");
@@ -145,3 +146,21 @@ QString contents(const QString &directory, const QStringList &tables)
 }
 
 } // namespace TestCatalogue
+
+TestCatalogue::WriteLock::WriteLock(const QString &file, const QString &statements)
+{
+    m_shell.start(QStringLiteral("sqlite3"), {file});
+    if (!m_shell.waitForStarted())
+        return;
+    m_shell.write(("BEGIN IMMEDIATE; " + statements + "\n.print held\n").toUtf8());
+    m_held = m_shell.waitForReadyRead(5000);
+}
+
+void TestCatalogue::WriteLock::release()
+{
+    if (m_shell.state() == QProcess::NotRunning)
+        return;
+    m_shell.write("ROLLBACK;\n.quit\n");
+    m_shell.waitForFinished();
+    m_held = false;
+}

@@ -4,6 +4,7 @@
 #include "Session.h"
 #include "Table.h"
 
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
@@ -34,5 +35,24 @@ QString shell(const QString &file, const QString &sql);
 
 // Every row of every table of a data directory, as the stock shell prints them.
 QString contents(const QString &directory, const QStringList &tables);
+
+// Another program, the sqlite3 shell, holding a table file for writing (its
+// transaction begun with `statements` run in it) until released or destroyed.
+class WriteLock
+{
+public:
+    explicit WriteLock(const QString &file, const QString &statements = {});
+    ~WriteLock() { release(); }
+    WriteLock(const WriteLock &) = delete;
+    WriteLock &operator=(const WriteLock &) = delete;
+
+    bool held() const { return m_held; }
+    // Rolls the transaction back and ends the shell.
+    void release();
+
+private:
+    QProcess m_shell;
+    bool m_held = false;
+};
 
 } // namespace TestCatalogue

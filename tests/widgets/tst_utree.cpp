@@ -9,7 +9,6 @@
 #include "UTree.h"
 
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -186,11 +185,8 @@ private slots:
 
         // Another program holds the membership table for writing.
         dm->Main_sess()->setBusyTimeout(50);
-        QProcess holder;
-        holder.start("sqlite3", {data("GRPFRM.DB")});
-        QVERIFY(holder.waitForStarted());
-        holder.write("BEGIN IMMEDIATE; INSERT INTO GRPFRM VALUES (7, 7);\n.print held\n");
-        QVERIFY(holder.waitForReadyRead(5000));
+        TestCatalogue::WriteLock holder(data("GRPFRM.DB"), "INSERT INTO GRPFRM VALUES (7, 7);");
+        QVERIFY(holder.held());
 
         QTest::mouseClick(dialog->Button1, Qt::LeftButton);
         QCOMPARE(m_errors.size(), 1);
@@ -201,8 +197,7 @@ private slots:
         QCOMPARE(marksOf(*dialog->TreeView1), QString("xxxxxxx"));
         QCOMPARE(dm->tblGrpFrm.state(), DataSetState::Browse);
 
-        holder.write("ROLLBACK;\n.quit\n");
-        QVERIFY(holder.waitForFinished());
+        holder.release();
         QTest::mouseClick(dialog->Button1, Qt::LeftButton);
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
         QCOMPARE(firmMemberships(), QString("1:1 1:2 1:3 1:4 1:5 1:8 1:9 2:4"));
