@@ -22,6 +22,7 @@ options=$(XDG_CONFIG_HOME=$(mktemp -d) "$BUILD/quillon" --help | grep -E '^ +-' 
 [ "$(wc -l <<<"$options")" -ge 10 ] || fail "--help lists too few options: $options"
 
 for page in "$BUILD/man/en/quillon.1" "$BUILD/man/ru/quillon.1"; do
+    before=$failures
     warnings=$(groff -k -man -Tutf8 -ww -z "$page" 2>&1)
     [ -z "$warnings" ] || fail "$page: $warnings"
     # Wide lines and no hyphenation, so that no option is split.
@@ -30,6 +31,7 @@ for page in "$BUILD/man/en/quillon.1" "$BUILD/man/ru/quillon.1"; do
         grep -qE -- "(^|[^[:alnum:]-])$option([^[:alnum:]-]|$)" <<<"$text" ||
             fail "$page does not document $option"
     done
-    echo "ok - $(basename "$(dirname "$page")") manual page: $(wc -w <<<"$options") options"
+    [ "$failures" -gt "$before" ] ||
+        echo "ok - $(basename "$(dirname "$page")") manual page: $(wc -w <<<"$options") options"
 done
 exit $((failures > 0))
