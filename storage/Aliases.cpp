@@ -35,7 +35,10 @@ Aliases::Aliases()
         if (line.startsWith('[') && line.endsWith(']')) {
             m_aliases.append({line.mid(1, line.size() - 2).trimmed(), {}});
         } else if (line.contains('=') && !m_aliases.isEmpty()) {
-            m_aliases.last().params << line;
+            // "PATH = /x/Data" means the folder /x/Data: blanks around "=" are
+            // the writer's layout, not part of the name or the value.
+            m_aliases.last().params
+                << line.section('=', 0, 0).trimmed() + '=' + line.section('=', 1).trimmed();
         } else {
             throw EngineError(configFile() + QStringLiteral(": непонятная строка ") +
                               QString::number(lineNumber));

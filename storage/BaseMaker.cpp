@@ -178,34 +178,57 @@ void removeTemporaryCopies(const QString &directory)
     }
 }
 
-void declarePrimaryKey(Session &session, const TableSpec &table)
+IndexDef primaryKey(const TableSpec &table)
 {
     IndexDef primary;
     primary.primary = primary.unique = true;
     primary.fields = keyFields(table);
-    if (!primary.fields.isEmpty())
-        TableFiles::addIndex(session, table.name, primary);
+    return primary;
 }
 
-void rebuildIndexes(Session &session, const TableSpec &table)
+QList<IndexDef> secondaryIndexes(const TableSpec &table)
 {
+    QList<IndexDef> indexes;
     for (const QString &line : table.indexes) {
         IndexDef index;
         index.name = indexName(line);
         index.fields = indexFields(line);
         index.caseInsensitive = true;
-        try {
+        indexes << index;
+    }
+    return indexes;
+}
+
+// The declared key and indexes the table does not have just so. Declaring
+// the others again would change nothing but the bytes of the file.
+QList<IndexDef> indexesToMake(Session &session, const TableSpec &table)
+{
+    QList<IndexDef> wanted;
+    const IndexDef primary = primaryKey(table);
+    if (!primary.fields.isEmpty() && !TableFiles::hasSameIndex(session, table.name, primary))
+        wanted << primary;
+    for (const IndexDef &index : secondaryIndexes(table)) {
+        if (!TableFiles::hasSameIndex(session, table.name, index))
+            wanted << index;
+    }
+    return wanted;
+}
+
+void makeIndexes(Session &session, const TableSpec &table, const QList<IndexDef> &indexes)
+{
+    for (const IndexDef &index : indexes) {
+        // An index of that name but of another shape goes first; a failure to
+        // remove it is told with its cause, not as "already exists" later.
+        if (!index.primary && TableFiles::hasIndex(session, table.name, index.name))
             TableFiles::deleteIndex(session, table.name, index.name);
-        } catch (const EngineError &) {
-            // An index that is not there yet is simply created.
-        }
         TableFiles::addIndex(session, table.name, index);
     }
 }
 
 // The alter, the copying back, the primary key and the indexes of one table
 // are one transaction on its file: they succeed together, or the table keeps
-// its old structure, key and indexes with every row, also after a crash.
+// its old structure, key and indexes with every row, also after a crash. A
+// table that needs nothing is not written at all.
 void changeTable(const QString &directory, const TableSpec &table, int position, StorageUi &ui)
 {
     const bool altering = table.status == TableStatus::True;
@@ -218,20 +241,22 @@ void changeTable(const QString &directory, const TableSpec &table, int position,
     own.tableByFile(table.name);
     if (altering)
         own.tableByFile(copyName);
+    else if (indexesToMake(own, table).isEmpty())
+        return;
     Session::Transaction transaction(own);
     if (altering) {
         runStatement(own, alterStatement(table));
         copyValuesBack(own, table, copyName);
     }
-    declarePrimaryKey(own, table);
-    rebuildIndexes(own, table);
+    makeIndexes(own, table, indexesToMake(own, table));
     transaction.commit();
 }
 
 void packOne(const QString &directory, const TableSpec &table, StorageUi &ui)
 {
-    if (PackTable(directory, table.name) != 0)
-        ui.message(QStringLiteral("Ошибка сжатия ") + table.name);
+    QString why;
+    if (TableFiles::packTable(directory, table.name, &why) != 0)
+        ui.message(QStringLiteral("Ошибка сжатия ") + why); // why begins with the table's name
 }
 
 void checkTable(Session &session, const TableSpec &table, int position, bool packAfterCheck,

@@ -25,6 +25,10 @@ struct TableRef
 // The connection context. One SQLite connection whose table files (one file
 // per table, in the data directory) are attached on demand under their file
 // name without extension, so that the catalogue's SQL texts run as written.
+// Every table a text names is read from that table's own file: the text is
+// run with each name qualified by its file's schema. Nothing but tables and
+// indexes of a file ever runs: triggers and views are switched off on the
+// connection, since the program creates none.
 class Session
 {
 public:
@@ -35,7 +39,8 @@ public:
 
     QString directory() const { return m_directory; }
 
-    // Prepares `sql`, attaching every table file it names that is not attached yet.
+    // Prepares `sql`, attaching every table file it names that is not attached
+    // yet. A statement that would write is refused while the session is read-only.
     Statement prepare(const QString &sql, const QString &context = {});
     // Runs a statement that returns no rows.
     void execute(const QString &sql, const QString &context = {});
@@ -53,6 +58,11 @@ public:
     void detachAll();
     // Forgets one attached file; false when it is in use.
     bool detach(const QString &fileName);
+
+    // Refuses every statement that would write, saying `reason`; an empty
+    // reason allows writing again.
+    void setReadOnly(const QString &reason);
+    bool isReadOnly() const { return !m_readOnlyReason.isEmpty(); }
 
     // Milliseconds to wait for a table that another program holds.
     void setBusyTimeout(int milliseconds);
@@ -80,6 +90,13 @@ public:
 
 private:
     QString attachFile(const QString &path);
+    // The schema of the table file `fileName`, attached first if need be;
+    // empty when the data directory holds no such file.
+    QString attachedSchema(const QString &fileName);
+    // Throws when the data directory is no longer the folder the attached
+    // files came from (a restore put another in its place meanwhile).
+    void requireSameDirectory() const;
+    void hardenConnection();
     void makeRoomForAttachment();
     QString schemaFor(const QString &fileName) const;
     QString contextOf(const QString &sql) const;
@@ -91,4 +108,7 @@ private:
     QStringList m_attachOrder;             // least recently attached first
     std::function<void()> m_keepAlive;
     QElapsedTimer m_sinceKeepAlive;
+    QString m_readOnlyReason;
+    // The data directory as it was when the first file was attached.
+    std::pair<quint64, quint64> m_directoryIdentity{0, 0};
 };

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QVariant>
+#include <functional>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -27,6 +28,10 @@ public:
     bool step(); // true while a row is there; throws when the engine fails
     void reset();
 
+    // Called once the write lock is held, before a statement that writes
+    // runs on its own (outside a transaction); it may throw to refuse.
+    void setWriteGuard(std::function<void()> guard) { m_writeGuard = std::move(guard); }
+
     int columnCount() const;
     QString columnName(int index) const;
     QString declaredType(int index) const;
@@ -35,9 +40,12 @@ public:
     bool isNull(int index) const;
 
 private:
+    bool stepGuarded();
+
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_stmt = nullptr;
     QString m_context;
+    std::function<void()> m_writeGuard;
 };
 
 // The engine's error for a failed SQLite call, naming the table file involved.

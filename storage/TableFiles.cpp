@@ -23,22 +23,36 @@ QString columnDefinition(const FieldDef &field)
     return SqlText::quoted(field.name) + ' ' + field.declaredType;
 }
 
-QStringList indexColumns(Session &session, const TableRef &table, const QString &index,
-                         bool *caseInsensitive)
+struct IndexColumn
+{
+    QString name;
+    QString collation;
+};
+
+QList<IndexColumn> indexColumnList(Session &session, const TableRef &table, const QString &index)
 {
     Statement info =
         session.prepare(QStringLiteral("PRAGMA %1.index_xinfo(%2)")
                             .arg(SqlText::quoted(table.schema), SqlText::quoted(index)),
                         table.fileName);
-    QStringList columns;
+    QList<IndexColumn> columns;
     while (info.step()) {
-        if (info.value(5).toInt() == 0) // the rowid that every index carries
-            continue;
-        columns << info.value(2).toString();
-        if (caseInsensitive && info.value(4).toString() == QLatin1String(TextRules::collationName))
-            *caseInsensitive = true;
+        if (info.value(5).toInt() != 0) // not the rowid that every index carries
+            columns.append({info.value(2).toString(), info.value(4).toString()});
     }
     return columns;
+}
+
+QStringList indexColumns(Session &session, const TableRef &table, const QString &index,
+                         bool *caseInsensitive)
+{
+    QStringList names;
+    for (const IndexColumn &column : indexColumnList(session, table, index)) {
+        names << column.name;
+        if (caseInsensitive && column.collation == QLatin1String(TextRules::collationName))
+            *caseInsensitive = true;
+    }
+    return names;
 }
 
 std::optional<IndexDef> findIndex(Session &session, const TableRef &table, const QString &name)
@@ -166,6 +180,35 @@ void addIndex(Session &session, const QString &fileName, const IndexDef &index)
                     fileName);
 }
 
+bool hasIndex(Session &session, const QString &fileName, const QString &indexName)
+{
+    return findIndex(session, session.tableByFile(fileName), indexName).has_value();
+}
+
+bool hasSameIndex(Session &session, const QString &fileName, const IndexDef &index)
+{
+    const TableRef table = session.tableByFile(fileName);
+    const QString name = index.primary ? primaryIndexName : index.name;
+    const auto existing = findIndex(session, table, name);
+    if (!existing || existing->unique != (index.unique || index.primary))
+        return false;
+    const QList<IndexColumn> columns = indexColumnList(session, table, name);
+    if (columns.size() != index.fields.size())
+        return false;
+    const QList<FieldDef> tableFields = fields(session, table);
+    for (int i = 0; i < columns.size(); ++i) {
+        if (columns[i].name.compare(index.fields[i].trimmed(), Qt::CaseInsensitive) != 0)
+            return false;
+        const FieldDef field = fieldNamed(tableFields, columns[i].name, fileName);
+        const QString expected = index.caseInsensitive && field.isText()
+                                     ? QLatin1String(TextRules::collationName)
+                                     : QStringLiteral("BINARY");
+        if (columns[i].collation.compare(expected, Qt::CaseInsensitive) != 0)
+            return false;
+    }
+    return true;
+}
+
 void deleteIndex(Session &session, const QString &fileName, const QString &indexName)
 {
     const TableRef table = session.tableByFile(fileName);
@@ -267,6 +310,10 @@ qint64 nextAutoIncrement(Session &session, const TableRef &table, const QString 
                                         table.fileName);
     highest.step();
     const qint64 next = std::max(handedOut.int64(0), highest.int64(0)) + 1;
+    if (next > maxKey)
+        throw EngineError(
+            table.fileName +
+            QStringLiteral(": ключи записей исчерпаны (выдан наибольший, %1)").arg(maxKey));
     session.execute(
         QStringLiteral("PRAGMA %1.user_version = %2").arg(SqlText::quoted(table.schema)).arg(next),
         table.fileName);

@@ -3,6 +3,7 @@
 #include "Aliases.h"
 #include "BaseMaker.h"
 #include "EngineError.h"
+#include "ForeignObjects.h"
 #include "SettingsStore.h"
 #include "StorageUi.h"
 
@@ -16,6 +17,10 @@ Tdm *dm = nullptr;
 namespace {
 
 const QString aliasName = QStringLiteral("Quillon");
+
+// Whether this run made the alias: start-up may ask for it more than once
+// (a restore cut short is completed before the data module opens the tables).
+bool aliasMadeThisRun = false;
 
 QString keyText(const DataSet &dataSet, const QString &field)
 {
@@ -228,9 +233,13 @@ void Tdm::readSettings()
         m_ui.message(problem);
 }
 
-QString Tdm::ensureAlias()
+QString Tdm::ensureAlias(bool *created)
 {
     Aliases aliases;
+    if (!aliases.isAlias(aliasName))
+        aliasMadeThisRun = true;
+    if (created)
+        *created = aliasMadeThisRun;
     if (!aliases.isAlias(aliasName)) {
         const QString directory = defaultDataDirectory();
         // The folder above the data directory may be missing for the user's data folder.
@@ -248,6 +257,65 @@ void Tdm::bindSession()
     TMPQuery.setSession(m_session.get());
 }
 
+QString Tdm::missingFolderText(const QString &directory)
+{
+    return QStringLiteral("Папка каталога не найдена:\n%1\n\nВозможно, диск не подключён или "
+                          "папку перенесли.")
+        .arg(QDir::toNativeSeparators(directory));
+}
+
+void Tdm::requireDataDirectory(const QString &directory, bool firstStart, StorageUi &ui)
+{
+    const QFileInfo info(directory);
+    if (info.isDir())
+        return;
+    if (info.exists())
+        throw EngineError(QDir::toNativeSeparators(directory) +
+                          QStringLiteral(": это не папка, каталог открыть нельзя"));
+    if (!firstStart && !ui.confirm(missingFolderText(directory) +
+                                   QStringLiteral(" Создать на этом месте новый пустой каталог?")))
+        Abort();
+    if (!QDir().mkpath(directory))
+        throw EngineError(QDir::toNativeSeparators(directory) +
+                          QStringLiteral(": не удаётся создать папку каталога"));
+}
+
+QStringList Tdm::describedTables()
+{
+    QStringList names;
+    try {
+        const QString path = BaseMaker::findDescriptionFile(QStringLiteral("base.ini"));
+        if (!path.isEmpty()) {
+            for (const BaseMaker::TableSpec &table : BaseMaker::readDescription(path).tables)
+                names << table.name;
+        }
+    } catch (const EngineError &) {
+        // The structure check reads the description again and tells what is wrong.
+    }
+    return names;
+}
+
+void Tdm::guardAgainstForeignObjects(const QString &directory)
+{
+    const QList<ForeignObjects::Finding> findings =
+        ForeignObjects::inCatalogue(directory, describedTables());
+    if (findings.isEmpty())
+        return;
+    const QString list = ForeignObjects::listed(findings);
+    m_session->setReadOnly(
+        QStringLiteral("Каталог открыт только для чтения: в его файлах есть то, чего программа не "
+                       "создавала:\n%1\nЧтобы удалить это, откройте программу заново.")
+            .arg(list));
+    if (!m_ui.confirm(QStringLiteral("В файлах каталога есть то, чего программа не создавала "
+                                     "(это могло прийти с папкой или копией с другой машины):\n\n"
+                                     "%1\n\nУдалить это? Строки таблиц сохранятся. Если не "
+                                     "удалять, каталог откроется только для чтения.")
+                          .arg(list)))
+        return;
+    ForeignObjects::remove(directory, findings);
+    m_session->setReadOnly({});
+}
+
 void Tdm::DataModuleCreate()
 {
     FolderFirmFilter.clear();
@@ -256,30 +324,31 @@ void Tdm::DataModuleCreate()
     GroupFirmFilter.clear();
     LastFileDir = QStringLiteral("..");
     readSettings();
-    const QString directory = ensureAlias();
+    bool firstStart = false;
+    const QString directory = ensureAlias(&firstStart);
     m_session = std::make_unique<Session>(directory);
     bindSession();
-    // A check that fails leaves the tables as they were; the lists still open
-    // on them, so the user can work and correct what blocked the change.
-    std::exception_ptr checkFailure;
-    if (CheckOnLoad) {
-        try {
-            checkStructure(directory);
-        } catch (const EAbort &) {
-            throw;
-        } catch (...) {
-            checkFailure = std::current_exception();
-        }
+    requireDataDirectory(directory, firstStart, m_ui);
+    // A failure here leaves the tables as they were; the lists still open on
+    // them (read-only while foreign objects remain), so the user can work and
+    // correct what blocked the change.
+    std::exception_ptr failure;
+    try {
+        guardAgainstForeignObjects(directory);
+        if (CheckOnLoad && !m_session->isReadOnly())
+            checkStructure();
+    } catch (const EAbort &) {
+        throw;
+    } catch (...) {
+        failure = std::current_exception();
     }
     openDataSets();
-    if (checkFailure)
-        std::rethrow_exception(checkFailure);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
-void Tdm::checkStructure(const QString &directory)
+void Tdm::checkStructure()
 {
-    if (!QFileInfo::exists(directory))
-        QDir().mkdir(directory);
     m_ui.setStatus(QStringLiteral("Проверка данных"));
     m_ui.startProgress(100);
     BaseMaker::VerifyBase(QStringLiteral("base.ini"), aliasName, false, false, m_ui);

@@ -30,8 +30,19 @@ public:
     // The data directory an alias created on first start points at: "Data"
     // beside the program where that can be written, else the user's data folder.
     static QString defaultDataDirectory();
-    // Creates the alias on first start (and saves it); returns its data directory.
-    static QString ensureAlias();
+    // Creates the alias on first start (and saves it); returns its data
+    // directory. `created` tells whether this start made the alias.
+    static QString ensureAlias(bool *created = nullptr);
+    // A data folder that is gone (an unmounted drive, a moved folder) is
+    // said to be gone, and made anew only when this is the first start or the
+    // user asks for a new catalogue; otherwise EAbort.
+    static void requireDataDirectory(const QString &directory, bool firstStart, StorageUi &ui);
+    // The words that say the data folder is gone.
+    static QString missingFolderText(const QString &directory);
+
+    // The table files the description declares (none when it cannot be read:
+    // the structure check then says why).
+    static QStringList describedTables();
 
     Session *Main_sess() const { return m_session.get(); }
 
@@ -85,7 +96,10 @@ private:
     void declareRelationFields(Query &relation);
     void readSettings();
     // The start-up check against base.ini.
-    void checkStructure(const QString &directory);
+    void checkStructure();
+    // Objects in the table files that the program did not create: removed
+    // when the user agrees, else the catalogue is opened read-only.
+    void guardAgainstForeignObjects(const QString &directory);
     void bindSession();
 
     void allTablesAfterPost(DataSet &dataSet);

@@ -7,6 +7,8 @@ ROWS=${KILL_ROWS:-200000}
 HALF=$((ROWS / 2))
 
 printf '[Quillon]\nPATH=%s\nDEFAULT DRIVER=Paradox\n' "$DATA" >"$T/alias.cfg"
+# A folder the alias names is never made by the program (only on a first start).
+mkdir -p "$DATA"
 mkdir -p "$XDG_CONFIG_HOME/Quillon"
 cp "$T/alias.cfg" "$XDG_CONFIG_HOME/Quillon/aliases.cfg"
 "$QUILLON" --check >/dev/null

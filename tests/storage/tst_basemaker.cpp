@@ -292,9 +292,21 @@ private slots:
         QCOMPARE(shell(data + "/GRPFRM.DB",
                        "select group_concat(name) from pragma_index_info('Primary')"),
                  QString("FirmID,GroupID"));
-        // A second check changes nothing and still succeeds.
+        // A second check has nothing to change: it succeeds and writes no byte.
+        Session(data).execute("INSERT INTO Firms (FirmID, Name) VALUES (1, 'Альфа')");
+        const auto bytes = [&] {
+            QStringList all;
+            for (const QString &name : QDir(data).entryList(QDir::Files, QDir::Name)) {
+                QFile file(QDir(data).filePath(name));
+                file.open(QIODevice::ReadOnly);
+                all << name + QString::number(qHash(file.readAll()));
+            }
+            return all;
+        };
+        const QStringList before = bytes();
         QVERIFY(verifyDirectory(findDescriptionFile("base.ini"), data, false, false, ui));
         QVERIFY(ui.messages.isEmpty());
+        QCOMPARE(bytes(), before);
     }
 
     void alteringKeepsValuesAndLeavesUndeclaredFieldsAlone()
@@ -486,7 +498,7 @@ private slots:
         QVERIFY(verifyDirectory(m_description, m_dir->path(), false, false, ui));
         QFile::remove(path("GONE.DB"));
         QVERIFY(verifyDirectory(m_description, m_dir->path(), false, true, ui));
-        QCOMPARE(ui.messages, QStringList({"Ошибка сжатия GONE.DB"}));
+        QCOMPARE(ui.messages, QStringList({"Ошибка сжатия GONE.DB: таблица не найдена"}));
         QCOMPARE(ui.steps, 6);
         QVERIFY(!QFile::exists(path("GONE.DB")));
     }

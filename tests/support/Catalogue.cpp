@@ -5,6 +5,7 @@
 #include "SettingsStore.h"
 #include "TableFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -116,6 +117,7 @@ std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool 
 void pointAliasAt(const QString &dataDirectory)
 {
     QFile::remove(RegistryKey::defaultFilePath());
+    QDir().mkpath(dataDirectory);
     Aliases aliases;
     aliases.addStandardAlias("Quillon", dataDirectory, "Paradox");
     aliases.saveConfigFile();

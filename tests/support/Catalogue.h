@@ -25,8 +25,8 @@ void createCatalogue(Session &session);
 std::unique_ptr<Table> openTable(Session &session, const QString &file);
 std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool live = false);
 
-// A fresh start for a data module: the alias points at `dataDirectory` and
-// no settings are stored.
+// A fresh start for a data module: the alias points at `dataDirectory`, an
+// empty folder made now if need be, and no settings are stored.
 void pointAliasAt(const QString &dataDirectory);
 
 // Runs the sqlite3 shell on one table file and returns what it printed.
