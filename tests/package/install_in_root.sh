@@ -109,8 +109,10 @@ check_command_line() {
     local data=$ROOT/home/desk/.local/share/Quillon/Data
     [ -s "$data/FIRMS.DB" ] && [ -s "$data/ITEMS.DB" ] || fail "--check made no catalogue in $data"
     ok "quillon --check made a new catalogue in the user's data folder"
-    as_user man quillon | grep -q -- '--find-in-files' || fail "man quillon shows no actions"
-    as_user man -L ru quillon | grep -q 'ДЕЙСТВИЯ' || fail "man -L ru quillon is not the Russian page"
+    local english russian
+    english=$(as_user man quillon) && russian=$(as_user man -L ru quillon) || fail "man quillon failed"
+    grep -q -- '--find-in-files' <<<"$english" || fail "man quillon shows no actions"
+    grep -q 'ДЕЙСТВИЯ' <<<"$russian" || fail "man -L ru quillon is not the Russian page"
     ok "man quillon, English and Russian"
 }
 
