@@ -12,6 +12,7 @@
 #include "Session.h"
 #include "StorageUi.h"
 #include "UData.h"
+#include "Xls.h"
 
 #include <QCommandLineParser>
 #include <QTextStream>
@@ -119,8 +120,8 @@ int exportList(bool firms, const QString &file)
         const QString list = firms ? QStringLiteral("Select * From Firms order by name")
                                    : QStringLiteral("Select * from Items order by name");
         const int count =
-            Export::rows(session, Export::selectFor({list}, true), file, Export::formatOf(file),
-                         firms ? QStringLiteral("Фирмы") : QStringLiteral("Элементы"));
+            Export::rows(session, firms ? ListTarget::Firms : ListTarget::Items,
+                         Export::selectFor({list}, true), file, Export::formatOf(file));
         QTextStream(stdout) << QStringLiteral("Выгружено записей: ") << count << Qt::endl;
         return 0;
     });
@@ -133,11 +134,11 @@ int importList(bool firms, const QString &file)
         const TextTable table = Import::readFile(file);
         Import::Options options;
         options.target = firms ? Import::Target::Firms : Import::Target::Items;
-        options.mapping =
-            Import::guessMapping(table.header, Import::textFields(session, options.target));
+        options.mapping = Import::guessMapping(options.target, table.header,
+                                               Import::textFields(session, options.target));
         if (!options.mapping.contains(QStringLiteral("Name"))) {
             QTextStream(stderr) << file
-                                << QStringLiteral(": в первой строке нет столбца Name (Название)")
+                                << QStringLiteral(": в первой строке нет столбца «Наименование»")
                                 << Qt::endl;
             return 1;
         }
@@ -154,6 +155,9 @@ int importList(bool firms, const QString &file)
         for (const auto &[line, reason] : plan.refused)
             QTextStream(stderr) << QStringLiteral("Строка %1: %2").arg(line).arg(reason)
                                 << Qt::endl;
+        if (!plan.unknownNames.isEmpty())
+            QTextStream(stderr) << QStringLiteral("Нет в каталоге (не назначены): ")
+                                << plan.unknownNames.join(QStringLiteral("; ")) << Qt::endl;
         return 0;
     });
 }
@@ -184,8 +188,8 @@ int runMaintenance(const QStringList &arguments)
         QStringLiteral("firms|items"));
     const QCommandLineOption importFrom(
         QStringLiteral("import"),
-        QStringLiteral("Загрузить фирмы (firms) или элементы (items) из ФАЙЛ .csv или .xlsx; "
-                       "записи с уже известными названиями пропускаются."),
+        QStringLiteral("Загрузить фирмы (firms) или элементы (items) из ФАЙЛ .csv, .xlsx, .xls "
+                       "или .ods; записи с уже известными названиями пропускаются."),
         QStringLiteral("firms|items"));
     const QCommandLineOption rebuildIndex(
         QStringLiteral("rebuild-index"),
@@ -202,8 +206,16 @@ int runMaintenance(const QStringList &arguments)
         QStringLiteral("число"), QString::number(ExtractionLimits{}.maxText));
     extractText.setFlags(QCommandLineOption::HiddenFromHelp);
     maxText.setFlags(QCommandLineOption::HiddenFromHelp);
+    // The process that reads an XLS workbook for an import.
+    QCommandLineOption readXls(QStringLiteral("read-xls"), QStringLiteral("Прочитать книгу XLS."),
+                               QStringLiteral("файл"));
+    QCommandLineOption readLimits(QStringLiteral("read-limits"),
+                                  QStringLiteral("Пределы чтения книги."),
+                                  QStringLiteral("пределы"), Xls::limitsArgument({}));
+    readXls.setFlags(QCommandLineOption::HiddenFromHelp);
+    readLimits.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({check, pack, backupTo, restoreFrom, exportTo, importFrom, rebuildIndex,
-                       findInFilesOption, extractText, maxText});
+                       findInFilesOption, extractText, maxText, readXls, readLimits});
     parser.addPositionalArgument(QStringLiteral("ФАЙЛ"),
                                  QStringLiteral("файл для --export и --import"));
     parser.addHelpOption();
@@ -211,6 +223,8 @@ int runMaintenance(const QStringList &arguments)
     parser.process(arguments);
     if (parser.isSet(extractText))
         return runExtractTextCommand(parser.value(extractText), parser.value(maxText).toLongLong());
+    if (parser.isSet(readXls))
+        return Xls::runReadCommand(parser.value(readXls), parser.value(readLimits));
     if (parser.isSet(rebuildIndex))
         return reportingFailure(rebuildFileIndex);
     if (parser.isSet(findInFilesOption))

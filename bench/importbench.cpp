@@ -23,8 +23,8 @@ int main(int argc, char **argv)
     const qint64 readMs = clock.restart();
     Session session(args[1]);
     Import::Options options;
-    options.mapping =
-        Import::guessMapping(table.header, Import::textFields(session, options.target));
+    options.mapping = Import::guessMapping(options.target, table.header,
+                                           Import::textFields(session, options.target));
     options.folderId = 1;
     const Import::Known known = Import::readKnown(session, options.target);
     const qint64 knownMs = clock.restart();

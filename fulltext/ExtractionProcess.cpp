@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QProcess>
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace {
 
@@ -15,19 +14,6 @@ constexpr int pollMs = 50;
 // UTF-8 takes at most three bytes for a character of the basic plane, four
 // beyond it; output past four bytes a character breaks the limit.
 constexpr qint64 bytesPerCharacter = 4;
-
-void limitChild(const ExtractionLimits &limits)
-{
-    const rlim_t memory = rlim_t(limits.memoryBytes);
-    const rlimit address{memory, memory};
-    setrlimit(RLIMIT_AS, &address);
-    // A second guard beside the wall clock, should the parent itself stall.
-    const rlim_t cpu = rlim_t(limits.seconds) + 1;
-    const rlimit processor{cpu, cpu};
-    setrlimit(RLIMIT_CPU, &processor);
-    // Extraction works in the background: the window keeps its core.
-    setpriority(PRIO_PROCESS, 0, 10);
-}
 
 Extraction failure(ExtractStatus status, const QString &reason)
 {
@@ -79,7 +65,8 @@ Extraction extractInProcess(const QString &program, const QString &path,
     process.setArguments({QStringLiteral("--extract-text"), path, QStringLiteral("--max-text"),
                           QString::number(limits.maxText)});
     process.setStandardInputFile(QProcess::nullDevice());
-    process.setChildProcessModifier([limits] { limitChild(limits); });
+    process.setChildProcessModifier(
+        [limits] { ChildLimits::bound(limits.memoryBytes, limits.seconds + 1); });
     process.start();
     if (!process.waitForStarted())
         return failure(ExtractStatus::Damaged,

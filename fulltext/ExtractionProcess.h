@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChildLimits.h"
 #include "TextExtraction.h"
 
 #include <QString>
@@ -8,10 +9,10 @@
 // Bounds on one extraction. A file that passes one of them is skipped.
 struct ExtractionLimits
 {
-    int seconds = 30;                          // wall-clock time of the process
-    qint64 memoryBytes = 1024LL * 1024 * 1024; // its address space
-    qint64 maxText = 16 * 1024 * 1024;         // characters of text
-    qint64 maxFileSize = 256LL * 1024 * 1024;  // bytes of the unpacked file
+    int seconds = 30;                                      // wall-clock time of the process
+    qint64 memoryBytes = ChildLimits::defaultAddressSpace; // its address space; 0: unbounded
+    qint64 maxText = 16 * 1024 * 1024;                     // characters of text
+    qint64 maxFileSize = 256LL * 1024 * 1024;              // bytes of the unpacked file
 };
 
 // The extraction process itself (`quillon --extract-text FILE`): prints the

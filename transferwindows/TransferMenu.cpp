@@ -10,6 +10,7 @@
 #include "ProgressWindow.h"
 #include "Restore.h"
 #include "Session.h"
+#include "Sheets.h"
 #include "TempFiles.h"
 #include "UData.h"
 #include "UMain.h"
@@ -60,7 +61,7 @@ TransferMenu::TransferMenu(TMainForm *window, QToolBar *bar)
                &TransferMenu::exportWholeClick);
     addCommand("acVCard", QStringLiteral("&Карточка фирмы (vCard)..."), &TransferMenu::vCardClick);
     m_menu->addSeparator();
-    addCommand("acImport", QStringLiteral("&Импорт из CSV или XLSX..."),
+    addCommand("acImport", QStringLiteral("&Импорт из таблицы (CSV, XLSX, XLS, ODS)..."),
                &TransferMenu::importClick);
 
     auto *open = new QAction(QStringLiteral("Копии и обмен данными"), window);
@@ -173,8 +174,8 @@ void TransferMenu::exportList(bool whole)
     {
         ProgressWindow progress(m_window, QStringLiteral("Экспорт..."));
         const double total = std::max(1, list.recordCount());
-        count = Export::rows(*dm->Main_sess(), Export::selectFor(list.sql(), whole), path,
-                             Export::formatOf(path), title,
+        count = Export::rows(*dm->Main_sess(), firms ? ListTarget::Firms : ListTarget::Items,
+                             Export::selectFor(list.sql(), whole), path, Export::formatOf(path),
                              [&](int done) { progress.show(done / total); });
     }
     dm->LastFileDir = QFileInfo(path).absolutePath();
@@ -209,7 +210,7 @@ void TransferMenu::importClick()
     const bool firms = firmsShown();
     const QString path = Dialogs::openFileName(
         m_window, firms ? QStringLiteral("Импорт фирм") : QStringLiteral("Импорт элементов"),
-        dm->LastFileDir);
+        dm->LastFileDir, Sheets::dialogFilter());
     if (path.isEmpty())
         return;
     dm->LastFileDir = QFileInfo(path).absolutePath();

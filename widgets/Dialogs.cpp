@@ -127,11 +127,13 @@ std::optional<QString> Dialogs::promptText(QWidget *parent, const QString &capti
     return dialog.textValue();
 }
 
-QString Dialogs::openFileName(QWidget *parent, const QString &caption, const QString &directory)
+QString Dialogs::openFileName(QWidget *parent, const QString &caption, const QString &directory,
+                              const QString &filter)
 {
     if (script().on)
-        return nextAnswer(script().files, caption, QString());
-    QFileDialog dialog(parent, caption, directory);
+        return nextAnswer(script().files, filter.isEmpty() ? caption : caption + '\n' + filter,
+                          QString());
+    QFileDialog dialog(parent, caption, directory, filter);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // A name typed for a file that is not there yet is accepted as well.
     dialog.setFileMode(QFileDialog::AnyFile);

@@ -22,9 +22,11 @@ public:
     // A one-line text prompt; nothing when the user cancels.
     static std::optional<QString> promptText(QWidget *parent, const QString &caption,
                                              const QString &prompt, const QString &initialText);
-    // The open-file dialog; the chosen path, or an empty text when cancelled.
-    // The file need not exist.
-    static QString openFileName(QWidget *parent, const QString &caption, const QString &directory);
+    // The open-file dialog offering the files `filter` names (every file when
+    // empty); the chosen path, or an empty text when cancelled. The file need
+    // not exist. Scripted, the caption and the filter are what it was asked.
+    static QString openFileName(QWidget *parent, const QString &caption, const QString &directory,
+                                const QString &filter = {});
     // The save-file dialog proposing `proposedPath`; asks before replacing a
     // file. Scripted, it takes the next queued file answer.
     static QString saveFileName(QWidget *parent, const QString &caption,
