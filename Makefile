@@ -5,7 +5,7 @@ TYPE    ?= RelWithDebInfo
 # Two cores: builds from several shells queue on one lock instead of racing.
 LOCK    := flock /tmp/quillon-build.lock
 
-.PHONY: setup configure build run test sanitize bench format
+.PHONY: setup configure build run test sanitize bench format package package-test
 
 setup:
 	@scripts/setup.sh
@@ -30,6 +30,15 @@ sanitize: setup
 	    -DQUILLON_SANITIZE=ON >/dev/null
 	@$(LOCK) cmake --build $(SANITIZE_BUILD) -j2
 	@scripts/sanitize-tests.sh $(SANITIZE_BUILD)
+
+# A Debian package of the program: $(BUILD)/quillon_VERSION_ARCH.deb.
+package: build
+	@rm -f $(BUILD)/quillon_*.deb
+	@cd $(BUILD) && $(LOCK) cpack -G DEB
+
+# The package installed on a clean Debian 12 root, run there, and removed.
+package-test: package
+	@tests/package/install_in_root.sh $(BUILD)
 
 bench: build
 	@$(LOCK) cmake --build $(BUILD) -j2 --target benches

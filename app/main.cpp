@@ -71,7 +71,7 @@ int runHeadless(int argc, char **argv)
     QCoreApplication app(argc, argv);
     speakRussian(app);
     QCoreApplication::setApplicationName(QStringLiteral("quillon"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.2"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLON_VERSION));
     const int status = runMaintenance(QCoreApplication::arguments());
     return status < 0 ? 0 : status;
 }
