@@ -159,7 +159,8 @@ class ExchangeTest : public QObject
     {
         const TextTable table = Import::readFile(file, m_limits);
         const Import::Options options = firmOptions(table);
-        Import::run(*m_session, table, options, Import::plan(*m_session, table, options));
+        Import::Plan plan = Import::plan(*m_session, table, options);
+        Import::run(*m_session, table, options, plan);
     }
 
     // Every firm's fields, types and folders, by name.
