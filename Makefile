@@ -5,7 +5,7 @@ TYPE    ?= RelWithDebInfo
 # Two cores: builds from several shells queue on one lock instead of racing.
 LOCK    := flock /tmp/quillon-build.lock
 
-.PHONY: setup configure build run test sanitize bench format
+.PHONY: setup configure build run test sanitize bench format package package-test
 
 setup:
 	@scripts/setup.sh
@@ -22,17 +22,23 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
 
-# The structure check's tests (its mutation test among them) and the packer's,
-# under the address and undefined-behaviour sanitizers, in a build of their own.
+# Every test under the address and undefined-behaviour sanitizers, in a build
+# of their own (the program and the extraction process it starts included).
 SANITIZE_BUILD ?= build-asan
-SANITIZE := -fsanitize=address,undefined
 sanitize: setup
 	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=$(TYPE) -DQUILLON_WERROR=$(WERROR) \
-	    -DCMAKE_CXX_FLAGS="$(SANITIZE) -fno-omit-frame-pointer -fno-sanitize-recover=undefined" \
-	    -DCMAKE_C_FLAGS="$(SANITIZE)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" \
-	    -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_MODULE_LINKER_FLAGS="$(SANITIZE)" >/dev/null
-	@$(LOCK) cmake --build $(SANITIZE_BUILD) -j2 --target tst_basemaker tst_basemaker_mutations tst_spacker
-	cd $(SANITIZE_BUILD) && $(LOCK) ctest --output-on-failure -R '^tst_(basemaker|basemaker_mutations|spacker)$$'
+	    -DQUILLON_SANITIZE=ON >/dev/null
+	@$(LOCK) cmake --build $(SANITIZE_BUILD) -j2
+	@scripts/sanitize-tests.sh $(SANITIZE_BUILD)
+
+# A Debian package of the program: $(BUILD)/quillon_VERSION_ARCH.deb.
+package: build
+	@rm -f $(BUILD)/quillon_*.deb
+	@cd $(BUILD) && $(LOCK) cpack -G DEB
+
+# The package installed on a clean Debian 12 root, run there, and removed.
+package-test: package
+	@tests/package/install_in_root.sh $(BUILD)
 
 bench: build
 	@$(LOCK) cmake --build $(BUILD) -j2 --target benches

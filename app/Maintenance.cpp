@@ -2,19 +2,26 @@
 
 #include "Backup.h"
 #include "BaseMaker.h"
+#include "CatalogueCopy.h"
+#include "CatalogueLocation.h"
 #include "EngineError.h"
 #include "Export.h"
 #include "ExtractionProcess.h"
 #include "FileError.h"
 #include "FileSearchCommands.h"
+#include "ForeignObjects.h"
 #include "Import.h"
+#include "Leftovers.h"
 #include "Restore.h"
 #include "Session.h"
 #include "StorageUi.h"
 #include "UData.h"
+#include "Xls.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QTextStream>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -64,24 +71,28 @@ int reportingFailure(const std::function<int()> &command)
     }
 }
 
+// The data directory of a command that found it reachable.
+QString openedDataDirectory()
+{
+    return Tdm::ensureAlias();
+}
+
 int verify(bool packOnly)
 {
     ConsoleUi ui;
     return reportingFailure([&] {
-        // The verifier creates the data directory when it is missing.
-        Restore::finishInterrupted(Tdm::ensureAlias());
+        const QString directory = openedDataDirectory();
+        const QList<ForeignObjects::Finding> findings =
+            ForeignObjects::inCatalogue(directory, Tdm::describedTables());
+        if (!findings.isEmpty())
+            throw FileError(QStringLiteral("Каталог не изменён: в его файлах есть то, чего "
+                                           "программа не создавала. Откройте его в программе, "
+                                           "чтобы удалить это.\n") +
+                            ForeignObjects::listed(findings));
         const bool found = BaseMaker::VerifyBase(QStringLiteral("base.ini"),
                                                  QStringLiteral("Quillon"), false, packOnly, ui);
         return found && ui.messages == 0 ? 0 : 1;
     });
-}
-
-// The data directory, with any restore that was cut short completed.
-QString openedDataDirectory()
-{
-    const QString directory = Tdm::ensureAlias();
-    Restore::finishInterrupted(directory);
-    return directory;
 }
 
 int backup(const QString &archive)
@@ -99,13 +110,9 @@ int restore(const QString &archive)
 {
     const int status = reportingFailure([&] {
         const QString directory = Tdm::ensureAlias();
-        const QString aside =
-            Restore::fromArchive(directory, Backup::catalogueTables(descriptionName), archive);
-        QTextStream(stdout) << QStringLiteral("Каталог восстановлен из копии ") << archive
-                            << Qt::endl;
-        if (!aside.isEmpty())
-            QTextStream(stdout) << QStringLiteral("Прежний каталог сохранён в ") << aside
-                                << Qt::endl;
+        const Restore::Outcome outcome = Restore::fromArchive(directory, descriptionName, archive);
+        QTextStream(stdout) << QStringLiteral("Копия: ") << archive << '\n'
+                            << Restore::describe(outcome) << Qt::endl;
         return 0;
     });
     // The restored tables are brought into line with the description at once.
@@ -115,12 +122,13 @@ int restore(const QString &archive)
 int exportList(bool firms, const QString &file)
 {
     return reportingFailure([&] {
-        const std::unique_ptr<Session> session = Session::open(openedDataDirectory());
+        const std::unique_ptr<Session> opened = Session::open(openedDataDirectory());
+        Session &session = *opened;
         const QString list = firms ? QStringLiteral("Select * From Firms order by name")
                                    : QStringLiteral("Select * from Items order by name");
         const int count =
-            Export::rows(*session, Export::selectFor({list}, true), file, Export::formatOf(file),
-                         firms ? QStringLiteral("Фирмы") : QStringLiteral("Элементы"));
+            Export::rows(session, firms ? ListTarget::Firms : ListTarget::Items,
+                         Export::selectFor({list}, true), file, Export::formatOf(file));
         QTextStream(stdout) << QStringLiteral("Выгружено записей: ") << count << Qt::endl;
         return 0;
     });
@@ -129,20 +137,21 @@ int exportList(bool firms, const QString &file)
 int importList(bool firms, const QString &file)
 {
     return reportingFailure([&] {
-        const std::unique_ptr<Session> session = Session::open(openedDataDirectory());
+        const std::unique_ptr<Session> opened = Session::open(openedDataDirectory());
+        Session &session = *opened;
         const TextTable table = Import::readFile(file);
         Import::Options options;
         options.target = firms ? Import::Target::Firms : Import::Target::Items;
-        options.mapping =
-            Import::guessMapping(table.header, Import::textFields(*session, options.target));
+        options.mapping = Import::guessMapping(options.target, table.header,
+                                               Import::textFields(session, options.target));
         if (!options.mapping.contains(QStringLiteral("Name"))) {
             QTextStream(stderr) << file
-                                << QStringLiteral(": в первой строке нет столбца Name (Название)")
+                                << QStringLiteral(": в первой строке нет столбца «Наименование»")
                                 << Qt::endl;
             return 1;
         }
-        const Import::Plan plan = Import::plan(*session, table, options);
-        Import::run(*session, table, options, plan);
+        Import::Plan plan = Import::plan(session, table, options);
+        Import::run(session, table, options, plan);
         QTextStream out(stdout);
         out << QStringLiteral("Добавлено: %1; уже были в каталоге (пропущены): %2; обрезано "
                               "длинных значений: %3; отклонено строк: %4")
@@ -154,11 +163,68 @@ int importList(bool firms, const QString &file)
         for (const auto &[line, reason] : plan.refused)
             QTextStream(stderr) << QStringLiteral("Строка %1: %2").arg(line).arg(reason)
                                 << Qt::endl;
+        if (!plan.unknownNames.isEmpty())
+            QTextStream(stderr) << QStringLiteral("Нет в каталоге (не назначены): ")
+                                << plan.unknownNames.join(QStringLiteral("; ")) << Qt::endl;
         return 0;
     });
 }
 
+int copyCatalogue(const QString &from, const QString &to)
+{
+    ConsoleUi ui;
+    return reportingFailure([&] {
+        const QString source = CatalogueLocation::fromUserText(from);
+        const QString target = CatalogueLocation::fromUserText(to);
+        QTextStream out(stdout);
+        CatalogueCopy::copy(
+            source, target, descriptionName, Backup::catalogueTables(descriptionName), ui,
+            [&out](const QString &table, qint64 rows) {
+                out << QStringLiteral("%1: скопировано записей: %2").arg(table).arg(rows)
+                    << Qt::endl;
+            });
+        out << QStringLiteral("Каталог скопирован и проверен (число записей и контрольная сумма "
+                              "каждой таблицы совпадают): %1 → %2")
+                   .arg(CatalogueLocation::described(source), CatalogueLocation::described(target))
+            << Qt::endl;
+        return ui.messages == 0 ? 0 : 1;
+    });
+}
+
+QCommandLineOption catalogueOption()
+{
+    return QCommandLineOption(
+        QStringLiteral("catalogue"),
+        QStringLiteral("Работать с каталогом ГДЕ: папкой или сервером "
+                       "(postgresql://сервер/база?sslmode=verify-full); только в этот раз."),
+        QStringLiteral("ГДЕ"));
+}
+
+// The catalogue of this run, before a command opens it: one that cannot be
+// reached stops the command with where and why, and nothing is made in its place.
+void requireReachable()
+{
+    const QString location = Tdm::ensureAlias();
+    // Between the two renames of a restore cut short the folder is not
+    // there: the swap is completed first.
+    Restore::finishInterrupted(location);
+    const QString cause = CatalogueLocation::unreachableCause(location);
+    if (!cause.isEmpty())
+        throw EngineError(CatalogueLocation::unreachableMessage(location, cause));
+}
+
 } // namespace
+
+void applyCatalogueOption(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption catalogue = catalogueOption();
+    parser.addOption(catalogue);
+    // Only the catalogue is read here: the other options are the commands'.
+    parser.parse(arguments);
+    if (parser.isSet(catalogue))
+        Tdm::chooseCatalogue(CatalogueLocation::fromUserText(parser.value(catalogue)), false);
+}
 
 int runMaintenance(const QStringList &arguments)
 {
@@ -184,9 +250,14 @@ int runMaintenance(const QStringList &arguments)
         QStringLiteral("firms|items"));
     const QCommandLineOption importFrom(
         QStringLiteral("import"),
-        QStringLiteral("Загрузить фирмы (firms) или элементы (items) из ФАЙЛ .csv или .xlsx; "
-                       "записи с уже известными названиями пропускаются."),
+        QStringLiteral("Загрузить фирмы (firms) или элементы (items) из ФАЙЛ .csv, .xlsx, .xls "
+                       "или .ods; записи с уже известными названиями пропускаются."),
         QStringLiteral("firms|items"));
+    const QCommandLineOption copyCatalogueFrom(
+        QStringLiteral("copy-catalogue"),
+        QStringLiteral("Скопировать весь каталог ИЗ (папку или сервер) в пустое место В (папку "
+                       "или сервер) и сверить копию с исходным."),
+        QStringLiteral("ИЗ"));
     const QCommandLineOption rebuildIndex(
         QStringLiteral("rebuild-index"),
         QStringLiteral("Построить заново указатель текста прикреплённых файлов и выйти."));
@@ -194,27 +265,84 @@ int runMaintenance(const QStringList &arguments)
         QStringLiteral("find-in-files"),
         QStringLiteral("Найти слова в прикреплённых файлах: владелец, файл, отрывок."),
         QStringLiteral("текст"));
-    // The extraction process that the indexer starts for each file.
-    QCommandLineOption extractText(QStringLiteral("extract-text"),
-                                   QStringLiteral("Вывести текст файла."), QStringLiteral("файл"));
-    QCommandLineOption maxText(
-        QStringLiteral("max-text"), QStringLiteral("Наибольшая длина текста в символах."),
-        QStringLiteral("число"), QString::number(ExtractionLimits{}.maxText));
-    extractText.setFlags(QCommandLineOption::HiddenFromHelp);
-    maxText.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({check, pack, backupTo, restoreFrom, exportTo, importFrom, rebuildIndex,
-                       findInFilesOption, extractText, maxText});
-    parser.addPositionalArgument(QStringLiteral("ФАЙЛ"),
-                                 QStringLiteral("файл для --export и --import"));
+    // The extraction process that the indexer keeps running beside it.
+    QCommandLineOption extractServer(QStringLiteral("extract-server"),
+                                     QStringLiteral("Читать текст файлов, переданных на вход."));
+    const ExtractionLimits defaults;
+    QCommandLineOption maxText(QStringLiteral("max-text"),
+                               QStringLiteral("Наибольшая длина текста в символах."),
+                               QStringLiteral("число"), QString::number(defaults.maxText));
+    QCommandLineOption maxFile(QStringLiteral("max-file"),
+                               QStringLiteral("Наибольший размер файла в байтах."),
+                               QStringLiteral("число"), QString::number(defaults.maxFileSize));
+    QCommandLineOption seconds(QStringLiteral("seconds"),
+                               QStringLiteral("Наибольшее время чтения одного файла."),
+                               QStringLiteral("число"), QString::number(defaults.seconds));
+    // The process that reads an XLS workbook for an import.
+    QCommandLineOption readXls(QStringLiteral("read-xls"), QStringLiteral("Прочитать книгу XLS."),
+                               QStringLiteral("файл"));
+    QCommandLineOption readLimits(QStringLiteral("read-limits"),
+                                  QStringLiteral("Пределы чтения книги."),
+                                  QStringLiteral("пределы"), Xls::limitsArgument({}));
+    for (QCommandLineOption *hidden :
+         {&extractServer, &maxText, &maxFile, &seconds, &readXls, &readLimits})
+        hidden->setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption catalogue = catalogueOption();
+    parser.addOptions({catalogue, check, pack, backupTo, restoreFrom, exportTo, importFrom,
+                       copyCatalogueFrom, rebuildIndex, findInFilesOption, extractServer, maxText,
+                       maxFile, seconds, readXls, readLimits});
+    parser.addPositionalArgument(
+        QStringLiteral("ФАЙЛ|В"),
+        QStringLiteral("файл для --export и --import; место копии для --copy-catalogue"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(arguments);
-    if (parser.isSet(extractText))
-        return runExtractTextCommand(parser.value(extractText), parser.value(maxText).toLongLong());
+    if (parser.isSet(extractServer)) {
+        ExtractionLimits limits;
+        limits.maxText = parser.value(maxText).toLongLong();
+        limits.maxFileSize = parser.value(maxFile).toLongLong();
+        limits.seconds = parser.value(seconds).toInt();
+        return runExtractionServer(limits);
+    }
+    if (parser.isSet(readXls))
+        return Xls::runReadCommand(parser.value(readXls), parser.value(readLimits));
+    Leftovers::clearOfEndedRuns();
+    if (parser.isSet(catalogue)) {
+        if (parser.value(catalogue).trimmed().isEmpty()) {
+            QTextStream(stderr) << QStringLiteral(
+                                       "Укажите папку или адрес сервера после --catalogue.")
+                                << Qt::endl;
+            return 2;
+        }
+        applyCatalogueOption(arguments);
+    }
+    // A restore may bring a catalogue to a folder that is gone; every other
+    // command works on one that is there.
+    const QList<const QCommandLineOption *> catalogueCommands = {
+        &check, &pack, &backupTo, &exportTo, &importFrom, &rebuildIndex, &findInFilesOption};
+    const bool opensCatalogue = std::any_of(
+        catalogueCommands.begin(), catalogueCommands.end(),
+        [&parser](const QCommandLineOption *command) { return parser.isSet(*command); });
+    if (opensCatalogue) {
+        if (const int status = reportingFailure([] {
+                requireReachable();
+                return 0;
+            }))
+            return status;
+    }
     if (parser.isSet(rebuildIndex))
         return reportingFailure(rebuildFileIndex);
     if (parser.isSet(findInFilesOption))
         return reportingFailure([&] { return findInFiles(parser.value(findInFilesOption)); });
+    if (parser.isSet(copyCatalogueFrom)) {
+        if (parser.positionalArguments().size() != 1) {
+            QTextStream(stderr) << QStringLiteral("Укажите, куда копировать: --copy-catalogue ИЗ В")
+                                << Qt::endl;
+            return 2;
+        }
+        return copyCatalogue(parser.value(copyCatalogueFrom),
+                             parser.positionalArguments().constFirst());
+    }
     if (parser.isSet(check))
         return verify(false);
     if (parser.isSet(pack))

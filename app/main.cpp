@@ -1,7 +1,11 @@
 #include "Application.h"
+#include "CatalogueChoice.h"
 #include "FileIndexer.h"
+#include "IndexStatus.h"
+#include "Leftovers.h"
 #include "Maintenance.h"
 #include "Restore.h"
+#include "Russian.h"
 #include "Session.h"
 #include "TransferMenu.h"
 #include "UData.h"
@@ -11,16 +15,20 @@
 #include "WindowsUi.h"
 
 #include <QCoreApplication>
-#include <QLabel>
+#include <QFileInfo>
 #include <QStatusBar>
 #include <QTimer>
 
 namespace {
 
+// Any option asks for the headless program, except the catalogue to open.
 bool wantsMaintenance(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-')
+        const QByteArray argument(argv[i]);
+        if (argument == "--catalogue")
+            ++i;
+        else if (argument.startsWith('-') && !argument.startsWith("--catalogue="))
             return true;
     }
     return false;
@@ -28,32 +36,42 @@ bool wantsMaintenance(int argc, char **argv)
 
 // The index of attached files follows the data module from now on; the
 // files new or changed since the last run are indexed in the background,
-// their progress shown at the right of the main window's status bar.
+// their progress shown at the right of the main window's status bar and the
+// indexing steered from the toolbar menu.
 std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, TfrmFind &find)
 {
-    if (!data.Main_sess())
+    // A catalogue that is gone gets no index: nothing is made in its place.
+    if (!data.Main_sess() || !QFileInfo(data.Main_sess()->location()).isDir())
         return nullptr;
     auto indexer = std::make_unique<FileIndexer>(data.Main_sess()->location(),
                                                  QCoreApplication::applicationFilePath());
     indexer->follow(data);
+    indexer->yieldToUserInput();
     find.setFileIndexer(indexer.get());
-    auto *status = new QLabel(&mainForm);
-    status->setObjectName(QStringLiteral("IndexStatus"));
-    mainForm.statusBar()->addPermanentWidget(status);
-    QObject::connect(indexer.get(), &FileIndexer::progress, status, [status](int done, int total) {
-        status->setText(QStringLiteral("Индексация файлов: %1 из %2").arg(done).arg(total));
-    });
-    QObject::connect(indexer.get(), &FileIndexer::synced, status, [status] { status->clear(); });
+    mainForm.statusBar()->addPermanentWidget(new IndexStatus(*indexer, &mainForm));
+    if (auto *menu = mainForm.findChild<TransferMenu *>(QStringLiteral("TransferMenu")))
+        menu->setFileIndexer(indexer.get());
     // Started once the window is up: start-up never waits for the index.
     QTimer::singleShot(0, indexer.get(), &FileIndexer::syncAll);
     return indexer;
 }
 
+// Whatever shows or steers the index lets it go before it goes.
+void stopFileIndexer(std::unique_ptr<FileIndexer> &indexer, TMainForm &mainForm, TfrmFind &find)
+{
+    find.setFileIndexer(nullptr);
+    if (auto *menu = mainForm.findChild<TransferMenu *>(QStringLiteral("TransferMenu")))
+        menu->setFileIndexer(nullptr);
+    delete mainForm.findChild<IndexStatus *>();
+    indexer.reset();
+}
+
 int runHeadless(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    speakRussian(app);
     QCoreApplication::setApplicationName(QStringLiteral("quillon"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.2"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLON_VERSION));
     const int status = runMaintenance(QCoreApplication::arguments());
     return status < 0 ? 0 : status;
 }
@@ -74,19 +92,33 @@ int main(int argc, char **argv)
     QCoreApplication::processEvents();
     Application::setApplicationDisplayName(QStringLiteral("Квиллон"));
 
+    Leftovers::clearOfEndedRuns();
     WindowsUi ui(splash);
     Tdm data(ui);
-    // A restore cut short is completed before anything opens the tables.
-    Application::guarded([&] {
-        Restore::finishInterrupted(Tdm::ensureAlias());
-        data.DataModuleCreate();
-    });
+    applyCatalogueOption(QCoreApplication::arguments());
+    // A restore cut short is completed before anything looks at the
+    // catalogue: between its two renames the data folder is not there.
+    Application::guarded([] { Restore::finishInterrupted(Tdm::ensureAlias()); });
+    // A catalogue that cannot be reached is said so, with the choice of
+    // another one, before any window shows it empty.
+    bool reached = false;
+    Application::guarded([&] { reached = CatalogueChoice::reachAtStart(splash); });
+    if (!reached) {
+        delete splash;
+        return 0;
+    }
+    Application::guarded([&] { data.DataModuleCreate(); });
     TMainForm mainForm;
     MainForm = &mainForm;
     TfrmFind find(&mainForm);
     frmFind = &find;
     mainForm.show();
-    const std::unique_ptr<FileIndexer> indexer = startFileIndexer(data, mainForm, find);
+    std::unique_ptr<FileIndexer> indexer = startFileIndexer(data, mainForm, find);
+    // Another catalogue opened from the menu brings its own index.
+    QObject::connect(&data, &Tdm::catalogueOpened, &mainForm, [&] {
+        stopFileIndexer(indexer, mainForm, find);
+        indexer = startFileIndexer(data, mainForm, find);
+    });
     // On a Linux desktop a frameless window may stay above the main window:
     // it is hidden until a manual check shows it again.
     splash->hide();

@@ -3,11 +3,74 @@
 #include "FileError.h"
 #include "SettingsStore.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace AutoBackup {
+namespace {
+
+// A catalogue with fewer than this share of its last backup's rows has lost
+// most of what it held (or is another catalogue in its place).
+constexpr double muchSmaller = 0.5;
+// A partial archive of a killed run: the archive library's temporary name
+// beside the backup. One not touched for an hour is nobody's any more.
+constexpr qint64 partialAgeSeconds = 3600;
+constexpr int labelLength = 40;
+
+QString readable(QString text)
+{
+    for (QChar &c : text) {
+        if (!c.isLetterOrNumber() && c != '-' && c != '_')
+            c = '_';
+    }
+    return text.left(labelLength);
+}
+
+QStringList dailyBackups(const QDir &folder, const QString &dataDirectory)
+{
+    const QRegularExpression daily(
+        QStringLiteral("^Квиллон-%1-\\d{4}-\\d{2}-\\d{2}\\.zip$")
+            .arg(QRegularExpression::escape(catalogueLabel(dataDirectory))));
+    return folder.entryList(QDir::Files, QDir::Name).filter(daily);
+}
+
+void removeStalePartials(const QDir &folder)
+{
+    static const QRegularExpression partial(QStringLiteral("^Квиллон-.*\\.zip\\.[A-Za-z0-9]{6}$"));
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const QFileInfo &file : folder.entryInfoList(QDir::Files)) {
+        if (partial.match(file.fileName()).hasMatch() &&
+            file.lastModified().secsTo(now) > partialAgeSeconds)
+            QFile::remove(file.absoluteFilePath());
+    }
+}
+
+// Why the older backups must stay, or nothing when the catalogue is whole.
+QString shrinkage(const QString &dataDirectory, qint64 rows, const QString &previous)
+{
+    qint64 before = -1;
+    try {
+        const Backup::Summary listed = Backup::listed(previous);
+        if (!listed.rows.values().contains(-1))
+            before = listed.totalRows();
+    } catch (const FileError &) {
+        return {}; // not a backup to compare with
+    }
+    if (before <= 0 || double(rows) >= muchSmaller * double(before))
+        return {};
+    return QStringLiteral("Каталог %1 намного меньше, чем в прошлой резервной копии (записей: %2, "
+                          "было %3). Прежние копии сохранены, ни одна не удалена; проверьте, "
+                          "тот ли это каталог.")
+        .arg(QDir::toNativeSeparators(dataDirectory))
+        .arg(rows)
+        .arg(before);
+}
+
+} // namespace
 
 QString folder()
 {
@@ -22,27 +85,50 @@ int keptSetting()
                                        QStringLiteral("BackupsKept"), defaultKept));
 }
 
-QString runDaily(const QString &dataDirectory, const QStringList &tables,
-                 const QString &descriptionFile, const QString &backupFolder, const QDate &today,
-                 int kept)
+QString catalogueLabel(const QString &dataDirectory)
 {
-    if (kept <= 0)
+    const QString path = QDir::cleanPath(QDir(dataDirectory).absolutePath());
+    const QFileInfo info(path);
+    const QString parent = QFileInfo(info.absolutePath()).fileName();
+    const QString mark =
+        QString::fromLatin1(
+            QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex())
+            .left(4);
+    return readable((parent.isEmpty() ? QString() : parent + '-') + info.fileName()) + '-' + mark;
+}
+
+QString dailyName(const QString &dataDirectory, const QDate &day)
+{
+    return QStringLiteral("Квиллон-%1-%2.zip")
+        .arg(catalogueLabel(dataDirectory), day.toString(Qt::ISODate));
+}
+
+Daily runDaily(const QString &dataDirectory, const QStringList &tables,
+               const QString &descriptionFile, const QString &backupFolder, const QDate &today,
+               int kept)
+{
+    if (kept <= 0 || !QFileInfo(dataDirectory).isDir())
         return {};
     const QDir dir(backupFolder);
-    const QString name = Backup::proposedName(today.toString(Qt::ISODate));
+    const QString name = dailyName(dataDirectory, today);
     if (dir.exists(name))
         return {};
     if (!QDir().mkpath(backupFolder))
         throw FileError(backupFolder + QStringLiteral(": не удаётся создать папку"));
-    const QString made = dir.filePath(name);
-    Backup::create(dataDirectory, tables, descriptionFile, made);
-
-    // Only the daily backups are counted and removed; the ISO date sorts them by age.
-    static const QRegularExpression daily(QStringLiteral("^Квиллон-\\d{4}-\\d{2}-\\d{2}\\.zip$"));
-    QStringList backups = dir.entryList(QDir::Files, QDir::Name).filter(daily);
+    removeStalePartials(dir);
+    const QStringList before = dailyBackups(dir, dataDirectory);
+    Daily daily;
+    daily.made = dir.filePath(name);
+    const Backup::Summary made = Backup::create(dataDirectory, tables, descriptionFile, daily.made);
+    if (!before.isEmpty())
+        daily.warning = shrinkage(dataDirectory, made.totalRows(), dir.filePath(before.last()));
+    if (!daily.warning.isEmpty())
+        return daily;
+    // The ISO date sorts a catalogue's backups by age.
+    QStringList backups = dailyBackups(dir, dataDirectory);
     while (backups.size() > kept)
         QFile::remove(dir.filePath(backups.takeFirst()));
-    return made;
+    return daily;
 }
 
 } // namespace AutoBackup

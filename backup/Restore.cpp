@@ -1,6 +1,9 @@
 #include "Restore.h"
 
+#include "EngineError.h"
+#include "FileConnection.h"
 #include "FileError.h"
+#include "FolderSession.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -8,6 +11,8 @@
 #include <QSaveFile>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
+#include <sqlite3.h>
 #include <unistd.h>
 
 namespace {
@@ -49,10 +54,15 @@ void renameOrThrow(const QString &from, const QString &to)
                         QString::fromLocal8Bit(strerror(errno)) + ')');
 }
 
+QString asidePrefix(const Places &places)
+{
+    return QFileInfo(places.data).fileName() + QStringLiteral(".до-восстановления-");
+}
+
 // Where the old catalogue is kept: beside it, named for the moment of the restore.
 QString asideName(const Places &places)
 {
-    const QString base = QFileInfo(places.data).fileName() + QStringLiteral(".до-восстановления-") +
+    const QString base = asidePrefix(places) +
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
     QString name = base;
     for (int n = 2; QFileInfo::exists(QDir(places.parent).filePath(name)); ++n)
@@ -99,11 +109,62 @@ QString readMarker(const Places &places)
     return aside;
 }
 
+// Every table file of the catalogue held with an exclusive lock: a program
+// writing to the catalogue finishes first, and none starts until the swap is
+// done (and then finds the folder replaced). A catalogue kept busy refuses the restore.
+class CatalogueLock
+{
+public:
+    CatalogueLock(const QString &dataDirectory, const QStringList &tables)
+    {
+        for (const QString &table : tables) {
+            const QString path = FolderSession::findFileIn(dataDirectory, table);
+            if (path.isEmpty())
+                continue;
+            try {
+                auto held = std::make_unique<FileConnection>(path, SQLITE_OPEN_READWRITE);
+                sqlite3_busy_timeout(held->handle(), busyWaitMs);
+                held->execute(QStringLiteral("BEGIN EXCLUSIVE"));
+                m_held.push_back(std::move(held));
+            } catch (const EngineError &e) {
+                throw FileError(QStringLiteral("Каталог занят: в него пишет другая программа "
+                                               "(например, идёт импорт), восстановление не "
+                                               "выполнено. Повторите позже. (") +
+                                e.message() + ')');
+            }
+        }
+    }
+
+private:
+    // Long enough for a save or an import of a few thousand rows to end.
+    static constexpr int busyWaitMs = 10000;
+    std::vector<std::unique_ptr<FileConnection>> m_held;
+};
+
+// Catalogues put aside by restores, oldest first (their names carry the moment).
+QStringList asides(const Places &places)
+{
+    return QDir(places.parent)
+        .entryList({asidePrefix(places) + '*'}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QStringList removeOldAsides(const Places &places)
+{
+    QStringList removed;
+    QStringList kept = asides(places);
+    while (kept.size() > Restore::keptAside) {
+        const QString path = QDir(places.parent).filePath(kept.takeFirst());
+        if (QDir(path).removeRecursively())
+            removed << path;
+    }
+    return removed;
+}
+
 } // namespace
 
 namespace Restore {
 
-QString fromArchive(const QString &dataDirectory, const QStringList &tables,
+Outcome fromArchive(const QString &dataDirectory, const QString &descriptionFile,
                     const QString &archivePath, const Backup::Progress &progress)
 {
     const Places places(dataDirectory);
@@ -111,17 +172,47 @@ QString fromArchive(const QString &dataDirectory, const QStringList &tables,
     QDir(places.staging).removeRecursively();
     if (!QDir().mkpath(places.staging))
         throw FileError(places.staging + QStringLiteral(": не удаётся создать папку"));
+    Outcome outcome;
     try {
-        Backup::verify(archivePath, tables, places.staging, progress);
+        outcome.leftOut = Backup::readInto(archivePath, descriptionFile, places.staging, progress);
     } catch (...) {
         QDir(places.staging).removeRecursively();
         throw;
     }
     syncFolder(places.staging);
-    const QString aside = QFileInfo::exists(places.data) ? asideName(places) : QString();
-    writeMarker(places, aside);
-    swapIn(places, aside);
-    return aside.isEmpty() ? QString() : QDir(places.parent).filePath(aside);
+    {
+        std::unique_ptr<CatalogueLock> lock;
+        try {
+            lock = std::make_unique<CatalogueLock>(places.data,
+                                                   Backup::catalogueTables(descriptionFile));
+        } catch (...) {
+            QDir(places.staging).removeRecursively();
+            throw;
+        }
+        const QString aside = QFileInfo::exists(places.data) ? asideName(places) : QString();
+        writeMarker(places, aside);
+        swapIn(places, aside);
+        outcome.aside = aside.isEmpty() ? QString() : QDir(places.parent).filePath(aside);
+    }
+    outcome.removedAsides = removeOldAsides(places);
+    return outcome;
+}
+
+QString describe(const Outcome &outcome)
+{
+    QString text = QStringLiteral("Каталог восстановлен.");
+    if (!outcome.aside.isEmpty())
+        text += QStringLiteral("\nПрежний каталог сохранён в ") +
+                QDir::toNativeSeparators(outcome.aside);
+    if (!outcome.removedAsides.isEmpty())
+        text += QStringLiteral("\nХранятся %1 последних сохранённых каталога; более старые "
+                               "удалены:\n")
+                    .arg(keptAside) +
+                QDir::toNativeSeparators(outcome.removedAsides.join('\n'));
+    if (!outcome.leftOut.isEmpty())
+        text += QStringLiteral("\nИз копии не перенесено то, чего программа не создаёт:\n") +
+                outcome.leftOut.join('\n');
+    return text;
 }
 
 void finishInterrupted(const QString &dataDirectory)

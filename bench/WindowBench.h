@@ -4,7 +4,7 @@
 // settings live in a private folder, pointed at a generated catalogue, and a
 // storage interface that answers nothing and prints the messages.
 #include "Aliases.h"
-#include "Session.h"
+#include "CatalogueLocation.h"
 #include "SettingsStore.h"
 #include "StorageUi.h"
 #include "UData.h"
@@ -40,7 +40,7 @@ inline void useCatalogue(const char *location)
     const QString given = QString::fromLocal8Bit(location);
     Aliases aliases;
     aliases.addStandardAlias("Quillon",
-                             Session::isServerLocation(given) ? given : QDir(given).absolutePath(),
+                             CatalogueLocation::isServer(given) ? given : QDir(given).absolutePath(),
                              "Paradox");
     aliases.saveConfigFile();
     writeBoolSetting("CheckOnLoad", false);

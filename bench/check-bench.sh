@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The structure check on a generated catalogue (100,000 firms, 300,000 items,
 # 1,000,000 relation rows) beside the stock sqlite3 shell rebuilding the same
-# indexes with REINDEX on the same files.
+# indexes with REINDEX on the same files. With nothing to change the check
+# reads every table file for objects the program did not make and compares
+# each table with its declaration, and writes nothing.
 set -euo pipefail
 build=${1:-build}
 source "$(dirname "$0")/lib/catalogue.sh"
@@ -16,7 +18,7 @@ ms() { awk -v s="$1" -v e="$2" 'BEGIN { printf "%8.0f ms", (e - s) / 1e6 }'; }
 start=$(date +%s%N)
 XDG_CONFIG_HOME="$config" "$build/quillon" --check >/dev/null
 end=$(date +%s%N)
-echo "quillon --check (every index rebuilt):         $(ms "$start" "$end")"
+echo "quillon --check (nothing to change):           $(ms "$start" "$end")"
 
 start=$(date +%s%N)
 for table in "$data"/*.DB; do

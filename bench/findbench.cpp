@@ -66,11 +66,12 @@ QString quotedLiteral(const QString &text)
 // The window's statement with its patterns written in, for the shell.
 QString literalStatement(const Search &s)
 {
-    QString sql =
-        SearchStatement::text(SearchStatement::Scope(s.scope), SearchStatement::Joiner(s.joiner1),
-                              SearchStatement::Joiner(s.joiner2));
-    const QVariantMap values = SearchStatement::parameters(s.name, s.sinonyms, s.description);
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
+    const SearchStatement::Statement statement = SearchStatement::build(
+        SearchStatement::Scope(s.scope),
+        {s.name, s.sinonyms, s.description, SearchStatement::Joiner(s.joiner1),
+         SearchStatement::Joiner(s.joiner2)});
+    QString sql = statement.sql;
+    for (auto it = statement.parameters.cbegin(); it != statement.parameters.cend(); ++it)
         sql.replace(':' + it.key(), quotedLiteral(it.value().toString()));
     return sql;
 }

@@ -24,13 +24,13 @@ int main(int argc, char **argv)
     const std::unique_ptr<Session> opened = Session::open(args[1]);
     Session &session = *opened;
     Import::Options options;
-    options.mapping =
-        Import::guessMapping(table.header, Import::textFields(session, options.target));
+    options.mapping = Import::guessMapping(options.target, table.header,
+                                           Import::textFields(session, options.target));
     options.folderId = 1;
     const Import::Known known = Import::readKnown(session, options.target);
     const qint64 knownMs = clock.restart();
     // What the import window does at every change of a column choice.
-    const Import::Plan plan = Import::plan(known, table, options);
+    Import::Plan plan = Import::plan(known, table, options);
     const qint64 planMs = clock.restart();
     QElapsedTimer gap;
     gap.start();

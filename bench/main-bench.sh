@@ -23,4 +23,5 @@ shell_time "folder switch, first screen" FIRMS.DB "attach 'CRFOLDERS.DB' as c;
 shell_time "group switch, first screen" FIRMS.DB "attach 'GRPFRM.DB' as g;
     select * from FIRMS where FirmID in (select FirmID from g.GRPFRM where GroupID = 1) order by Name collate RU limit 30"
 shell_time "prefix search" FIRMS.DB "select * from FIRMS where upper(Name) like 'Т%' order by Name collate RU limit 1"
+shell_time "prefix no name has (whole list)" FIRMS.DB "select * from FIRMS where upper(Name) like 'ТЩ%' order by Name collate RU limit 1"
 shell_time "last screen" FIRMS.DB "select * from FIRMS order by Name collate RU desc limit 30"

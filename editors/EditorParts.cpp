@@ -6,13 +6,13 @@
 #include "Dialogs.h"
 #include "EngineError.h"
 #include "Table.h"
+#include "WindowPlaces.h"
 
 #include <QDialog>
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
 #include <QScopeGuard>
-#include <QScreen>
 #include <QToolButton>
 
 namespace EditorParts {
@@ -23,8 +23,8 @@ void setUpWindow(QDialog *window, int width, int height)
     font.setPixelSize(11);
     window->setFont(font);
     window->resize(width, height);
-    if (const QScreen *screen = window->screen())
-        window->move(screen->availableGeometry().center() - window->rect().center());
+    WindowPlaces::restoreSize(window);
+    WindowPlaces::centreOnOpener(window);
 }
 
 DBEdit *boundEdit(QWidget *parent, const char *name, DataSource *source, const QString &field)
@@ -132,10 +132,17 @@ void postIfPending(DataSet &dataSet)
 
 void storePending(DataSet &dataSet)
 {
-    if (dataSet.state() == DataSetState::Insert && !dataSet.modified())
+    if (dataSet.state() == DataSetState::Insert && !dataSet.modified()) {
         dataSet.cancel();
-    else
+        return;
+    }
+    try {
         postIfPending(dataSet);
+    } catch (const EAbort &) {
+        // A row the data module refuses to store (nothing chosen in it) is
+        // dropped, and the window closes as it would without it.
+        dataSet.cancel();
+    }
 }
 
 void rereadList(DataSet &list, const QString &keyField)

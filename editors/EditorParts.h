@@ -20,7 +20,8 @@ class QWidget;
 // What the record editors are built of, so that they look and behave alike.
 namespace EditorParts {
 
-// Arial 8 points, the size of the editors' texts; centred on the desktop.
+// Arial 8 points, the size of the editors' texts; the size the user left the
+// window with, if any; centred on the window that opened it.
 void setUpWindow(QDialog *window, int width, int height);
 
 DBEdit *boundEdit(QWidget *parent, const char *name, DataSource *source, const QString &field);
@@ -58,7 +59,8 @@ void refuseWhenNothingToChoose(DBGrid *grid, const DataSet &choices, const QStri
 bool isPending(const DataSet &dataSet);
 void postIfPending(DataSet &dataSet);
 // What an editor stores when it closes: a changed record is posted; a new
-// row nobody typed into is dropped, as leaving its grid drops it.
+// row nobody typed into, or one the data module refuses to store, is dropped,
+// as leaving its grid drops it.
 void storePending(DataSet &dataSet);
 // Reads a main list again and stands on the record it stood on, so that a
 // changed name shows in its sorted place.

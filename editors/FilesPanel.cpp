@@ -210,8 +210,7 @@ QByteArray FilesPanel::packFile(const QString &path)
     } catch (const FileError &) {
         QFile file(path);
         file.open(QIODevice::ReadOnly);
-        throw Refusal(
-            QStringLiteral("Не удаётся прочитать файл \"%1\": %2").arg(path, file.errorString()));
+        throw Refusal(cannotRead(path, file.errorString()));
     }
     keepWindowAlive();
     return runPacker(Packer, QStringLiteral("Сжатие файла..."));

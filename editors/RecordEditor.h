@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class ClassesRoot;
+class QLineEdit;
 
 // What the firm and the item editor have in common: a modal window with no
 // OK and no Cancel whose closing, by any way, stores what is pending. When
@@ -18,11 +19,23 @@ public:
     // Stores what is pending and refreshes the lists that show the record.
     virtual void FormClose() = 0;
 
+    // The record was just added: the window opens with its name selected, so
+    // that the first key typed replaces the name it was given.
+    void openOnNewRecord() { m_newRecord = true; }
+
 public slots:
     // Every way of closing comes here: "Закрыть" and the close box through
     // the close event, Esc directly.
     void reject() override;
 
 protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
     const ClassesRoot &m_classesRoot;
+    // The record's name box, set by the window that builds it.
+    QLineEdit *m_nameBox = nullptr;
+
+private:
+    bool m_newRecord = false;
 };

@@ -63,6 +63,7 @@ TfrmEditFirm::TfrmEditFirm(QWidget *owner, const ClassesRoot &classesRoot)
     column->addLayout(middle);
     column->addWidget(makeLowerPart(), 1);
     setTabOrder();
+    m_nameBox = DBEdit1;
 
     connect(DBEdit1, &QLineEdit::textChanged, this, &TfrmEditFirm::DBEdit1Change);
     setWindowTitle(dm->tblFirms.fieldByName(QStringLiteral("Name"))->asString());

@@ -32,6 +32,7 @@ TfrmEditItem::TfrmEditItem(QWidget *owner, const ClassesRoot &classesRoot)
     column->addWidget(makeRelationGrids());
     column->addWidget(makeLowerPart(), 1);
     setTabOrder();
+    m_nameBox = DBEdit1;
 
     connect(DBEdit1, &QLineEdit::textChanged, this, &TfrmEditItem::DBEdit1Change);
     setWindowTitle(dm->tblItem.fieldByName(QStringLiteral("Name"))->asString());

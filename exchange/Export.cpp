@@ -1,5 +1,6 @@
 #include "Export.h"
 
+#include "Columns.h"
 #include "Csv.h"
 #include "FileError.h"
 #include "Session.h"
@@ -15,42 +16,107 @@ namespace {
 // Rows between progress reports: a few milliseconds of work.
 constexpr int rowsPerReport = 2000;
 
-void forEachRow(Session &session, const QString &select,
+// The columns of an export and where each finds its value.
+class Layout
+{
+public:
+    Layout(Session &session, ListTarget target, Statement &statement)
+        : m_target(target), m_memberships(session, target)
+    {
+        m_memberships.readMembers(session);
+        const bool firms = target == ListTarget::Firms;
+        const TableRef table =
+            session.tableByName(firms ? QStringLiteral("Firms") : QStringLiteral("Items"));
+        QStringList textFields;
+        for (const FieldDef &field : session.fields(table)) {
+            if (field.isText())
+                textFields.append(field.name);
+        }
+        QHash<QString, int> byName;
+        for (int i = 0; i < statement.columnCount(); ++i)
+            byName.insert(statement.columnName(i).toUpper(), i);
+        m_key = byName.value(firms ? QStringLiteral("FIRMID") : QStringLiteral("ITEMID"), -1);
+        for (const QString &column : Columns::exchanged(textFields)) {
+            const bool membership = column == Columns::types || column == Columns::folders;
+            // The lists need the record's key; a statement without it gives fields alone.
+            if (membership ? m_key >= 0 : byName.contains(column.toUpper())) {
+                m_columns.append(column);
+                m_index.append(byName.value(column.toUpper(), -1));
+            }
+        }
+    }
+
+    QStringList header() const
+    {
+        QStringList titles;
+        for (const QString &column : m_columns)
+            titles.append(Columns::caption(m_target, column));
+        return titles;
+    }
+
+    // Nulls stay nulls: an empty cell, not an empty text.
+    QVariantList values(Statement &row) const
+    {
+        QVariantList values;
+        values.reserve(m_columns.size());
+        for (qsizetype i = 0; i < m_columns.size(); ++i) {
+            if (m_columns[i] == Columns::types)
+                values.append(nonEmpty(m_memberships.typesOf(row.int64(m_key))));
+            else if (m_columns[i] == Columns::folders)
+                values.append(nonEmpty(m_memberships.foldersOf(row.int64(m_key))));
+            else
+                values.append(row.isNull(m_index[i]) ? QVariant()
+                                                     : QVariant(row.value(m_index[i]).toString()));
+        }
+        return values;
+    }
+
+private:
+    static QVariant nonEmpty(const QString &text)
+    {
+        return text.isEmpty() ? QVariant() : QVariant(text);
+    }
+
+    ListTarget m_target;
+    Columns::Memberships m_memberships;
+    QStringList m_columns;
+    QList<int> m_index;
+    int m_key = -1;
+};
+
+void forEachRow(Session &session, ListTarget target, const QString &select,
                 const std::function<void(const QStringList &)> &header,
-                const std::function<void(Statement &)> &row,
+                const std::function<void(const QVariantList &)> &row,
                 const std::function<void(int)> &progress)
 {
     Statement statement = session.prepare(select);
-    QStringList names;
-    for (int i = 0; i < statement.columnCount(); ++i)
-        names.append(statement.columnName(i));
-    header(names);
+    const Layout layout(session, target, statement);
+    header(layout.header());
     int count = 0;
     while (statement.step()) {
-        row(statement);
+        row(layout.values(statement));
         if (++count % rowsPerReport == 0 && progress)
             progress(count);
     }
 }
 
-int writeCsv(Session &session, const QString &select, const QString &path,
+int writeCsv(Session &session, ListTarget target, const QString &select, const QString &path,
              const std::function<void(int)> &progress)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        throw FileError(QDir::toNativeSeparators(path) + QStringLiteral(": не удаётся создать (") +
-                        file.errorString() + ')');
+        throw FileError(cannotCreate(path, file.errorString()));
     // The byte-order mark tells office programs that the text is UTF-8.
     file.write("\xEF\xBB\xBF");
     int count = 0;
-    QStringList values;
+    QStringList texts;
     forEachRow(
-        session, select, [&](const QStringList &names) { file.write(Csv::line(names)); },
-        [&](Statement &row) {
-            values.resize(row.columnCount());
-            for (int i = 0; i < row.columnCount(); ++i)
-                values[i] = row.isNull(i) ? QString() : row.value(i).toString();
-            file.write(Csv::line(values));
+        session, target, select, [&](const QStringList &names) { file.write(Csv::line(names)); },
+        [&](const QVariantList &values) {
+            texts.resize(values.size());
+            for (qsizetype i = 0; i < values.size(); ++i)
+                texts[i] = values[i].toString();
+            file.write(Csv::line(texts));
             ++count;
         },
         progress);
@@ -60,19 +126,15 @@ int writeCsv(Session &session, const QString &select, const QString &path,
     return count;
 }
 
-int writeXlsx(Session &session, const QString &select, const QString &path, const QString &title,
+int writeXlsx(Session &session, ListTarget target, const QString &select, const QString &path,
               const std::function<void(int)> &progress)
 {
-    Xlsx::Writer book(path, title);
+    Xlsx::Writer book(path, target == ListTarget::Firms ? QStringLiteral("Фирмы")
+                                                        : QStringLiteral("Элементы"));
     int count = 0;
-    QVariantList values;
     forEachRow(
-        session, select,
-        [&](const QStringList &names) { book.addRow(QVariantList(names.begin(), names.end())); },
-        [&](Statement &row) {
-            values.resize(row.columnCount());
-            for (int i = 0; i < row.columnCount(); ++i)
-                values[i] = row.isNull(i) ? QVariant() : row.value(i);
+        session, target, select, [&](const QStringList &names) { book.addHeader(names); },
+        [&](const QVariantList &values) {
             book.addRow(values);
             ++count;
         },
@@ -130,11 +192,11 @@ QString selectFor(const QStringList &listSql, bool whole)
     return select;
 }
 
-int rows(Session &session, const QString &select, const QString &path, Format format,
-         const QString &title, const std::function<void(int)> &progress)
+int rows(Session &session, ListTarget target, const QString &select, const QString &path,
+         Format format, const std::function<void(int)> &progress)
 {
-    return format == Format::Xlsx ? writeXlsx(session, select, path, title, progress)
-                                  : writeCsv(session, select, path, progress);
+    return format == Format::Xlsx ? writeXlsx(session, target, select, path, progress)
+                                  : writeCsv(session, target, select, path, progress);
 }
 
 QByteArray vCard(const std::function<QString(const QString &)> &field)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Columns.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -22,12 +24,15 @@ Format formatOf(const QString &path);
 // `listSql` is the list's own text; `whole` drops its conditions.
 QString selectFor(const QStringList &listSql, bool whole);
 
-// Writes the rows of `select` with a header line of field names: CSV in UTF-8
-// with a byte-order mark and ';' between values, or a workbook. The file
-// appears whole or not at all. `progress` gets the rows written so far.
-// Returns the number of rows.
-int rows(Session &session, const QString &select, const QString &path, Format format,
-         const QString &title, const std::function<void(int)> &progress = {});
+// Writes the rows of `select` (a list's statement over every field) as a user
+// reads them in the editors: a header of the editors' labels, the text
+// fields, the record's types and folders as lists, no internal keys. CSV in
+// UTF-8 with a byte-order mark and ';' between values, or a workbook with a
+// bold frozen header and columns sized to their texts. The file appears
+// whole or not at all. `progress` gets the rows written so far. Returns the
+// number of rows.
+int rows(Session &session, ListTarget target, const QString &select, const QString &path,
+         Format format, const std::function<void(int)> &progress = {});
 
 // A firm as an address-book card (vCard 3.0) from its fields by name: Name,
 // Address, Phones, Email, WWW.

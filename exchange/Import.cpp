@@ -1,14 +1,16 @@
 #include "Import.h"
 
-#include "Csv.h"
 #include "EngineError.h"
 #include "Session.h"
+#include "Sheets.h"
+#include "SqlText.h"
 #include "TextRules.h"
-#include "Xlsx.h"
 
 #include <QElapsedTimer>
 #include <QMultiMap>
 #include <QSet>
+#include <QTextBoundaryFinder>
+#include <algorithm>
 
 namespace {
 
@@ -24,27 +26,6 @@ TargetTables tablesOf(Import::Target target)
     if (target == Import::Target::Firms)
         return {QStringLiteral("Firms"), QStringLiteral("FirmID"), QStringLiteral("GrpFrm")};
     return {QStringLiteral("Items"), QStringLiteral("ItemID"), QStringLiteral("GrpItm")};
-}
-
-// The Russian caption of each field, as the windows show it.
-const QList<std::pair<QString, QString>> fieldCaptions = {
-    {QStringLiteral("Name"), QStringLiteral("Название")},
-    {QStringLiteral("Sinonyms"), QStringLiteral("Синонимы")},
-    {QStringLiteral("Description"), QStringLiteral("Описание")},
-    {QStringLiteral("Address"), QStringLiteral("Адрес")},
-    {QStringLiteral("Email"), QStringLiteral("E-mail")},
-    {QStringLiteral("WWW"), QStringLiteral("Сайт")},
-    {QStringLiteral("Phones"), QStringLiteral("Телефоны")}};
-
-// Column headers a spreadsheet may carry instead of field names, upper-cased.
-QHash<QString, QString> headerWords()
-{
-    QHash<QString, QString> words = {{QStringLiteral("НАИМЕНОВАНИЕ"), QStringLiteral("Name")},
-                                     {QStringLiteral("ЭЛЕКТРОННАЯ ПОЧТА"), QStringLiteral("Email")},
-                                     {QStringLiteral("ТЕЛЕФОН"), QStringLiteral("Phones")}};
-    for (const auto &[field, caption] : fieldCaptions)
-        words.insert(TextRules::upper(caption), field);
-    return words;
 }
 
 QString cell(const TextTable &table, int row, int column)
@@ -89,40 +70,89 @@ QList<TextField> textFields(Session &session, Target target)
     return fields;
 }
 
-QString captionOf(const QString &field)
+QMap<QString, int> guessMapping(Target target, const QStringList &header,
+                                const QList<TextField> &fields)
 {
-    for (const auto &[name, caption] : fieldCaptions) {
-        if (name == field)
-            return caption;
-    }
-    return field;
-}
-
-QMap<QString, int> guessMapping(const QStringList &header, const QList<TextField> &fields)
-{
-    static const QHash<QString, QString> words = headerWords();
+    QStringList names;
+    for (const TextField &field : fields)
+        names.append(field.name);
     QMap<QString, int> mapping;
     for (int column = 0; column < header.size(); ++column) {
-        const QString title = header[column].trimmed();
-        const QString byCaption = words.value(TextRules::upper(title));
-        for (const TextField &field : fields) {
-            if ((field.name.compare(title, Qt::CaseInsensitive) == 0 || field.name == byCaption) &&
-                !mapping.contains(field.name))
-                mapping.insert(field.name, column);
-        }
+        const QString field = Columns::fieldOfHeader(target, header[column], names);
+        if (!field.isEmpty() && !mapping.contains(field))
+            mapping.insert(field, column);
     }
     return mapping;
 }
 
+QString cutToSize(const QString &text, int size)
+{
+    if (text.size() <= size)
+        return text;
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
+    characters.setPosition(size);
+    if (!characters.isAtBoundary())
+        characters.toPreviousBoundary();
+    return text.left(std::max<qsizetype>(0, characters.position()));
+}
+
 Known readKnown(Session &session, Target target)
 {
-    return {textFields(session, target), existingNames(session, tablesOf(target))};
+    return {textFields(session, target), existingNames(session, tablesOf(target)),
+            std::make_shared<Columns::Memberships>(session, target)};
 }
 
 Plan plan(Session &session, const TextTable &table, const Options &options)
 {
     return plan(readKnown(session, options.target), table, options);
 }
+
+namespace {
+
+// Why a row is not read at all, or empty when it is.
+QString refusalOf(const TextTable &table, int row, const QString &name)
+{
+    if (const auto damage = table.damaged.constFind(row); damage != table.damaged.cend())
+        return damage.value();
+    if (name.isEmpty())
+        return QStringLiteral("пустое название");
+    // A header again (files put one after another): no record is named so.
+    QStringList values = table.rows[row];
+    while (!values.isEmpty() && values.back().trimmed().isEmpty())
+        values.removeLast();
+    QStringList header = table.header;
+    while (!header.isEmpty() && header.back().trimmed().isEmpty())
+        header.removeLast();
+    if (values.size() == header.size() &&
+        std::equal(values.cbegin(), values.cend(), header.cbegin(),
+                   [](const QString &a, const QString &b) {
+                       return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0;
+                   }))
+        return QStringLiteral("строка повторяет заголовок");
+    return {};
+}
+
+// The groups and folders a row's lists name; names of none are gathered.
+void resolveMemberships(const Known &known, const TextTable &table, const Options &options, int row,
+                        Plan &result)
+{
+    if (!known.memberships)
+        return;
+    const QString types = cell(table, row, options.mapping.value(Columns::types, -1));
+    const QString folders = cell(table, row, options.mapping.value(Columns::folders, -1));
+    const Columns::Memberships::Named groups = known.memberships->groupsNamed(types);
+    const Columns::Memberships::Named named = known.memberships->foldersNamed(folders);
+    if (!groups.keys.isEmpty())
+        result.groupsOf.insert(row, groups.keys);
+    if (!named.keys.isEmpty())
+        result.foldersOf.insert(row, named.keys);
+    for (const QString &name : groups.unknown + named.unknown) {
+        if (!result.unknownNames.contains(name))
+            result.unknownNames.append(name);
+    }
+}
+
+} // namespace
 
 Plan plan(const Known &known, const TextTable &table, const Options &options)
 {
@@ -138,12 +168,11 @@ Plan plan(const Known &known, const TextTable &table, const Options &options)
     Plan result;
     result.actions.reserve(table.rows.size());
     for (int row = 0; row < table.rows.size(); ++row) {
-        const QString name = cell(table, row, nameColumn).left(nameSize);
-        // The header is line 1 of the file.
-        const int line = row + 2;
-        if (name.isEmpty()) {
+        const QString name = cutToSize(cell(table, row, nameColumn), nameSize);
+        const int line = table.lines.value(row, row + 2);
+        if (const QString refusal = refusalOf(table, row, name); !refusal.isEmpty()) {
             result.actions.append(Plan::Action::Refuse);
-            result.refused.append({line, QStringLiteral("пустое название")});
+            result.refused.append({line, refusal});
             continue;
         }
         const auto found = names.constFind(nameKey(name));
@@ -161,6 +190,7 @@ Plan plan(const Known &known, const TextTable &table, const Options &options)
             result.actions.append(Plan::Action::Add);
             names.insert(nameKey(name), -1 - row);
         }
+        resolveMemberships(known, table, options, row, result);
         for (const TextField &field : fields) {
             if (cell(table, row, options.mapping.value(field.name, -1)).size() > field.size)
                 ++result.cutValues;
@@ -175,15 +205,17 @@ namespace {
 class Writer
 {
 public:
-    Writer(Session &session, const TextTable &table, const Options &options)
-        : m_session(session), m_table(table), m_options(options),
-          m_tables(tablesOf(options.target)), m_fields(textFields(session, options.target))
+    Writer(Session &session, const TextTable &table, const Options &options, const Plan &plan)
+        : m_session(session), m_table(table), m_options(options), m_plan(plan),
+          m_tables(tablesOf(options.target)), m_fields(textFields(session, options.target)),
+          m_withFolders(options.folderId > 0 || !plan.foldersOf.isEmpty()),
+          m_withGroups(options.groupId > 0 || !plan.groupsOf.isEmpty())
     {
         // Every file is attached before the transaction begins.
         m_base = session.tableByName(m_tables.table);
-        if (options.folderId > 0)
+        if (m_withFolders)
             session.tableByName(QStringLiteral("CrFolders"));
-        if (options.groupId > 0)
+        if (m_withGroups)
             session.tableByName(m_tables.membership);
     }
 
@@ -200,10 +232,20 @@ public:
                 .arg(m_tables.table, names.join(','), QStringList(names.size(), "?").join(',')));
         m_update = m_session.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
                                          .arg(m_tables.table, updates.join(','), m_tables.key));
-        if (m_options.folderId > 0)
-            m_folder = m_session.prepare(QStringLiteral(
-                "INSERT INTO CrFolders (FolderID, FirmID, ItemID) VALUES (?, ?, ?)"));
-        if (m_options.groupId > 0)
+        // A firm's folder row has ItemID 0, an item's a blank FirmID; a row
+        // already there is not written again. The record's own index finds
+        // it: "+" keeps the engine off the folder's index, which would read
+        // every member of the folder at each row of the import.
+        const bool firms = m_options.target == Target::Firms;
+        if (m_withFolders)
+            m_folder = m_session.prepare(
+                firms ? QStringLiteral("INSERT INTO CrFolders (FolderID, FirmID, ItemID) "
+                                       "SELECT ?, ?, 0 WHERE NOT EXISTS (SELECT 1 FROM CrFolders "
+                                       "WHERE +FolderID = ? AND FirmID = ?)")
+                      : QStringLiteral("INSERT INTO CrFolders (FolderID, ItemID) "
+                                       "SELECT ?, ? WHERE NOT EXISTS (SELECT 1 FROM CrFolders "
+                                       "WHERE +FolderID = ? AND ItemID = ? AND FirmID IS NULL)"));
+        if (m_withGroups)
             m_group = m_session.prepare(
                 QStringLiteral("INSERT OR IGNORE INTO %1 (%2, GroupID) VALUES (?, ?)")
                     .arg(m_tables.membership, m_tables.key));
@@ -221,18 +263,11 @@ public:
         for (int i = 0; i < m_fields.size(); ++i)
             m_insert.bind(i + 3, value(row, m_fields[i]));
         runOnce(m_insert);
-        if (m_options.folderId > 0) {
-            const bool firm = m_options.target == Target::Firms;
-            m_folder.bind(1, m_options.folderId);
-            m_folder.bind(2, firm ? QVariant(key) : QVariant());
-            m_folder.bind(3, firm ? QVariant(0) : QVariant(key));
-            runOnce(m_folder);
-        }
-        if (m_options.groupId > 0) {
-            m_group.bind(1, key);
-            m_group.bind(2, m_options.groupId);
-            runOnce(m_group);
-        }
+        if (m_options.folderId > 0)
+            addToFolder(key, m_options.folderId);
+        if (m_options.groupId > 0)
+            addToGroup(key, m_options.groupId);
+        addListed(row, key);
     }
 
     // An empty cell leaves the stored value as it is.
@@ -244,13 +279,16 @@ public:
             m_update.bind(i + 1, value(row, m_fields[i]));
         m_update.bind(int(m_fields.size()) + 1, key);
         runOnce(m_update);
+        addListed(row, key);
     }
 
     // The highest key handed out, so that no key is given twice after deletes.
     void finish()
     {
         if (!m_added.isEmpty())
-            m_session.keepAutoIncrementAbove(m_base, m_tables.key, m_nextKey - 1);
+            m_session.execute(QStringLiteral("PRAGMA %1.user_version = %2")
+                                  .arg(SqlText::quoted(m_base.schema))
+                                  .arg(m_nextKey - 1));
     }
 
     QList<qint64> addedKeys() const { return m_added.values(); }
@@ -259,7 +297,33 @@ private:
     QVariant value(int row, const TextField &field) const
     {
         const QString text = cell(m_table, row, m_options.mapping.value(field.name, -1));
-        return text.isEmpty() ? QVariant() : QVariant(text.left(field.size));
+        return text.isEmpty() ? QVariant() : QVariant(cutToSize(text, field.size));
+    }
+
+    void addToFolder(qint64 key, int folder)
+    {
+        // The values to insert, then the same for the check that it is not there.
+        for (const int at : {1, 3}) {
+            m_folder.bind(at, folder);
+            m_folder.bind(at + 1, key);
+        }
+        runOnce(m_folder);
+    }
+
+    void addToGroup(qint64 key, int group)
+    {
+        m_group.bind(1, key);
+        m_group.bind(2, group);
+        runOnce(m_group);
+    }
+
+    // The groups and folders the row's own lists name.
+    void addListed(int row, qint64 key)
+    {
+        for (const int group : m_plan.groupsOf.value(row))
+            addToGroup(key, group);
+        for (const int folder : m_plan.foldersOf.value(row))
+            addToFolder(key, folder);
     }
 
     static void runOnce(Statement &statement)
@@ -271,8 +335,11 @@ private:
     Session &m_session;
     const TextTable &m_table;
     const Options &m_options;
+    const Plan &m_plan;
     const TargetTables m_tables;
     const QList<TextField> m_fields;
+    const bool m_withFolders;
+    const bool m_withGroups;
     TableRef m_base;
     Statement m_insert, m_update, m_folder, m_group;
     qint64 m_nextKey = 0;
@@ -281,11 +348,15 @@ private:
 
 } // namespace
 
-QList<qint64> run(Session &session, const TextTable &table, const Options &options,
-                  const Plan &plan, const std::function<bool(double)> &progress)
+QList<qint64> run(Session &session, const TextTable &table, const Options &options, Plan &plan,
+                  const std::function<bool(double)> &progress)
 {
-    Writer writer(session, table, options);
+    Writer writer(session, table, options, plan);
     Session::Transaction transaction(session);
+    // Another import may have added names since the plan was made: planned
+    // again under the write lock, the second of two imports adds nothing the
+    // first one added.
+    plan = Import::plan(session, table, options);
     writer.prepare();
     QElapsedTimer sinceReport;
     sinceReport.start();
@@ -344,10 +415,9 @@ QList<std::pair<int, QString>> groups(Session &session, Target target)
     return list;
 }
 
-TextTable readFile(const QString &path)
+TextTable readFile(const QString &path, const ReadLimits &limits)
 {
-    return path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive) ? Xlsx::read(path)
-                                                                       : Csv::read(path);
+    return Sheets::read(path, limits);
 }
 
 } // namespace Import

@@ -2,13 +2,14 @@
 
 #include "FileError.h"
 #include "TempFiles.h"
+#include "WorkbookZip.h"
 #include "ZipFile.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QXmlStreamReader>
+#include <climits>
 
 namespace {
 
@@ -16,8 +17,6 @@ const QByteArray xmlHead = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=
 const QString mainNs = QStringLiteral("http://schemas.openxmlformats.org/spreadsheetml/2006/main");
 const QString relNs =
     QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships");
-// A workbook of one sheet has a dozen parts; thousands mean something else.
-constexpr qint64 maxParts = 10000;
 
 // XML 1.0 allows neither most control characters nor unpaired surrogates.
 bool allowedInXml(char32_t c)
@@ -37,22 +36,59 @@ QByteArray escaped(const QString &text)
     return clean.toHtmlEscaped().toUtf8();
 }
 
-QByteArray cell(const QVariant &value)
+// Style 0 is the plain cell, style 1 the header's bold one; texts with line
+// breaks show them (style 2 for body cells, 3 for the header).
+constexpr int headerStyle = 1;
+constexpr int wrappedStyle = 2;
+const QByteArray styles =
+    "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font>"
+    "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/></font></fonts>"
+    "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+    "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+    "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+    "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
+    "borderId=\"0\"/></cellStyleXfs>"
+    "<cellXfs count=\"4\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
+    "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>"
+    "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+    "applyAlignment=\"1\"><alignment vertical=\"top\" wrapText=\"1\"/></xf>"
+    "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\" "
+    "applyAlignment=\"1\"><alignment vertical=\"top\" wrapText=\"1\"/></xf></cellXfs>"
+    "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>";
+
+QByteArray cell(const QVariant &value, int style)
 {
     if (value.isNull() || !value.isValid())
         return "<c/>";
     const int type = value.typeId();
     if (type == QMetaType::LongLong || type == QMetaType::Int || type == QMetaType::Double)
         return "<c><v>" + value.toString().toUtf8() + "</v></c>";
-    return "<c t=\"inlineStr\"><is><t xml:space=\"preserve\">" + escaped(value.toString()) +
+    const QString text = value.toString();
+    if (text.contains('\n'))
+        style += wrappedStyle;
+    const QByteArray styled = style > 0 ? " s=\"" + QByteArray::number(style) + '"' : QByteArray();
+    return "<c t=\"inlineStr\"" + styled + "><is><t xml:space=\"preserve\">" + escaped(text) +
            "</t></is></c>";
+}
+
+// Excel's width unit is about one digit of the standard font; a little room
+// beside the text, and no column wider than a screenful of text.
+constexpr int minColumnWidth = 8;
+constexpr int maxColumnWidth = 60;
+
+int widthOf(const QString &value)
+{
+    qsizetype longest = 0;
+    for (const QStringView line : QStringView(value).split('\n'))
+        longest = std::max(longest, line.size());
+    return int(std::min<qsizetype>(longest + 2, maxColumnWidth));
 }
 
 class Reader
 {
 public:
     Reader(const QString &path, const ReadLimits &limits)
-        : m_zip(path, maxParts), m_limits(limits), m_deadline(limits.maxSeconds * 1000)
+        : m_builder(limits), m_book(path, m_builder, limits)
     {}
 
     TextTable run()
@@ -64,29 +100,11 @@ public:
                 it.key().endsWith(QStringLiteral("/sharedStrings")))
                 readSharedStrings(it.value());
         }
-        return readSheet(sheet);
+        readSheet(sheet);
+        return m_builder.finish();
     }
 
 private:
-    QByteArray part(const QString &name) const
-    {
-        const int index = m_zip.indexOf(name);
-        if (index < 0)
-            throw FileError(QStringLiteral("в книге нет части ") + name);
-        return m_zip.readAll(index, m_limits.maxPartBytes);
-    }
-
-    // Every few hundred elements the clock is read: a hostile file may be slow to read.
-    bool next(QXmlStreamReader &xml)
-    {
-        if (++m_steps % 512 == 0 && m_deadline.hasExpired())
-            throw FileError(QStringLiteral("книга читается слишком долго"));
-        xml.readNext();
-        if (xml.hasError())
-            throw FileError(QStringLiteral("книга повреждена (") + xml.errorString() + ')');
-        return !xml.atEnd();
-    }
-
     static QString resolve(const QString &target)
     {
         return target.startsWith('/') ? target.mid(1) : QStringLiteral("xl/") + target;
@@ -96,8 +114,8 @@ private:
     QHash<QString, QString> relationships(const QString &name)
     {
         QHash<QString, QString> rels;
-        QXmlStreamReader xml(part(name));
-        while (next(xml)) {
+        QXmlStreamReader xml(m_book.part(name));
+        while (m_book.next(xml)) {
             if (xml.isStartElement() && xml.name() == QLatin1String("Relationship")) {
                 const auto a = xml.attributes();
                 const QString target = resolve(a.value("Target").toString());
@@ -110,8 +128,8 @@ private:
 
     QString firstSheet(const QHash<QString, QString> &rels)
     {
-        QXmlStreamReader xml(part("xl/workbook.xml"));
-        while (next(xml)) {
+        QXmlStreamReader xml(m_book.part("xl/workbook.xml"));
+        while (m_book.next(xml)) {
             if (xml.isStartElement() && xml.name() == QLatin1String("sheet")) {
                 const QString id = xml.attributes().value(relNs, "id").toString();
                 if (rels.contains(id))
@@ -121,34 +139,40 @@ private:
         throw FileError(QStringLiteral("в книге нет листов"));
     }
 
-    // The text of an element holding <t> pieces (a shared string or an inline one).
-    QString readText(QXmlStreamReader &xml, QLatin1String end)
+    // The text of an element holding <t> pieces (a shared string or an inline
+    // one); phonetic hints (<rPh>) are not part of it.
+    QString readText(QXmlStreamReader &xml)
     {
         QString text;
-        bool inText = false;
-        while (next(xml)) {
-            if (xml.isStartElement())
-                inText = xml.name() == QLatin1String("t");
-            else if (xml.isEndElement() && xml.name() == end)
-                break;
-            else if (xml.isEndElement())
-                inText = false;
-            else if (inText && xml.isCharacters())
-                text += xml.text();
+        int depth = 1;
+        while (depth > 0 && m_book.next(xml)) {
+            if (xml.isStartElement() && xml.name() == QLatin1String("t"))
+                text += m_book.elementText(xml);
+            else if (xml.isStartElement() && xml.name() == QLatin1String("rPh"))
+                m_book.elementText(xml);
+            else if (xml.isStartElement())
+                ++depth;
+            else if (xml.isEndElement()) {
+                --depth;
+            }
         }
         return text;
     }
 
+    // Every shared text is held once, but counted against the limits here and
+    // again at every cell that names it.
     void readSharedStrings(const QString &name)
     {
-        QXmlStreamReader xml(part(name));
-        while (next(xml)) {
-            if (xml.isStartElement() && xml.name() == QLatin1String("si"))
-                m_shared.append(readText(xml, QLatin1String("si")));
+        QXmlStreamReader xml(m_book.part(name));
+        while (m_book.next(xml)) {
+            if (xml.isStartElement() && xml.name() == QLatin1String("si")) {
+                m_shared.append(readText(xml));
+                m_builder.charge(1, m_shared.back().size());
+            }
         }
     }
 
-    int columnOf(const QString &reference, int fallback) const
+    int columnOf(QStringView reference, int fallback) const
     {
         int column = 0;
         int letters = 0;
@@ -159,62 +183,59 @@ private:
             if (++letters > 3)
                 break;
         }
-        column = letters == 0 ? fallback : column - 1;
-        if (column >= m_limits.maxColumns)
-            throw FileError(QStringLiteral("в книге больше %1 столбцов").arg(m_limits.maxColumns));
-        return column;
+        return letters == 0 ? fallback : column - 1;
     }
 
-    QString cellValue(QXmlStreamReader &xml, const QString &type)
+    QString sharedString(const QString &index)
+    {
+        bool number = false;
+        const qlonglong at = index.trimmed().toLongLong(&number);
+        if (number && at >= 0 && at < m_shared.size())
+            return m_shared[at];
+        m_builder.markDamaged(
+            QStringLiteral("ячейка ссылается на общую строку %1, которой в книге нет").arg(index));
+        return {};
+    }
+
+    QString cellValue(QXmlStreamReader &xml, QStringView type)
     {
         if (type == QLatin1String("inlineStr"))
-            return readText(xml, QLatin1String("c"));
+            return readText(xml);
         QString value;
-        while (next(xml)) {
+        while (m_book.next(xml)) {
             if (xml.isEndElement() && xml.name() == QLatin1String("c"))
                 break;
             if (xml.isStartElement() && xml.name() == QLatin1String("v"))
-                value = xml.readElementText();
+                value = m_book.elementText(xml);
         }
-        if (type == QLatin1String("s"))
-            return m_shared.value(value.toInt());
-        return value;
+        return type == QLatin1String("s") ? sharedString(value) : value;
     }
 
-    TextTable readSheet(const QString &name)
+    void readSheet(const QString &name)
     {
-        QList<QStringList> lines;
-        QStringList line;
-        QXmlStreamReader xml(part(name));
-        while (next(xml)) {
+        QXmlStreamReader xml(m_book.part(name));
+        int line = 0;
+        int column = 0;
+        while (m_book.next(xml)) {
             if (xml.isStartElement() && xml.name() == QLatin1String("row")) {
-                line.clear();
+                bool numbered = false;
+                const int r = xml.attributes().value("r").toInt(&numbered);
+                // A row number past the last one a sheet may have stays there.
+                line = numbered && r > line ? r : std::min(line, INT_MAX - 1) + 1;
+                column = 0;
             } else if (xml.isStartElement() && xml.name() == QLatin1String("c")) {
                 const auto a = xml.attributes();
-                const int column = columnOf(a.value("r").toString(), int(line.size()));
-                const QString value = cellValue(xml, a.value("t").toString());
-                while (line.size() <= column)
-                    line.append(QString());
-                line[column] = value;
+                column = columnOf(a.value("r"), column);
+                const QString type = a.value("t").toString();
+                m_builder.setCell(column++, cellValue(xml, type));
             } else if (xml.isEndElement() && xml.name() == QLatin1String("row")) {
-                if (lines.size() > m_limits.maxRows)
-                    throw FileError(
-                        QStringLiteral("в книге больше %1 строк").arg(m_limits.maxRows));
-                if (!line.join(QString()).trimmed().isEmpty())
-                    lines.append(line);
+                m_builder.endRow(line);
             }
         }
-        TextTable table;
-        if (!lines.isEmpty())
-            table.header = lines.takeFirst();
-        table.rows = std::move(lines);
-        return table;
     }
 
-    ZipReader m_zip;
-    const ReadLimits &m_limits;
-    QDeadlineTimer m_deadline;
-    qint64 m_steps = 0;
+    TableBuilder m_builder;
+    WorkbookZip m_book;
     QStringList m_shared;
 };
 
@@ -224,32 +245,81 @@ namespace Xlsx {
 
 Writer::Writer(const QString &path, const QString &sheetName)
     : m_path(path), m_sheetName(sheetName), m_scratch(std::make_unique<PrivateTempDir>()),
-      m_sheet(std::make_unique<QFile>(m_scratch->filePath(QStringLiteral("sheet1.xml"))))
+      m_rows(std::make_unique<QFile>(m_scratch->filePath(QStringLiteral("rows.xml"))))
 {
-    if (!m_sheet->open(QIODevice::WriteOnly))
-        throw FileError(m_sheet->fileName() + QStringLiteral(": не удаётся создать"));
-    m_sheet->write(xmlHead + "<worksheet xmlns=\"" + mainNs.toUtf8() + "\"><sheetData>\n");
+    if (!m_rows->open(QIODevice::WriteOnly))
+        throw FileError(m_rows->fileName() + QStringLiteral(": не удаётся создать"));
 }
 
 Writer::~Writer() = default;
 
+void Writer::addHeader(const QStringList &titles)
+{
+    m_frozenHeader = true;
+    writeRow(QVariantList(titles.begin(), titles.end()), headerStyle);
+}
+
 void Writer::addRow(const QVariantList &values)
 {
+    writeRow(values, 0);
+}
+
+void Writer::writeRow(const QVariantList &values, int style)
+{
     QByteArray row = "<row>";
-    for (const QVariant &value : values)
-        row += cell(value);
+    if (m_widths.size() < values.size())
+        m_widths.resize(values.size(), minColumnWidth);
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        row += cell(values[i], style);
+        if (!values[i].isNull())
+            m_widths[i] = std::max(m_widths[i], widthOf(values[i].toString()));
+    }
     row += "</row>\n";
-    if (m_sheet->write(row) != row.size())
-        throw FileError(m_sheet->fileName() + QStringLiteral(": не удаётся записать (") +
-                        m_sheet->errorString() + ')');
+    if (m_rows->write(row) != row.size())
+        throw FileError(m_rows->fileName() + QStringLiteral(": не удаётся записать (") +
+                        m_rows->errorString() + ')');
+}
+
+// The sheet's head (frozen header, column widths) is known only when every
+// row is written: the sheet is put together from the head and the rows.
+QString Writer::assembleSheet()
+{
+    m_rows->close();
+    QByteArray head = xmlHead + "<worksheet xmlns=\"" + mainNs.toUtf8() + "\">";
+    if (m_frozenHeader)
+        head += "<sheetViews><sheetView workbookViewId=\"0\"><pane ySplit=\"1\" "
+                "topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"
+                "<selection pane=\"bottomLeft\"/></sheetView></sheetViews>";
+    if (!m_widths.isEmpty()) {
+        head += "<cols>";
+        for (qsizetype i = 0; i < m_widths.size(); ++i)
+            head += QStringLiteral("<col min=\"%1\" max=\"%1\" width=\"%2\" customWidth=\"1\"/>")
+                        .arg(i + 1)
+                        .arg(m_widths[i])
+                        .toUtf8();
+        head += "</cols>";
+    }
+    QFile sheet(m_scratch->filePath(QStringLiteral("sheet1.xml")));
+    QFile rows(m_rows->fileName());
+    if (!sheet.open(QIODevice::WriteOnly) || !rows.open(QIODevice::ReadOnly))
+        throw FileError(sheet.fileName() + QStringLiteral(": не удаётся создать"));
+    bool written = sheet.write(head + "<sheetData>\n") >= 0;
+    // Pieces of a few hundred kilobytes: the rows never sit in memory whole.
+    while (written && !rows.atEnd())
+        written = sheet.write(rows.read(256 * 1024)) >= 0;
+    written = written && sheet.write("</sheetData></worksheet>\n") >= 0;
+    if (!written || !sheet.flush())
+        throw FileError(sheet.fileName() + QStringLiteral(": не удаётся записать (") +
+                        sheet.errorString() + ')');
+    return sheet.fileName();
 }
 
 void Writer::commit()
 {
-    m_sheet->write("</sheetData></worksheet>\n");
-    m_sheet->close();
+    const QString sheet = assembleSheet();
     const QByteArray pkgRels = "http://schemas.openxmlformats.org/package/2006/relationships";
     const QByteArray docType = relNs.toUtf8();
+    const QByteArray typePrefix = "application/vnd.openxmlformats-officedocument.spreadsheetml.";
     ZipWriter zip(m_path);
     zip.addData("[Content_Types].xml",
                 xmlHead +
@@ -257,10 +327,14 @@ void Writer::commit()
                     "<Default Extension=\"rels\" "
                     "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
                     "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-                    "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/"
-                    "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
-                    "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/"
-                    "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/></Types>");
+                    "<Override PartName=\"/xl/workbook.xml\" ContentType=\"" +
+                    typePrefix +
+                    "sheet.main+xml\"/>"
+                    "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"" +
+                    typePrefix +
+                    "worksheet+xml\"/>"
+                    "<Override PartName=\"/xl/styles.xml\" ContentType=\"" +
+                    typePrefix + "styles+xml\"/></Types>");
     zip.addData("_rels/.rels",
                 xmlHead + "<Relationships xmlns=\"" + pkgRels +
                     "\"><Relationship Id=\"rId1\" Type=\"" + docType +
@@ -272,8 +346,12 @@ void Writer::commit()
     zip.addData("xl/_rels/workbook.xml.rels",
                 xmlHead + "<Relationships xmlns=\"" + pkgRels +
                     "\"><Relationship Id=\"rId1\" Type=\"" + docType +
-                    "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>");
-    zip.addFile("xl/worksheets/sheet1.xml", m_sheet->fileName());
+                    "/worksheet\" Target=\"worksheets/sheet1.xml\"/><Relationship Id=\"rId2\" "
+                    "Type=\"" +
+                    docType + "/styles\" Target=\"styles.xml\"/></Relationships>");
+    zip.addData("xl/styles.xml", xmlHead + "<styleSheet xmlns=\"" + mainNs.toUtf8() + "\">" +
+                                     styles + "</styleSheet>");
+    zip.addFile("xl/worksheets/sheet1.xml", sheet);
     zip.commit();
 }
 
@@ -286,7 +364,9 @@ TextTable read(const QString &path, const ReadLimits &limits)
     try {
         return Reader(path, limits).run();
     } catch (const FileError &e) {
-        throw FileError(QDir::toNativeSeparators(path) + QStringLiteral(": ") + e.message());
+        // The archive's own messages name the file already.
+        const QString shown = QDir::toNativeSeparators(path) + QStringLiteral(": ");
+        throw FileError(e.message().startsWith(shown) ? e.message() : shown + e.message());
     }
 }
 

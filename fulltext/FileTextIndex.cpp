@@ -1,21 +1,17 @@
 #include "FileTextIndex.h"
 
-#include "Session.h"
 #include "WordStems.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <sqlite3.h>
 
 namespace {
 
 // Bumped whenever the schema or the way words are cut changes: an index made
 // by another version is made again rather than misread.
-constexpr int schemaVersion = 1;
+constexpr int schemaVersion = 2;
 
 const QString indexFileName = QStringLiteral("FileText.idx");
 
@@ -24,8 +20,9 @@ class Prepared
 public:
     Prepared(sqlite3 *db, const char *sql)
     {
-        if (sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr) != SQLITE_OK)
-            throw IndexError(QString::fromUtf8(sqlite3_errmsg(db)));
+        const int rc = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr);
+        if (rc != SQLITE_OK)
+            throw IndexError(QString::fromUtf8(sqlite3_errmsg(db)), rc);
     }
     ~Prepared() { sqlite3_finalize(m_statement); }
     Prepared(const Prepared &) = delete;
@@ -46,7 +43,7 @@ public:
     {
         const int rc = sqlite3_step(m_statement);
         if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-            throw IndexError(QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_statement))));
+            throw IndexError(QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_statement))), rc);
         return rc == SQLITE_ROW;
     }
     qint64 integer(int column) const { return sqlite3_column_int64(m_statement, column); }
@@ -66,9 +63,11 @@ private:
     sqlite3_stmt *m_statement = nullptr;
 };
 
+// The columns FileID, FirmID, ItemID, Description, PackedSize from `from` on.
 CatalogueFile fileAt(const Prepared &row, int from)
 {
-    return {row.integer(from), row.integer(from + 1), row.integer(from + 2), row.text(from + 3)};
+    return {row.integer(from), row.integer(from + 1), row.integer(from + 2), row.text(from + 3),
+            row.integer(from + 4)};
 }
 
 QString ftsString(const QString &words)
@@ -78,20 +77,19 @@ QString ftsString(const QString &words)
 
 } // namespace
 
-FileTextIndex::FileTextIndex(const QString &catalogue, Opening opening)
+FileTextIndex::FileTextIndex(const QString &dataDirectory, Opening opening)
 {
-    const QString path = pathIn(catalogue);
+    const QString path = pathIn(dataDirectory);
     if (opening == Opening::AsIs) {
         open(path, SQLITE_OPEN_READWRITE);
         return;
     }
-    QDir().mkpath(QFileInfo(path).absolutePath());
     open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (usable())
         return;
     sqlite3_close(m_db);
     m_db = nullptr;
-    removeIn(catalogue);
+    removeIn(dataDirectory);
     m_startedEmpty = true;
     open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     createSchema();
@@ -102,19 +100,14 @@ FileTextIndex::~FileTextIndex()
     sqlite3_close(m_db);
 }
 
-QString FileTextIndex::pathIn(const QString &catalogue)
+QString FileTextIndex::pathIn(const QString &dataDirectory)
 {
-    if (!Session::isServerLocation(catalogue))
-        return QDir(catalogue).filePath(indexFileName);
-    const QByteArray server =
-        QCryptographicHash::hash(catalogue.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/Quillon/Index/") + QString::fromLatin1(server) + '/' + indexFileName;
+    return QDir(dataDirectory).filePath(indexFileName);
 }
 
-void FileTextIndex::removeIn(const QString &catalogue)
+void FileTextIndex::removeIn(const QString &dataDirectory)
 {
-    const QString path = pathIn(catalogue);
+    const QString path = pathIn(dataDirectory);
     for (const QString &suffix :
          {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")})
         QFile::remove(path + suffix);
@@ -130,21 +123,21 @@ void FileTextIndex::open(const QString &path, int flags)
         throw IndexError(path + QStringLiteral(": ") + cause);
     }
     sqlite3_busy_timeout(m_db, 5000);
-    if (!registerStemTokenizer(m_db))
+    if (!registerStemTokenizer(m_db) || !registerSnippetFunction(m_db))
         throw IndexError(QStringLiteral("SQLite without full-text search"));
 }
 
-// An index is used only when it opens, checks whole and was made by this version.
+// An index is used only when it opens and was made by this version. Its
+// pages are not all read here: a damaged page shows when it is used, and
+// the index is then made again.
 bool FileTextIndex::usable()
 {
     try {
         Prepared version(m_db, "pragma user_version");
         if (!version.step() || version.integer(0) != schemaVersion)
             return false;
-        Prepared check(m_db, "pragma quick_check");
-        if (!check.step() || check.text(0) != QStringLiteral("ok"))
-            return false;
-        exec("insert into words(words) values('integrity-check')");
+        Prepared count(m_db, "select count(*) from files");
+        count.step();
         exec("pragma journal_mode=wal");
         exec("pragma synchronous=normal");
         return true;
@@ -161,7 +154,7 @@ void FileTextIndex::createSchema()
     exec("pragma journal_mode=wal");
     exec("pragma synchronous=normal");
     exec("create table files(FileID integer primary key, FirmID integer, ItemID integer, "
-         "Description text, Hash blob, Status integer)");
+         "Description text, PackedSize integer, Hash blob, Status integer, Reason text)");
     exec("create virtual table words using fts5(body, tokenize='quillon_stems')");
     exec(QStringLiteral("pragma user_version=%1").arg(schemaVersion).toUtf8().constData());
 }
@@ -169,33 +162,80 @@ void FileTextIndex::createSchema()
 void FileTextIndex::exec(const char *sql) const
 {
     char *error = nullptr;
-    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &error);
+    if (rc != SQLITE_OK) {
         const QString cause = QString::fromUtf8(error);
         sqlite3_free(error);
-        throw IndexError(cause);
+        throw IndexError(cause, rc);
     }
+}
+
+bool IndexError::damaged() const
+{
+    const int primary = m_code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
 QHash<qint64, IndexedFile> FileTextIndex::files() const
 {
     QHash<qint64, IndexedFile> files;
-    Prepared rows(m_db, "select FileID, FirmID, ItemID, Description, Hash, Status from files");
+    Prepared rows(m_db, "select FileID, FirmID, ItemID, Description, PackedSize, Hash, Status, "
+                        "Reason from files");
     while (rows.step())
         files.insert(rows.integer(0),
-                     {fileAt(rows, 0), rows.blob(4), ExtractStatus(rows.integer(5))});
+                     {fileAt(rows, 0), rows.blob(5), ExtractStatus(rows.integer(6)), rows.text(7)});
+    return files;
+}
+
+std::optional<IndexedFile> FileTextIndex::file(qint64 fileId) const
+{
+    Prepared row(m_db, "select FileID, FirmID, ItemID, Description, PackedSize, Hash, Status, "
+                       "Reason from files where FileID=?1");
+    row.bind(1, fileId);
+    if (!row.step())
+        return std::nullopt;
+    return IndexedFile{fileAt(row, 0), row.blob(5), ExtractStatus(row.integer(6)), row.text(7)};
+}
+
+QList<IndexedFile> FileTextIndex::skipped() const
+{
+    Prepared rows(m_db, "select FileID, FirmID, ItemID, Description, PackedSize, Hash, Status, "
+                        "Reason from files where Status not in (0, 2) order by Description");
+    QList<IndexedFile> files;
+    while (rows.step())
+        files.append({fileAt(rows, 0), rows.blob(5), ExtractStatus(rows.integer(6)), rows.text(7)});
     return files;
 }
 
 void FileTextIndex::inTransaction(const std::function<void()> &work)
 {
+    // Inside a batch the batch's transaction holds the work.
+    if (!sqlite3_get_autocommit(m_db)) {
+        work();
+        return;
+    }
     exec("begin immediate");
     try {
         work();
         exec("commit");
     } catch (...) {
-        exec("rollback");
+        // A full disk may have ended the transaction already: the rollback's
+        // own complaint must not replace the real cause.
+        sqlite3_exec(m_db, "rollback", nullptr, nullptr, nullptr);
         throw;
     }
+}
+
+void FileTextIndex::beginBatch()
+{
+    if (sqlite3_get_autocommit(m_db))
+        exec("begin immediate");
+}
+
+void FileTextIndex::commitBatch()
+{
+    if (!sqlite3_get_autocommit(m_db))
+        exec("commit");
 }
 
 void FileTextIndex::store(const CatalogueFile &file, const QByteArray &hash,
@@ -211,24 +251,28 @@ void FileTextIndex::store(const CatalogueFile &file, const QByteArray &hash,
             words.bind(2, extraction.text);
             words.step();
         }
-        Prepared row(m_db, "insert or replace into files values(?1, ?2, ?3, ?4, ?5, ?6)");
+        Prepared row(m_db, "insert or replace into files values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
         row.bind(1, file.fileId);
         row.bind(2, file.firmId);
         row.bind(3, file.itemId);
         row.bind(4, file.description);
-        row.bind(5, hash);
-        row.bind(6, qint64(extraction.status));
+        row.bind(5, file.packedSize);
+        row.bind(6, hash);
+        row.bind(7, qint64(extraction.status));
+        row.bind(8, extraction.reason);
         row.step();
     });
 }
 
 void FileTextIndex::updateDetails(const CatalogueFile &file)
 {
-    Prepared row(m_db, "update files set FirmID=?2, ItemID=?3, Description=?4 where FileID=?1");
+    Prepared row(m_db, "update files set FirmID=?2, ItemID=?3, Description=?4, PackedSize=?5 "
+                       "where FileID=?1");
     row.bind(1, file.fileId);
     row.bind(2, file.firmId);
     row.bind(3, file.itemId);
     row.bind(4, file.description);
+    row.bind(5, file.packedSize);
     row.step();
 }
 
@@ -252,9 +296,14 @@ QString FileTextIndex::matchExpression(const QString &text)
     QStringList strings;
     for (auto it = parts.globalMatch(text); it.hasNext();) {
         const auto match = it.next();
-        const QString words = match.hasCaptured(1) ? match.captured(1) : match.captured(2);
-        if (!stemsOf(words).isEmpty())
-            strings << ftsString(words);
+        const bool phrase = match.hasCaptured(1);
+        const QString words = phrase ? match.captured(1) : match.captured(2);
+        if (stemsOf(words).isEmpty())
+            continue;
+        // The word's stem begins every form of it and of the longer words
+        // that begin with it: "болтов" is sought as the prefix "болт".
+        const bool prefix = !phrase && words.size() >= shortestPrefix;
+        strings << ftsString(words) + (prefix ? QStringLiteral(" *") : QString());
     }
     return strings.join(u' ');
 }
@@ -264,7 +313,7 @@ QList<FileHit> FileTextIndex::search(const QString &text, int limit, int withSni
     const QString expression = matchExpression(text);
     if (expression.isEmpty())
         return {};
-    Prepared rows(m_db, "select f.FileID, f.FirmID, f.ItemID, f.Description "
+    Prepared rows(m_db, "select f.FileID, f.FirmID, f.ItemID, f.Description, f.PackedSize "
                         "from words join files f on f.FileID = words.rowid "
                         "where words match ?1 order by rank limit ?2");
     rows.bind(1, expression);
@@ -288,7 +337,7 @@ QHash<qint64, QString> FileTextIndex::snippets(const QString &expression,
     if (keys.isEmpty())
         return found;
     // The keys are numbers the index gave; only they enter the text.
-    const QByteArray sql = "select rowid, snippet(words, 0, '«', '»', '…', 12) from words "
+    const QByteArray sql = "select rowid, quillon_snippet(words) from words "
                            "where words match ?1 and rowid in (" +
                            keys.join(u',').toLatin1() + ")";
     Prepared rows(m_db, sql.constData());

@@ -17,13 +17,19 @@ const QHash<QString, QChar> &namedEntities()
     return entities;
 }
 
+// The longest entity we read, "&#x10ffff;" and the names above alike.
+constexpr qsizetype longestEntity = 10;
+
 // The character an entity at `from` ("&...;") stands for, and its length.
+// The ';' is looked for within the length of an entity only: a page of a
+// million '&' is read in one pass.
 std::pair<QString, qsizetype> decodeEntity(const QString &html, qsizetype from)
 {
-    const qsizetype end = html.indexOf(u';', from);
-    if (end < 0 || end - from > 10)
+    const QStringView ahead = QStringView(html).mid(from, longestEntity + 1);
+    const qsizetype end = ahead.indexOf(u';');
+    if (end < 0)
         return {QStringLiteral("&"), 1};
-    const QString name = html.mid(from + 1, end - from - 1);
+    const QString name = ahead.mid(1, end - 1).toString();
     bool ok = false;
     char32_t code = 0;
     if (name.startsWith(u"#x") || name.startsWith(u"#X"))
@@ -31,10 +37,10 @@ std::pair<QString, qsizetype> decodeEntity(const QString &html, qsizetype from)
     else if (name.startsWith(u'#'))
         code = name.mid(1).toUInt(&ok, 10);
     if (ok && code > 0 && code <= 0x10ffff)
-        return {QString::fromUcs4(&code, 1), end - from + 1};
+        return {QString::fromUcs4(&code, 1), end + 1};
     const auto named = namedEntities().constFind(name);
     if (named != namedEntities().constEnd())
-        return {QString(*named), end - from + 1};
+        return {QString(*named), end + 1};
     return {QStringLiteral("&"), 1};
 }
 

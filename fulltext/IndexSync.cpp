@@ -1,212 +1,166 @@
 #include "IndexSync.h"
 
-#include "Session.h"
-#include "TempFiles.h"
-
 #include <QCryptographicHash>
-#include <QFile>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
-#include <zlib.h>
 
-Q_LOGGING_CATEGORY(indexLog, "quillon.fulltext")
-
-// The attached-files table, read through a connection of its own in short
-// statements, so that no read outlasts the statement that needed it.
-class FilesTable
-{
-public:
-    explicit FilesTable(const QString &catalogue) : m_session(Session::open(catalogue))
-    {
-        m_session->setBusyTimeout(5000);
-    }
-
-    QList<CatalogueFile> rows(const QString &condition = {}) const
-    {
-        QList<CatalogueFile> files;
-        if (!m_session->hasTable(table))
-            return files;
-        Statement statement = m_session->prepare(
-            QStringLiteral("Select FileID, coalesce(FirmID, 0), coalesce(ItemID, 0), "
-                           "coalesce(Description, '') From Files Where FileID is not null ") +
-            condition);
-        while (statement.step())
-            files.append({statement.int64(0), statement.int64(1), statement.int64(2),
-                          statement.value(3).toString()});
-        return files;
-    }
-
-    // The packed bytes of a file; nullopt when its row is gone.
-    std::optional<QByteArray> packed(qint64 fileId) const
-    {
-        Statement statement =
-            m_session->prepare(QStringLiteral("Select File From Files Where FileID=:FileID"));
-        statement.bindNamed(QStringLiteral("FileID"), fileId);
-        if (!statement.step())
-            return std::nullopt;
-        return statement.value(0).toByteArray();
-    }
-
-private:
-    static inline const QString table = QStringLiteral("FILES.DB");
-    std::unique_ptr<Session> m_session;
-};
+// Warnings only unless asked for: the files skipped are listed where a user
+// looks (the toolbar menu, the command line's output).
+Q_LOGGING_CATEGORY(indexLog, "quillon.fulltext", QtWarningMsg)
 
 namespace {
 
-bool sameDetails(const CatalogueFile &a, const CatalogueFile &b)
+// Files handed to the extraction process ahead of the one awaited: with one
+// ahead the process reads the next file while this thread stores the last.
+constexpr size_t filesAhead = 2;
+
+// How long stored texts wait for their commit: a commit a file would cost
+// more than most files, and a search sees the texts once committed.
+constexpr qint64 commitEveryMs = 500;
+
+QByteArray hashOf(const QByteArray &packed)
 {
-    return a.firmId == b.firmId && a.itemId == b.itemId && a.description == b.description;
+    return QCryptographicHash::hash(packed, QCryptographicHash::Sha1);
 }
 
 void logSkipped(const CatalogueFile &file, const Extraction &extraction)
 {
-    qCWarning(indexLog).noquote() << QStringLiteral(
-                                         "Файл пропущен при индексации: \"%1\" (FileID %2): %3")
-                                         .arg(file.description)
-                                         .arg(file.fileId)
-                                         .arg(extraction.reason);
+    qCInfo(indexLog).noquote() << QStringLiteral("Текст файла «%1» (FileID %2) не прочитан: %3")
+                                      .arg(file.description)
+                                      .arg(file.fileId)
+                                      .arg(extraction.reason);
 }
 
 } // namespace
 
-std::optional<QByteArray> unpackWithin(const QByteArray &packed, qint64 limit)
-{
-    z_stream zlib{};
-    if (inflateInit(&zlib) != Z_OK)
-        return std::nullopt;
-    zlib.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.constData()));
-    zlib.avail_in = uInt(packed.size());
-    QByteArray bytes;
-    char buffer[65536];
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        zlib.next_out = reinterpret_cast<Bytef *>(buffer);
-        zlib.avail_out = sizeof buffer;
-        rc = inflate(&zlib, Z_NO_FLUSH);
-        bytes.append(buffer, qsizetype(sizeof buffer - zlib.avail_out));
-        if (bytes.size() > limit)
-            rc = Z_MEM_ERROR;
-    }
-    inflateEnd(&zlib);
-    // Z_BUF_ERROR: the input ended before the stream did; the bytes so far stand.
-    if (rc != Z_STREAM_END && rc != Z_BUF_ERROR)
-        return std::nullopt;
-    return bytes;
-}
-
-IndexSync::IndexSync(QString catalogue, QString extractProgram, ExtractionLimits limits,
-                     const std::atomic_bool *stop)
-    : m_program(std::move(extractProgram)), m_limits(limits), m_stop(stop), m_index(catalogue),
-      m_files(std::make_unique<FilesTable>(catalogue))
+IndexSync::IndexSync(const QString &dataDirectory, const QString &extractProgram,
+                     ExtractionLimits limits, SyncControl control, int niceness)
+    : m_control(std::move(control)), m_catalogue(dataDirectory), m_index(dataDirectory),
+      m_worker(extractProgram, limits, niceness)
 {}
 
-IndexSync::~IndexSync() = default;
-
-SyncReport IndexSync::syncAll(const Progress &progress)
+SyncReport IndexSync::syncAll()
 {
     SyncReport report;
-    const QList<CatalogueFile> files = m_files->rows();
+    const QList<CatalogueFile> rows = m_catalogue.rows();
     QHash<qint64, IndexedFile> known = m_index.files();
-    report.total = int(files.size());
-    for (int i = 0; i < files.size(); ++i) {
-        if (stopping())
-            return report;
-        const auto entry = known.constFind(files[i].fileId);
-        count(report, indexOne(files[i], entry == known.constEnd() ? nullptr : &*entry));
-        known.remove(files[i].fileId);
-        if (progress)
-            progress(i + 1, report.total);
+    report.total = int(rows.size());
+    QList<CatalogueFile> toRead;
+    m_index.beginBatch();
+    for (const CatalogueFile &row : rows) {
+        const auto entry = known.constFind(row.fileId);
+        if (entry == known.constEnd() || entry->file.packedSize != row.packedSize) {
+            toRead.append(row);
+            continue;
+        }
+        if (!entry->file.sameDetails(row))
+            m_index.updateDetails(row);
+        ++report.unchanged;
+        known.erase(entry);
     }
+    for (const CatalogueFile &row : std::as_const(toRead))
+        known.remove(row.fileId);
+    // What is left the catalogue no longer holds.
     for (auto it = known.cbegin(); it != known.cend(); ++it)
         m_index.remove(it.key());
     report.removed = int(known.size());
+    m_index.commitBatch();
+    readTexts(toRead, m_index.files(), report);
     return report;
+}
+
+void IndexSync::readTexts(const QList<CatalogueFile> &files,
+                          const QHash<qint64, IndexedFile> &known, SyncReport &report)
+{
+    std::deque<Reading> queue;
+    qsizetype next = 0;
+    QElapsedTimer sinceCommit;
+    sinceCommit.start();
+    m_index.beginBatch();
+    while (!interrupted()) {
+        if (m_control.betweenFiles)
+            m_control.betweenFiles();
+        while (queue.size() < filesAhead && next < files.size() && !interrupted()) {
+            const CatalogueFile &file = files[next++];
+            const auto entry = known.constFind(file.fileId);
+            handOver(file, entry == known.constEnd() ? nullptr : &*entry, queue, report);
+        }
+        if (queue.empty() || interrupted())
+            break;
+        if (m_control.reading)
+            m_control.reading(queue.front().file.description,
+                              int(files.size() - next + qsizetype(queue.size())));
+        const Extraction extraction = m_worker.next(m_control.interrupted);
+        if (interrupted())
+            break;
+        store(queue.front(), extraction, report);
+        queue.pop_front();
+        if (sinceCommit.elapsed() > commitEveryMs) {
+            m_index.commitBatch();
+            m_index.beginBatch();
+            sinceCommit.restart();
+        }
+    }
+    m_index.commitBatch();
+    report.finished = !interrupted();
+}
+
+void IndexSync::handOver(const CatalogueFile &file, const IndexedFile *known,
+                         std::deque<Reading> &queue, SyncReport &report)
+{
+    std::optional<QByteArray> packed = m_catalogue.packed(file.fileId);
+    if (!packed) {
+        m_index.remove(file.fileId);
+        return;
+    }
+    const QByteArray hash = hashOf(*packed);
+    if (known && known->hash == hash) {
+        // Same bytes under another size or name: only the row changes.
+        m_index.updateDetails(file);
+        ++report.unchanged;
+        return;
+    }
+    queue.push_back({file, hash});
+    m_worker.submit(std::move(*packed));
+}
+
+void IndexSync::store(const Reading &reading, const Extraction &extraction, SyncReport &report)
+{
+    m_index.store(reading.file, reading.hash, extraction);
+    switch (extraction.status) {
+    case ExtractStatus::Text:
+        ++report.extracted;
+        break;
+    case ExtractStatus::Unsupported:
+        ++report.unsupported;
+        break;
+    default:
+        ++report.failed;
+        logSkipped(reading.file, extraction);
+        break;
+    }
 }
 
 void IndexSync::syncFile(qint64 fileId)
 {
-    const QList<CatalogueFile> rows = m_files->rows(QStringLiteral("and FileID=%1").arg(fileId));
-    if (rows.isEmpty()) {
+    const std::optional<CatalogueFile> row = m_catalogue.row(fileId);
+    if (!row) {
         m_index.remove(fileId);
         return;
     }
-    const QHash<qint64, IndexedFile> known = m_index.files();
-    const auto entry = known.constFind(fileId);
-    indexOne(rows.first(), entry == known.constEnd() ? nullptr : &*entry);
+    const std::optional<IndexedFile> known = m_index.file(fileId);
+    SyncReport report;
+    readTexts({*row},
+              known ? QHash<qint64, IndexedFile>{{fileId, *known}} : QHash<qint64, IndexedFile>{},
+              report);
 }
 
 int IndexSync::dropMissing()
 {
     QHash<qint64, IndexedFile> known = m_index.files();
-    for (const CatalogueFile &file : m_files->rows())
+    for (const CatalogueFile &file : m_catalogue.rows())
         known.remove(file.fileId);
     for (auto it = known.cbegin(); it != known.cend(); ++it)
         m_index.remove(it.key());
     return int(known.size());
-}
-
-IndexSync::Outcome IndexSync::indexOne(const CatalogueFile &file, const IndexedFile *known)
-{
-    const std::optional<QByteArray> packed = m_files->packed(file.fileId);
-    if (!packed) {
-        m_index.remove(file.fileId);
-        return Outcome::Gone;
-    }
-    const QByteArray hash = QCryptographicHash::hash(*packed, QCryptographicHash::Sha1);
-    if (known && known->hash == hash) {
-        if (!sameDetails(known->file, file))
-            m_index.updateDetails(file);
-        return Outcome::Unchanged;
-    }
-    const Extraction extraction = extractPacked(*packed);
-    if (stopping())
-        return Outcome::Gone;
-    m_index.store(file, hash, extraction);
-    if (extraction.status != ExtractStatus::Text)
-        logSkipped(file, extraction);
-    switch (extraction.status) {
-    case ExtractStatus::Text:
-        return Outcome::Extracted;
-    case ExtractStatus::Unsupported:
-        return Outcome::Unsupported;
-    default:
-        return Outcome::Failed;
-    }
-}
-
-Extraction IndexSync::extractPacked(const QByteArray &packed)
-{
-    if (packed.isEmpty())
-        return {ExtractStatus::Unsupported, {}, QStringLiteral("no bytes stored")};
-    const std::optional<QByteArray> bytes = unpackWithin(packed, m_limits.maxFileSize);
-    if (!bytes)
-        return {ExtractStatus::TooLarge, {}, QStringLiteral("damaged or over the size limit")};
-    // The extraction process reads a copy in a private folder, under a name
-    // of our own: the stored name came from the catalogue.
-    const PrivateTempDir folder;
-    QFile copy(folder.filePath(QStringLiteral("attached")));
-    if (!copy.open(QIODevice::WriteOnly) || copy.write(*bytes) != bytes->size())
-        return {ExtractStatus::Damaged, {}, QStringLiteral("cannot write the temporary copy")};
-    copy.close();
-    return extractInProcess(m_program, copy.fileName(), m_limits, m_stop);
-}
-
-void IndexSync::count(SyncReport &report, Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::Extracted:
-        ++report.extracted;
-        break;
-    case Outcome::Unchanged:
-        ++report.unchanged;
-        break;
-    case Outcome::Unsupported:
-        ++report.unsupported;
-        break;
-    case Outcome::Failed:
-        ++report.failed;
-        break;
-    case Outcome::Gone:
-        break;
-    }
 }

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "CatalogueFiles.h"
 #include "ExtractionProcess.h"
 #include "FileTextIndex.h"
 
 #include <QMetaType>
-#include <atomic>
+#include <deque>
 #include <functional>
-#include <memory>
-
-class FilesTable;
 
 // How one pass over the attached files went.
 struct SyncReport
@@ -17,57 +15,64 @@ struct SyncReport
     int extracted = 0;   // files whose text was read anew
     int unchanged = 0;   // files whose packed bytes were indexed already
     int unsupported = 0; // kinds of file no text is read from
-    int failed = 0;      // damaged files and files over a limit
+    int failed = 0;      // damaged and locked files, files over a limit
     int removed = 0;     // index entries of files no longer in the catalogue
+    bool finished = true; // false when the pass was interrupted
 };
 Q_DECLARE_METATYPE(SyncReport)
 
-// Brings the index in line with the catalogue's attached files: reads each
-// file's packed bytes, extracts the text of the new and changed ones in a
-// separate process, and forgets the files that are gone. Reads the table
-// through its own connection, in short statements, so that the window's posts
-// are never kept waiting; runs on any one thread.
+// How a pass is steered from outside. Every member may be left empty.
+struct SyncControl
+{
+    // True once the work must end at once (the program closes, the
+    // catalogue was replaced); a file being read is then dropped.
+    std::function<bool()> interrupted;
+    // Called between files: returns when the work may go on (it waits
+    // while indexing is paused or the user is busy).
+    std::function<void()> betweenFiles;
+    // The file being read and how many are left to read, this one included.
+    std::function<void(const QString &description, int remaining)> reading;
+};
+
+// Brings the index in line with the catalogue's attached files: the text of
+// new and changed files is read in an extraction process kept beside it,
+// and the files that are gone are forgotten. What changed is told by each
+// row's details and the size of its stored bytes, so that a pass with
+// nothing to do reads no file; a file posted while the program runs is
+// compared by the hash of its bytes. Runs on any one thread.
 class IndexSync
 {
 public:
-    // Setting `stop` ends a pass between files and kills an extraction under
-    // way, whose file is then left for the next pass.
-    // `catalogue` is a data directory or a server's URI.
-    IndexSync(QString catalogue, QString extractProgram, ExtractionLimits limits = {},
-              const std::atomic_bool *stop = nullptr);
-    ~IndexSync();
+    IndexSync(const QString &dataDirectory, const QString &extractProgram,
+              ExtractionLimits limits = {}, SyncControl control = {}, int niceness = 0);
 
     FileTextIndex &index() { return m_index; }
+    CatalogueFiles &catalogue() { return m_catalogue; }
 
-    using Progress = std::function<void(int done, int total)>;
     // Every file of the catalogue.
-    SyncReport syncAll(const Progress &progress = {});
+    SyncReport syncAll();
     // One file after it was added, replaced, stored back or renamed.
     void syncFile(qint64 fileId);
     // Forgets the files the catalogue no longer holds (a file or its owner deleted).
     int dropMissing();
 
 private:
-    enum class Outcome
+    struct Reading
     {
-        Extracted,
-        Unchanged,
-        Unsupported,
-        Failed,
-        Gone
+        CatalogueFile file;
+        QByteArray hash;
     };
-    Outcome indexOne(const CatalogueFile &file, const IndexedFile *known);
-    Extraction extractPacked(const QByteArray &packed);
-    bool stopping() const { return m_stop && *m_stop; }
-    static void count(SyncReport &report, Outcome outcome);
+    void readTexts(const QList<CatalogueFile> &files, const QHash<qint64, IndexedFile> &known,
+                   SyncReport &report);
+    // Hands the file's stored bytes to the extraction process, unless its
+    // row is gone or its bytes are those indexed already.
+    void handOver(const CatalogueFile &file, const IndexedFile *known, std::deque<Reading> &queue,
+                  SyncReport &report);
+    void store(const Reading &reading, const Extraction &extraction, SyncReport &report);
+    bool interrupted() const { return m_control.interrupted && m_control.interrupted(); }
 
-    QString m_program;
-    ExtractionLimits m_limits;
-    const std::atomic_bool *m_stop;
+    SyncControl m_control;
+    CatalogueFiles m_catalogue;
     FileTextIndex m_index;
-    std::unique_ptr<FilesTable> m_files;
+    ExtractionWorker m_worker;
 };
-
-// Unpacks a stored file, up to `limit` bytes; nullopt when the packed bytes
-// are damaged or unpack past the limit. A stream cut short gives what it held.
-std::optional<QByteArray> unpackWithin(const QByteArray &packed, qint64 limit);

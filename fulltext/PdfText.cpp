@@ -19,11 +19,14 @@ Extraction pdfText(const QByteArray &bytes, qint64 maxText)
     std::vector<char> data(bytes.begin(), bytes.end());
     const std::unique_ptr<poppler::document> document(
         poppler::document::load_from_raw_data(data.data(), int(data.size())));
-    // Poppler rebuilds what it can of a damaged file; one without a page is no PDF.
-    if (!document || document->pages() == 0)
-        return {ExtractStatus::Damaged, {}, QStringLiteral("not a readable PDF")};
+    if (!document)
+        return damaged(QStringLiteral("не читается как PDF"));
+    // Asked first: a locked document has no pages to count yet.
     if (document->is_locked())
-        return {ExtractStatus::Damaged, {}, QStringLiteral("PDF locked by a password")};
+        return {ExtractStatus::Locked, {}, QStringLiteral("файл защищён паролем")};
+    // Poppler rebuilds what it can of a damaged file; one without a page is no PDF.
+    if (document->pages() == 0)
+        return damaged(QStringLiteral("в PDF нет ни одной страницы"));
     QString text;
     for (int i = 0; i < document->pages(); ++i) {
         const std::unique_ptr<poppler::page> page(document->create_page(i));

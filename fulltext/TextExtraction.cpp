@@ -1,6 +1,7 @@
 #include "TextExtraction.h"
 
 #include <QStringDecoder>
+#include <array>
 
 namespace {
 
@@ -15,6 +16,35 @@ bool startsWithHtml(const QByteArray &head)
     const QByteArray lower = head.trimmed().toLower();
     return lower.startsWith("<!doctype html") || lower.startsWith("<html") ||
            (lower.startsWith("<") && lower.contains("<html"));
+}
+
+// A character takes at least one byte in every encoding we read: a file of
+// more bytes than four times the limit cannot hold a text within it in UTF-8,
+// and is refused before a character of it is decoded.
+constexpr qint64 mostBytesPerCharacter = 4;
+
+// Windows-1251 keeps ASCII as it is and a letter a byte above it: a table of
+// the upper half, taken once from the system's converter, decodes a text
+// into exactly one character a byte (the converter asks for room for two).
+QString decode1251(const QByteArray &bytes)
+{
+    static const std::array<QChar, 128> upperHalf = [] {
+        QByteArray high(128, Qt::Uninitialized);
+        for (int i = 0; i < 128; ++i)
+            high[i] = char(0x80 + i);
+        const QString decoded = QStringDecoder("windows-1251").decode(high);
+        std::array<QChar, 128> table;
+        for (int i = 0; i < 128; ++i)
+            table[size_t(i)] = decoded.size() == 128 ? decoded.at(i) : QChar::ReplacementCharacter;
+        return table;
+    }();
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char byte : bytes) {
+        const auto code = static_cast<unsigned char>(byte);
+        *out++ = code < 0x80 ? QChar(code) : upperHalf[code - 0x80];
+    }
+    return text;
 }
 
 } // namespace
@@ -46,27 +76,43 @@ QString decodeText(const QByteArray &bytes)
         return QStringDecoder(QStringDecoder::Utf16BE).decode(bytes.mid(2));
     if (bytes.startsWith("\xef\xbb\xbf"))
         return QString::fromUtf8(bytes.mid(3));
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
+    {
+        // The failed attempt is let go before the second decoding: for a large
+        // file both texts at once could pass the memory limit.
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        QString text = utf8.decode(bytes);
+        if (!utf8.hasError())
+            return text;
+    }
     // Not UTF-8: the other encoding a Russian office writes plain text in.
-    return QStringDecoder("windows-1251").decode(bytes);
+    return decode1251(bytes);
 }
 
 Extraction limitedText(QString text, qint64 maxText)
 {
     if (text.size() > maxText)
-        return {ExtractStatus::TooLarge, {}, QStringLiteral("text over the limit")};
+        return tooLarge(QStringLiteral("текст длиннее %1 символов").arg(maxText));
     return {ExtractStatus::Text, std::move(text), {}};
+}
+
+Extraction damaged(const QString &why)
+{
+    return {ExtractStatus::Damaged, {}, QStringLiteral("файл повреждён: ") + why};
+}
+
+Extraction tooLarge(const QString &why)
+{
+    return {ExtractStatus::TooLarge, {}, QStringLiteral("файл слишком велик: ") + why};
 }
 
 Extraction plainText(const QByteArray &bytes, qint64 maxText)
 {
+    if (bytes.size() > maxText * mostBytesPerCharacter)
+        return tooLarge(QStringLiteral("текст длиннее %1 символов").arg(maxText));
     return limitedText(decodeText(bytes), maxText);
 }
 
-Extraction extractText(const QByteArray &bytes, const QString &path, qint64 maxText)
+Extraction extractText(const QByteArray &bytes, qint64 maxText)
 {
     switch (detectKind(bytes)) {
     case DocumentKind::Pdf:
@@ -74,7 +120,7 @@ Extraction extractText(const QByteArray &bytes, const QString &path, qint64 maxT
     case DocumentKind::Zip:
         return zipDocumentText(bytes, maxText);
     case DocumentKind::Xls:
-        return xlsText(path, maxText);
+        return xlsText(bytes, maxText);
     case DocumentKind::Html:
         return htmlText(bytes, maxText);
     case DocumentKind::PlainText:
@@ -82,5 +128,5 @@ Extraction extractText(const QByteArray &bytes, const QString &path, qint64 maxT
     case DocumentKind::Other:
         break;
     }
-    return {ExtractStatus::Unsupported, {}, QStringLiteral("unknown kind of file")};
+    return {ExtractStatus::Unsupported, {}, QStringLiteral("вид файла не поддерживается")};
 }

@@ -2,9 +2,11 @@
 
 #include <QChar>
 #include <QHash>
+#include <algorithm>
 #include <libstemmer.h>
 #include <memory>
 #include <sqlite3.h>
+#include <vector>
 
 struct WordStems::Stemmers
 {
@@ -166,7 +168,88 @@ fts5_api *fts5Of(sqlite3 *db)
     return api;
 }
 
+// The words around the first match of a document, the matched ones in
+// «»: read from the stored text up to the match and a few words past it,
+// never the whole document (the built-in snippet weighs every match of
+// every fragment, which costs seconds on a long price list).
+constexpr int snippetWordsBefore = 4;
+constexpr int snippetWordsAfter = 8;
+
+struct SnippetWords
+{
+    int from = 0;
+    int to = 0;
+    int index = 0;
+    std::vector<std::pair<int, int>> spans; // bytes of the words from `from` to `to`
+};
+
+int collectSnippetWord(void *context, int flags, const char *, int, int start, int end)
+{
+    auto *words = static_cast<SnippetWords *>(context);
+    if (flags & FTS5_TOKEN_COLOCATED)
+        return SQLITE_OK;
+    const int index = words->index++;
+    if (index >= words->from)
+        words->spans.emplace_back(start, end);
+    return index >= words->to ? SQLITE_DONE : SQLITE_OK;
+}
+
+void snippetFunction(const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_context *result, int,
+                     sqlite3_value **)
+{
+    int count = 0;
+    const char *text = nullptr;
+    int length = 0;
+    if (api->xInstCount(fts, &count) != SQLITE_OK || count == 0 ||
+        api->xColumnText(fts, 0, &text, &length) != SQLITE_OK || !text) {
+        sqlite3_result_text(result, "", 0, SQLITE_STATIC);
+        return;
+    }
+    std::vector<int> matched;
+    for (int i = 0; i < count; ++i) {
+        int phrase = 0, column = 0, offset = 0;
+        if (api->xInst(fts, i, &phrase, &column, &offset) == SQLITE_OK && column == 0)
+            matched.push_back(offset);
+    }
+    std::sort(matched.begin(), matched.end());
+    if (matched.empty()) {
+        sqlite3_result_text(result, "", 0, SQLITE_STATIC);
+        return;
+    }
+    SnippetWords words;
+    words.from = std::max(0, matched.front() - snippetWordsBefore);
+    words.to = matched.front() + snippetWordsAfter;
+    api->xTokenize(fts, text, length, &words, collectSnippetWord);
+    if (words.spans.empty()) {
+        sqlite3_result_text(result, "", 0, SQLITE_STATIC);
+        return;
+    }
+    QByteArray snippet = words.from > 0 ? "…" : "";
+    int at = words.spans.front().first;
+    for (size_t i = 0; i < words.spans.size(); ++i) {
+        const auto [start, end] = words.spans[i];
+        snippet.append(text + at, start - at);
+        const bool hit = std::binary_search(matched.begin(), matched.end(), words.from + int(i));
+        if (hit)
+            snippet += "«";
+        snippet.append(text + start, end - start);
+        if (hit)
+            snippet += "»";
+        at = end;
+    }
+    if (words.index > words.to)
+        snippet += "…";
+    sqlite3_result_text(result, snippet.constData(), int(snippet.size()), SQLITE_TRANSIENT);
+}
+
 } // namespace
+
+bool registerSnippetFunction(sqlite3 *db)
+{
+    fts5_api *api = fts5Of(db);
+    return api && api->xCreateFunction(api, snippetFunctionName, nullptr, snippetFunction,
+                                       nullptr) == SQLITE_OK;
+}
 
 WordStems::WordStems() : m_stemmers(new Stemmers) {}
 

@@ -34,5 +34,10 @@ inline constexpr const char *stemTokenizerName = "quillon_stems";
 // has no full-text search.
 bool registerStemTokenizer(sqlite3 *db);
 
+// The name of the index's snippet function: the words around a document's
+// first match, read without going through the whole document.
+inline constexpr const char *snippetFunctionName = "quillon_snippet";
+bool registerSnippetFunction(sqlite3 *db);
+
 // The stems of a text, as the index stores them (for tests and diagnostics).
 QStringList stemsOf(const QString &text);

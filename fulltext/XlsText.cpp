@@ -1,6 +1,8 @@
 #include "TextExtraction.h"
 
 #include <freexl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,15 +43,26 @@ bool appendSheet(const void *book, QString &text, qint64 maxText)
 
 } // namespace
 
-Extraction xlsText(const QString &path, qint64 maxText)
+Extraction xlsText(const QByteArray &bytes, qint64 maxText)
 {
+    // FreeXL reads from a path: the bytes go to a file in memory, which
+    // leaves nothing behind however the process ends.
+    const int fd = memfd_create("attached", MFD_CLOEXEC);
+    if (fd < 0 || write(fd, bytes.constData(), size_t(bytes.size())) != bytes.size()) {
+        if (fd >= 0)
+            close(fd);
+        return tooLarge(QStringLiteral("нет памяти для копии"));
+    }
+    const QByteArray path = "/proc/self/fd/" + QByteArray::number(fd);
     const void *book = nullptr;
     // FreeXL wants the handle closed even when opening failed.
-    const int opened = freexl_open(path.toLocal8Bit().constData(), &book);
-    Extraction result{ExtractStatus::Damaged, {}, QStringLiteral("not a readable XLS")};
+    const int opened = freexl_open(path.constData(), &book);
+    Extraction result = damaged(QStringLiteral("не читается как книга XLS"));
     unsigned int sheets = 0;
-    if (opened == FREEXL_OK &&
-        freexl_get_info(book, FREEXL_BIFF_SHEET_COUNT, &sheets) == FREEXL_OK) {
+    if (opened == FREEXL_INSUFFICIENT_MEMORY) {
+        result = tooLarge(QStringLiteral("не хватило памяти"));
+    } else if (opened == FREEXL_OK &&
+               freexl_get_info(book, FREEXL_BIFF_SHEET_COUNT, &sheets) == FREEXL_OK) {
         QString text;
         bool within = true;
         for (unsigned short sheet = 0; within && sheet < sheets; ++sheet) {
@@ -60,5 +73,6 @@ Extraction xlsText(const QString &path, qint64 maxText)
     }
     if (book)
         freexl_close(book);
+    close(fd);
     return result;
 }

@@ -32,6 +32,12 @@ struct PartFile
     }
 };
 
+// Why a part gave no text: the answer for the whole file.
+struct PartFault
+{
+    Extraction answer;
+};
+
 class ZipParts
 {
 public:
@@ -50,7 +56,6 @@ public:
     }
 
     bool isOpen() const { return bool(m_archive); }
-    bool tooLarge() const { return m_tooLarge; }
 
     bool has(const char *name) const { return zip_name_locate(m_archive.get(), name, 0) >= 0; }
 
@@ -66,52 +71,55 @@ public:
         return found;
     }
 
-    // The bytes of one part, or nothing when it is missing, damaged or over a limit.
+    // The bytes of one part; nullopt when it is absent. A part that does not
+    // open, is encrypted or fails its checksum throws PartFault.
     std::optional<QByteArray> read(const QString &name)
     {
         const QByteArray utf8 = name.toUtf8();
         zip_stat_t stat;
         if (zip_stat(m_archive.get(), utf8.constData(), 0, &stat) != 0)
             return std::nullopt;
-        if (!withinLimits(stat))
-            return std::nullopt;
+        if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
+            throw PartFault{damaged(QStringLiteral("часть %1 зашифрована").arg(name))};
+        checkLimits(stat, name);
         PartFile part{zip_fopen_index(m_archive.get(), stat.index, 0)};
         if (!part.file)
-            return std::nullopt;
+            throw PartFault{damaged(QStringLiteral("часть %1 не открывается").arg(name))};
         QByteArray bytes;
         char buffer[65536];
         zip_int64_t got;
         while ((got = zip_fread(part.file, buffer, sizeof buffer)) > 0) {
             bytes.append(buffer, got);
             m_total += zip_uint64_t(got);
-            if (zip_uint64_t(bytes.size()) > maxPartSize || m_total > maxTotalSize) {
-                m_tooLarge = true;
-                return std::nullopt;
-            }
+            if (zip_uint64_t(bytes.size()) > maxPartSize || m_total > maxTotalSize)
+                throw PartFault{overLimits(name)};
         }
         if (got < 0)
-            return std::nullopt;
+            throw PartFault{damaged(QStringLiteral("часть %1 не читается").arg(name))};
         return bytes;
     }
 
 private:
-    bool withinLimits(const zip_stat_t &stat)
+    static Extraction overLimits(const QString &name)
+    {
+        return tooLarge(QStringLiteral("часть %1 больше допустимого").arg(name));
+    }
+
+    void checkLimits(const zip_stat_t &stat, const QString &name) const
     {
         const bool sized = (stat.valid & ZIP_STAT_SIZE) && (stat.valid & ZIP_STAT_COMP_SIZE);
         if (!sized)
-            return true; // the read itself stops at the limit
+            return; // the read itself stops at the limit
         const bool bomb = stat.size > maxPartSize ||
                           (stat.size > ratioCheckedFrom &&
                            stat.size / std::max<zip_uint64_t>(stat.comp_size, 1) > maxRatio);
         if (bomb)
-            m_tooLarge = true;
-        return !bomb;
+            throw PartFault{overLimits(name)};
     }
 
     QByteArray m_bytes;
     Archive m_archive;
     zip_uint64_t m_total = 0;
-    bool m_tooLarge = false;
 };
 
 // Elements after which the words of an office document stop: paragraphs,
@@ -127,7 +135,8 @@ const QSet<QStringView> &wordBreaks()
 // The characters of an XML part. A spreadsheet cell that holds the number of
 // a shared string (t="s") gives no text of its own: the strings are read
 // from their own part.
-void appendXmlText(const QByteArray &xml, QString &text)
+// False when the XML is not well formed.
+bool appendXmlText(const QByteArray &xml, QString &text)
 {
     QXmlStreamReader reader(xml);
     bool sharedStringCell = false;
@@ -154,6 +163,7 @@ void appendXmlText(const QByteArray &xml, QString &text)
             break;
         }
     }
+    return !reader.hasError();
 }
 
 QStringList documentParts(const ZipParts &zip)
@@ -174,20 +184,22 @@ Extraction zipDocumentText(const QByteArray &bytes, qint64 maxText)
 {
     ZipParts zip(bytes);
     if (!zip.isOpen())
-        return {ExtractStatus::Damaged, {}, QStringLiteral("not a readable zip")};
+        return damaged(QStringLiteral("не читается как zip-архив"));
     const QStringList parts = documentParts(zip);
     if (parts.isEmpty())
-        return {ExtractStatus::Unsupported, {}, QStringLiteral("a zip that is no office document")};
+        return {ExtractStatus::Unsupported, {}, QStringLiteral("архив, но не документ")};
     QString text;
-    for (const QString &name : parts) {
-        const std::optional<QByteArray> xml = zip.read(name);
-        if (zip.tooLarge())
-            return {
-                ExtractStatus::TooLarge, {}, QStringLiteral("zip part over the limits: ") + name};
-        if (xml)
-            appendXmlText(*xml, text);
-        if (text.size() > maxText)
-            break;
+    try {
+        for (const QString &name : parts) {
+            // A workbook of numbers only has no shared strings: a part may be absent.
+            const std::optional<QByteArray> xml = zip.read(name);
+            if (xml && !appendXmlText(*xml, text))
+                return damaged(QStringLiteral("часть %1 не является правильным XML").arg(name));
+            if (text.size() > maxText)
+                break;
+        }
+    } catch (const PartFault &fault) {
+        return fault.answer;
     }
     return limitedText(text, maxText);
 }

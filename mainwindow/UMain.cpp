@@ -3,9 +3,12 @@
 #include "Application.h"
 #include "DBGrid.h"
 #include "Dialogs.h"
+#include "EditorParts.h"
 #include "GroupTree.h"
+#include "NewRecord.h"
 #include "Pictures.h"
 #include "RadioGroup.h"
+#include "TextRules.h"
 #include "TransferMenu.h"
 #include "UData.h"
 #include "UFind.h"
@@ -14,6 +17,7 @@
 #include "UItem.h"
 #include "UOption.h"
 #include "USplash.h"
+#include "WindowPlaces.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -22,6 +26,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -38,11 +43,13 @@ namespace {
 constexpr int maxSearchLength = 255;
 const QColor headerBlue(126, 170, 214);
 
-// Letters the incremental search appends: Latin, and the Cyrillic А to я.
-bool isSearchLetter(QChar c)
+// Keys that only change what the next key types: they leave the search
+// buffer alone, so that a capital letter can be typed in the middle of a name.
+bool isModifierKey(int key)
 {
-    const char16_t u = c.unicode();
-    return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= 0x0410 && u <= 0x044F);
+    return key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
+           key == Qt::Key_AltGr || key == Qt::Key_Meta || key == Qt::Key_CapsLock ||
+           key == Qt::Key_NumLock;
 }
 
 QToolButton *flatButton(QWidget *parent, const char *name, const QString &text)
@@ -82,9 +89,18 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({161, 425});
     setCentralWidget(splitter);
-    if (const QScreen *screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
+    // The designed size, centred, the first time; where the user left it later.
+    if (!WindowPlaces::restorePlace(this)) {
+        if (const QScreen *screen = this->screen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
     Application::guarded([this] { FormCreate(); });
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    WindowPlaces::rememberPlace(this);
+    QMainWindow::closeEvent(event);
 }
 
 TMainForm::~TMainForm()
@@ -346,26 +362,30 @@ void TMainForm::PageControl1Change()
 void TMainForm::ApplySearch()
 {
     statusPanels[1]->setText(SearchBuffer);
-    // An empty buffer is no name to look for: the list stays where it is.
-    if (SearchBuffer.isEmpty() || !context.CurrentListQuery->active())
+    // A buffer with nothing to read in it (empty, or quote marks alone) is no
+    // name to look for: the list stays where it is.
+    if (TextRules::readingForm(SearchBuffer).isEmpty() || !context.CurrentListQuery->active())
         return;
     context.CurrentListQuery->locate(QStringLiteral("Name"), SearchBuffer,
-                                     LocateCaseInsensitive | LocatePartialKey);
+                                     LocateCaseInsensitive | LocatePartialKey | LocateAsRead);
 }
 
-void TMainForm::DBGrid2KeyDown(int, Qt::KeyboardModifiers, const QString &text)
+void TMainForm::DBGrid2KeyDown(int key, Qt::KeyboardModifiers, const QString &text)
 {
-    // A key that types a letter or a digit keeps the buffer, whatever the
-    // keyboard layout; every other key (Shift, Space, the arrows...) empties it.
-    const bool letterOrDigit = !text.isEmpty() && text.at(0).isLetterOrNumber();
-    if (!letterOrDigit)
+    // A key that types text (a letter, a digit, a blank, a mark) or takes the
+    // last character back keeps the buffer; so do Shift and the other
+    // modifiers. Every other key (the arrows, Enter, Esc...) empties it.
+    const bool typing = !text.isEmpty() && text.at(0).isPrint();
+    if (!typing && key != Qt::Key_Backspace && !isModifierKey(key))
         SearchBuffer.clear();
     ApplySearch();
 }
 
 void TMainForm::DBGrid2KeyPress(QChar character)
 {
-    if (isSearchLetter(character) && SearchBuffer.size() < maxSearchLength)
+    if (character == u'\b')
+        SearchBuffer.chop(1);
+    else if (character.isPrint() && SearchBuffer.size() < maxSearchLength)
         SearchBuffer += character;
     ApplySearch();
 }
@@ -447,32 +467,41 @@ int TMainForm::selectedGroup() const
     return node ? TGroupTree::nodeTag(node) : 0;
 }
 
-void TMainForm::addRecord(Table &table, const QString &name, DataSource *list)
+void TMainForm::addRecord(const NewRecord &record)
 {
+    Table &table = record.table();
     table.setMasterSource(nullptr);
-    try {
-        table.append();
-        table.fieldByName(QStringLiteral("Name"))->setAsString(name);
-        table.fieldByName(QStringLiteral("GroupID"))->setAsInteger(selectedGroup());
-        table.post();
-        // Opened as a double click on its list opens it.
-        if (&table == &dm->tblFirms)
-            DBGrid2DblClick();
-        else
-            DBGrid3DblClick();
-    } catch (...) {
-        table.setMasterSource(list);
-        throw;
+    // Runs while an exception may be on its way out: it must not throw.
+    const auto relink =
+        qScopeGuard([&] { Application::guarded([&] { table.setMasterSource(record.list()); }); });
+    record.add(selectedGroup());
+    const QVariantList unfilled = record.fillState();
+    openCurrent(record.isFirm(), true);
+    if (record.fillState() != unfilled ||
+        !Dialogs::askYesNo(this, QApplication::applicationDisplayName(),
+                           QStringLiteral("Запись не заполнена. Удалить её?")))
+        return;
+    record.remove();
+    if (record.isFirm())
+        rereadFirmLists();
+    else
+        EditorParts::rereadList(dm->qItems, QStringLiteral("ItemID"));
+}
+
+// The firm list stays on the firm it stood on; the lists of firm names to
+// choose from forget a removed firm.
+void TMainForm::rereadFirmLists()
+{
+    EditorParts::rereadList(dm->qFirms, QStringLiteral("FirmID"));
+    for (DataSet *names : QList<DataSet *>{&dm->qFMaker, &dm->qFSaler, &dm->qListFirm}) {
+        names->close();
+        names->open();
     }
-    table.setMasterSource(list);
 }
 
 void TMainForm::SpeedButton4Click()
 {
-    if (context.activePage == 0)
-        addRecord(dm->tblFirms, QStringLiteral("Новая"), &dm->dsMainFirms);
-    else
-        addRecord(dm->tblItem, QStringLiteral("Новый"), &dm->dsMainItems);
+    addRecord(context.activePage == 0 ? NewRecord::firm() : NewRecord::item());
 }
 
 bool TMainForm::openRecord(DataSet &table)
@@ -483,20 +512,26 @@ bool TMainForm::openRecord(DataSet &table)
     return true;
 }
 
+void TMainForm::openCurrent(bool firm, bool newRecord)
+{
+    if (!openRecord(firm ? static_cast<DataSet &>(dm->tblFirms) : dm->tblItem))
+        return;
+    const std::unique_ptr<RecordEditor> editor =
+        firm ? std::unique_ptr<RecordEditor>(std::make_unique<TfrmEditFirm>(this))
+             : std::make_unique<TfrmEditItem>(this);
+    if (newRecord)
+        editor->openOnNewRecord();
+    editor->exec();
+}
+
 void TMainForm::DBGrid2DblClick()
 {
-    if (!openRecord(dm->tblFirms))
-        return;
-    TfrmEditFirm editor(this);
-    editor.exec();
+    openCurrent(true, false);
 }
 
 void TMainForm::DBGrid3DblClick()
 {
-    if (!openRecord(dm->tblItem))
-        return;
-    TfrmEditItem editor(this);
-    editor.exec();
+    openCurrent(false, false);
 }
 
 void TMainForm::SpeedButton5Click()

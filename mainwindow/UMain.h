@@ -8,6 +8,7 @@
 
 class DBGrid;
 class DataSet;
+class NewRecord;
 class QAction;
 class Table;
 class QCheckBox;
@@ -71,6 +72,9 @@ public:
     void CheckBox1Click();
     void ApplySearch();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     QWidget *makeToolBar();
     void makeStatusBar();
@@ -84,9 +88,12 @@ private:
     QAction *makeAction(const char *name, const QString &tip, int picture, const QKeySequence &key,
                         const std::function<void()> &handler);
     void postPendingFolder();
-    void addRecord(Table &table, const QString &name, DataSource *list);
+    void addRecord(const NewRecord &record);
+    void rereadFirmLists();
     // Reads the record again from its table; false when there is none.
     bool openRecord(DataSet &table);
+    // Opens the current firm or item in its editor.
+    void openCurrent(bool firm, bool newRecord);
     int selectedGroup() const;
 
     TGroupTrees *m_trees = nullptr;

@@ -131,6 +131,12 @@ QString RegistryKey::defaultFilePath()
            QStringLiteral("/Pelorin/settings.ini");
 }
 
+QString windowPlacesFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Quillon/windows.ini");
+}
+
 void RegistryKey::load()
 {
     QFile file(m_filePath);
@@ -178,6 +184,28 @@ qint32 RegistryKey::readInteger(const QString &section, const QString &name,
 {
     const qsizetype index = indexOf(section, name);
     return index < 0 ? defaultValue : asInteger(m_entries[index].value).value_or(defaultValue);
+}
+
+QList<std::pair<QString, QString>> RegistryKey::readStrings(const QString &section) const
+{
+    QList<std::pair<QString, QString>> values;
+    for (const Entry &entry : m_entries) {
+        const auto *text = std::get_if<QString>(&entry.value);
+        if (text && entry.section.compare(section, Qt::CaseInsensitive) == 0)
+            values.append({entry.name, *text});
+    }
+    return values;
+}
+
+void RegistryKey::replaceStrings(const QString &section,
+                                 const QList<std::pair<QString, QString>> &values)
+{
+    m_entries.removeIf([&section](const Entry &entry) {
+        return entry.section.compare(section, Qt::CaseInsensitive) == 0;
+    });
+    for (const auto &[name, value] : values)
+        m_entries.append({section, name, value});
+    save();
 }
 
 void RegistryKey::writeString(const QString &section, const QString &name, const QString &value)

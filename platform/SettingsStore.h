@@ -38,6 +38,13 @@ public:
     // no decimal 32-bit integer.
     qint32 readInteger(const QString &section, const QString &name, qint32 defaultValue) const;
 
+    // The string values of a section in the order they are stored; numbers
+    // are left out.
+    QList<std::pair<QString, QString>> readStrings(const QString &section) const;
+    // Replaces every value of a section with `values` (strings), in one write.
+    // Throws FileError when the file cannot be written.
+    void replaceStrings(const QString &section, const QList<std::pair<QString, QString>> &values);
+
     // Stores a string value at once, creating the section when missing. A
     // file that could not be read is first kept beside as "<file>.damaged".
     // Throws FileError when the file cannot be written.
@@ -73,3 +80,7 @@ bool readBoolSetting(const QString &name, bool defaultValue, QString *problem = 
 // Stores a setting of the program's section as the string "1" or "0".
 // Throws FileError when it cannot be stored.
 void writeBoolSetting(const QString &name, bool value);
+
+// Where the program's windows were left, kept between starts apart from the
+// settings: $XDG_CONFIG_HOME/Quillon/windows.ini.
+QString windowPlacesFilePath();

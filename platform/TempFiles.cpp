@@ -1,11 +1,15 @@
 #include "TempFiles.h"
 
 #include "FileError.h"
+#include "Leftovers.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-PrivateTempDir::PrivateTempDir() : m_dir(QDir::tempPath() + QStringLiteral("/quillon-XXXXXX"))
+// The process id in the name lets a later start remove the folder should
+// this run be killed before it can.
+PrivateTempDir::PrivateTempDir()
+    : m_dir(QDir::tempPath() + '/' + Leftovers::temporaryPrefix() + QStringLiteral("XXXXXX"))
 {
     if (!m_dir.isValid())
         throw FileError(QStringLiteral("Не удаётся создать временную папку в \"%1\" (%2)")

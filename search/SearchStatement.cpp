@@ -35,21 +35,35 @@ QString pattern(const QString &text)
     return TextRules::upper(wrapped).left(maxPatternLength);
 }
 
-QString text(Scope scope, Joiner nameToSinonyms, Joiner sinonymsToDescription)
+Statement build(Scope scope, const Texts &texts)
 {
+    struct Condition
+    {
+        QString field, parameter, text;
+        Joiner joinedBy;
+    };
+    // The name has no joiner above it; it is never used.
+    const Condition conditions[] = {
+        {QStringLiteral("Name"), QStringLiteral("NamePattern"), texts.name, Or},
+        {QStringLiteral("Sinonyms"), QStringLiteral("SinonymsPattern"), texts.sinonyms,
+         texts.nameToSinonyms},
+        {QStringLiteral("Description"), QStringLiteral("DescriptionPattern"), texts.description,
+         texts.sinonymsToDescription}};
+    Statement statement;
+    QString where;
+    for (const Condition &condition : conditions) {
+        if (trimmed(condition.text).isEmpty())
+            continue;
+        if (!where.isEmpty())
+            where += joinerText(condition.joinedBy);
+        where += QStringLiteral("Upper(%1) like :%2").arg(condition.field, condition.parameter);
+        statement.parameters.insert(condition.parameter, pattern(condition.text));
+    }
+    if (where.isEmpty())
+        return statement;
     const QString table = scope == Firms ? QStringLiteral("Firms") : QStringLiteral("Items");
-    return QStringLiteral("Select * From ") + table +
-           QStringLiteral(" Where Upper(Name) like :NamePattern") + joinerText(nameToSinonyms) +
-           QStringLiteral("Upper(Sinonyms) like :SinonymsPattern") +
-           joinerText(sinonymsToDescription) +
-           QStringLiteral("Upper(Description) like :DescriptionPattern");
-}
-
-QVariantMap parameters(const QString &name, const QString &sinonyms, const QString &description)
-{
-    return {{QStringLiteral("NamePattern"), pattern(name)},
-            {QStringLiteral("SinonymsPattern"), pattern(sinonyms)},
-            {QStringLiteral("DescriptionPattern"), pattern(description)}};
+    statement.sql = QStringLiteral("Select * From ") + table + QStringLiteral(" Where ") + where;
+    return statement;
 }
 
 } // namespace SearchStatement

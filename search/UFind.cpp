@@ -2,18 +2,21 @@
 
 #include "Application.h"
 #include "DBGrid.h"
+#include "Dialogs.h"
 #include "FileIndexer.h"
 #include "RadioGroup.h"
 #include "SearchStatement.h"
 #include "UData.h"
 #include "UFirm.h"
 #include "UItem.h"
+#include "WindowPlaces.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -71,7 +74,11 @@ TfrmFind::TfrmFind(QWidget *owner) : QDialog(owner)
     FileMatchLabel->setObjectName(QStringLiteral("FileMatchLabel"));
     FileMatchLabel->setWordWrap(true);
     FileMatchLabel->setTextFormat(Qt::PlainText);
+    FileMatchLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     FileMatchLabel->setContentsMargins(6, 2, 6, 2);
+    // Two lines are kept for the matched file's words whenever files can be
+    // searched, so the list does not shrink when they appear.
+    FileMatchLabel->setFixedHeight(2 * FileMatchLabel->fontMetrics().lineSpacing() + 4);
     FileMatchLabel->hide();
     column->addWidget(FileMatchLabel);
     auto *status = new QStatusBar(this);
@@ -98,10 +105,34 @@ TfrmFind::TfrmFind(QWidget *owner) : QDialog(owner)
                                        DBGrid1};
     for (int i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    resize(544, 309);
+    placeWindow();
+    FormCreate();
+}
+
+// Where the user left the window; the first time, in the middle of the
+// desktop at a size wide enough for every control and the list's columns,
+// and high enough for eight found rows under the search boxes, whatever the font.
+void TfrmFind::placeWindow()
+{
+    if (WindowPlaces::restorePlace(this))
+        return;
+    constexpr int designedWidth = 544, designedHeight = 309, rowsShown = 8;
+    const int designedMinimum = DBGrid1->minimumHeight();
+    DBGrid1->setMinimumHeight(DBGrid1->heightForRows(rowsShown));
+    layout()->activate();
+    resize(std::max(designedWidth, minimumSizeHint().width()),
+           std::max(designedHeight, minimumSizeHint().height()));
+    // The user may still make the window smaller.
+    DBGrid1->setMinimumHeight(designedMinimum);
     if (const QScreen *screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());
-    FormCreate();
+}
+
+void TfrmFind::hideEvent(QHideEvent *event)
+{
+    if (!event->spontaneous())
+        WindowPlaces::rememberPlace(this);
+    QDialog::hideEvent(event);
 }
 
 QWidget *TfrmFind::makeSearchPanel()
@@ -110,7 +141,8 @@ QWidget *TfrmFind::makeSearchPanel()
     panel->setObjectName(QStringLiteral("Panel1"));
     auto *grid = new QGridLayout(panel);
     grid->setContentsMargins(6, 4, 6, 4);
-    grid->setVerticalSpacing(2);
+    // Room between the rows for the joiners centred on the lines between them.
+    grid->setVerticalSpacing(6);
     RadioGroup1 = new RadioGroup(QStringLiteral(" Область поиска "),
                                  {QStringLiteral("Фирмы"), QStringLiteral("Элементы")}, 2, panel);
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
@@ -126,16 +158,17 @@ QWidget *TfrmFind::makeSearchPanel()
                                                          {QStringLiteral("&Синонимы"), Edit2},
                                                          {QStringLiteral("&Описание"), Edit3}};
     // Each text sits on its own row; a joiner stands between the two rows it
-    // joins, to their right.
+    // joins, to their right: it spans both rows, centred on the line between
+    // them, so that the rows stay close together and the list keeps its room.
     for (int i = 0; i < rows.size(); ++i) {
         auto *label = new QLabel(rows[i].first, panel);
         label->setObjectName(QStringLiteral("Label%1").arg(i + 1));
         label->setBuddy(rows[i].second);
-        grid->addWidget(label, 1 + 2 * i, 0);
-        grid->addWidget(rows[i].second, 1 + 2 * i, 1);
+        grid->addWidget(label, 1 + i, 0);
+        grid->addWidget(rows[i].second, 1 + i, 1);
     }
-    grid->addWidget(ComboBox1, 2, 2);
-    grid->addWidget(ComboBox2, 4, 2);
+    grid->addWidget(ComboBox1, 1, 2, 2, 1, Qt::AlignVCenter);
+    grid->addWidget(ComboBox2, 2, 2, 2, 1, Qt::AlignVCenter);
     ComboBox1->setAccessibleName(QStringLiteral("Название и синонимы"));
     ComboBox2->setAccessibleName(QStringLiteral("Синонимы и описание"));
     CheckBox1 = new QCheckBox(QStringLiteral("Одинаковое во всех полях"), panel);
@@ -149,8 +182,8 @@ QWidget *TfrmFind::makeSearchPanel()
     boxes->addWidget(CheckBox1);
     boxes->addStretch();
     boxes->addWidget(CheckBoxInFiles);
-    grid->addLayout(boxes, 6, 1, 1, 2);
-    grid->addWidget(makeButtonColumn(), 0, 3, 7, 1, Qt::AlignTop);
+    grid->addLayout(boxes, 4, 1, 1, 2);
+    grid->addWidget(makeButtonColumn(), 0, 3, 5, 1, Qt::AlignTop);
     grid->setColumnStretch(1, 1);
     return panel;
 }
@@ -196,6 +229,9 @@ void TfrmFind::setFileIndexer(FileIndexer *indexer)
 {
     m_indexer = indexer;
     CheckBoxInFiles->setEnabled(indexer != nullptr);
+    // The lines kept for the matched words take room from the list.
+    FileMatchLabel->setVisible(indexer != nullptr);
+    placeWindow();
 }
 
 void TfrmFind::FormCreate()
@@ -229,16 +265,21 @@ void TfrmFind::Button1Click()
     const bool same = CheckBox1->isChecked();
     const QString name = Edit1->text();
     const int scope = RadioGroup1->itemIndex();
+    const SearchStatement::Statement statement =
+        SearchStatement::build(SearchStatement::Scope(scope),
+                               {name, same ? name : Edit2->text(), same ? name : Edit3->text(),
+                                SearchStatement::Joiner(ComboBox1->currentIndex()),
+                                SearchStatement::Joiner(ComboBox2->currentIndex())});
+    if (statement.sql.isEmpty()) {
+        Dialogs::inform(this, QStringLiteral("Введите текст для поиска"));
+        return;
+    }
     // A new text closes the query; the list empties until it opens again.
     qFind.setSession(dm->Main_sess());
-    QString sql = SearchStatement::text(SearchStatement::Scope(scope),
-                                        SearchStatement::Joiner(ComboBox1->currentIndex()),
-                                        SearchStatement::Joiner(ComboBox2->currentIndex()));
+    QString sql = statement.sql;
     findInFiles(scope, sql);
     qFind.setSql({sql});
-    const QVariantMap patterns =
-        SearchStatement::parameters(name, same ? name : Edit2->text(), same ? name : Edit3->text());
-    for (auto it = patterns.cbegin(); it != patterns.cend(); ++it)
+    for (auto it = statement.parameters.cbegin(); it != statement.parameters.cend(); ++it)
         qFind.setParam(it.key(), it.value());
     qFind.open();
     m_foundScope = scope;
@@ -258,7 +299,7 @@ void TfrmFind::Button2Click()
     showFileColumn(false);
 }
 
-// Without the tick the statement stays exactly the designed one.
+// Without the tick the statement stays the one the boxes make.
 void TfrmFind::findInFiles(int scope, QString &sql)
 {
     m_fileMatches.clear();
@@ -303,8 +344,14 @@ void TfrmFind::showCurrentFileMatch()
 {
     const bool current = qFind.active() && !qFind.isEmpty() && !m_fileMatches.isEmpty();
     const QString text = current ? m_fileMatches.describe(ownerKeyAt(qFind.recNo())) : QString();
-    FileMatchLabel->setText(text);
-    FileMatchLabel->setVisible(!text.isEmpty());
+    // What does not fit the two lines ends in "…"; the whole text is in the tip.
+    const QFontMetrics metrics = FileMatchLabel->fontMetrics();
+    // The label runs across the window (also before the window is first laid out).
+    const QMargins margins = FileMatchLabel->contentsMargins();
+    const int line = width() - margins.left() - margins.right() - metrics.averageCharWidth();
+    const int room = 2 * line;
+    FileMatchLabel->setText(metrics.elidedText(text, Qt::ElideRight, std::max(room, 0)));
+    FileMatchLabel->setToolTip(text);
 }
 
 void TfrmFind::DBGrid1DblClick()

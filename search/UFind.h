@@ -54,8 +54,10 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
+    void placeWindow();
     QWidget *makeSearchPanel();
     QWidget *makeButtonColumn();
     void makeResultList();

@@ -2,6 +2,8 @@
 
 #include "Application.h"
 #include "BaseMaker.h"
+#include "CheckReport.h"
+#include "Dialogs.h"
 #include "SettingsStore.h"
 #include "UData.h"
 #include "UFind.h"
@@ -140,6 +142,40 @@ void TfrmOption::closeEvent(QCloseEvent *event)
         QDialog::closeEvent(event);
 }
 
+namespace {
+
+// A list and the key of the record it stands on, to stand on it again once
+// the list is read anew.
+struct Standing
+{
+    DataSet *list;
+    QString keyField;
+    QVariant key;
+};
+
+// The folder comes first: standing on it again limits the lists to it.
+QList<Standing> whereTheListsStand()
+{
+    QList<Standing> standings = {{&dm->tblFolder, QStringLiteral("FolderID"), {}},
+                                 {&dm->qFirms, QStringLiteral("FirmID"), {}},
+                                 {&dm->qItems, QStringLiteral("ItemID"), {}}};
+    for (Standing &standing : standings) {
+        if (standing.list->active() && !standing.list->isEmpty())
+            standing.key = standing.list->fieldByName(standing.keyField)->value();
+    }
+    return standings;
+}
+
+void standAgain(const QList<Standing> &standings)
+{
+    for (const Standing &standing : standings) {
+        if (standing.key.isValid() && standing.list->active())
+            standing.list->locate(standing.keyField, standing.key);
+    }
+}
+
+} // namespace
+
 void TfrmOption::CheckBase(bool check, bool pack)
 {
     if (m_running)
@@ -155,17 +191,22 @@ void TfrmOption::CheckBase(bool check, bool pack)
     const bool findWasOpen = frmFind && frmFind->qFind.active();
     if (frmFind)
         frmFind->qFind.close();
+    const QList<Standing> standings = whereTheListsStand();
     dm->closeDataSets();
     // A run that fails leaves every table as it was (a change is all or
     // nothing), so the lists open again on them as at start-up; the failure
     // is shown first.
-    Application::guarded([&] { runVerifier(check, pack); });
+    CheckReport report(dm->ui());
+    const bool done = Application::guarded([&] { runVerifier(check, pack, report); });
     dm->openDataSets();
+    standAgain(standings);
     if (findWasOpen)
         frmFind->qFind.open();
+    if (done)
+        Dialogs::inform(this, report.summary(check));
 }
 
-void TfrmOption::runVerifier(bool check, bool pack)
+void TfrmOption::runVerifier(bool check, bool pack, StorageUi &ui)
 {
     const QString directory = Tdm::ensureAlias();
     SplashForm->show();
@@ -175,6 +216,5 @@ void TfrmOption::runVerifier(bool check, bool pack)
     SplashForm->lblInit->setText(QStringLiteral("Проверка данных"));
     SplashForm->Progress->setVisible(true);
     SplashForm->repaint();
-    BaseMaker::VerifyBase(QStringLiteral("base.ini"), QStringLiteral("Quillon"), pack, !check,
-                          dm->ui());
+    BaseMaker::VerifyBase(QStringLiteral("base.ini"), QStringLiteral("Quillon"), pack, !check, ui);
 }

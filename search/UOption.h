@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class StorageUi;
 class QPushButton;
 
 // The options window: the three stored settings, and a structure check or a
@@ -26,8 +27,9 @@ public:
     void Button4Click();
     // Closes every dataset of the data module, runs the verifier (checking
     // the structures, or with `check` off only packing) with the splash window
-    // showing its progress, and opens the datasets again on their first
-    // records. A run is never started while another is under way.
+    // showing its progress, opens the datasets again on the records the
+    // lists stood on, and says in a short message what was done. A run is
+    // never started while another is under way.
     void CheckBase(bool check, bool pack);
 
     bool running() const { return m_running; }
@@ -42,7 +44,7 @@ protected:
 private:
     QCheckBox *makeBox(const char *name, const QString &caption);
     QPushButton *makeButton(const char *name, const QString &caption);
-    void runVerifier(bool check, bool pack);
+    void runVerifier(bool check, bool pack, StorageUi &ui);
 
     bool m_running = false;
 };

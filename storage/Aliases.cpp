@@ -35,7 +35,10 @@ Aliases::Aliases()
         if (line.startsWith('[') && line.endsWith(']')) {
             m_aliases.append({line.mid(1, line.size() - 2).trimmed(), {}});
         } else if (line.contains('=') && !m_aliases.isEmpty()) {
-            m_aliases.last().params << line;
+            // "PATH = /x/Data" means the folder /x/Data: blanks around "=" are
+            // the writer's layout, not part of the name or the value.
+            m_aliases.last().params
+                << line.section('=', 0, 0).trimmed() + '=' + line.section('=', 1).trimmed();
         } else {
             throw EngineError(configFile() + QStringLiteral(": непонятная строка ") +
                               QString::number(lineNumber));
@@ -43,11 +46,35 @@ Aliases::Aliases()
     }
 }
 
+QList<Aliases::Alias> &Aliases::runAliases()
+{
+    static QList<Alias> aliases;
+    return aliases;
+}
+
+QStringList Aliases::standardParams(const QString &path, const QString &driver)
+{
+    return {QStringLiteral("%1=%2").arg(pathKey, path),
+            QStringLiteral("DEFAULT DRIVER=%1").arg(driver)};
+}
+
+void Aliases::setRunAlias(const QString &name, const QString &path, const QString &driver)
+{
+    QList<Alias> &aliases = runAliases();
+    aliases.removeIf(
+        [&name](const Alias &alias) { return alias.name.compare(name, Qt::CaseInsensitive) == 0; });
+    if (!path.isEmpty())
+        aliases.append({name, standardParams(path, driver)});
+}
+
 const Aliases::Alias *Aliases::find(const QString &name) const
 {
-    for (const Alias &alias : m_aliases) {
-        if (alias.name.compare(name, Qt::CaseInsensitive) == 0)
-            return &alias;
+    const QList<const QList<Alias> *> lists = {&runAliases(), &m_aliases};
+    for (const QList<Alias> *list : lists) {
+        for (const Alias &alias : *list) {
+            if (alias.name.compare(name, Qt::CaseInsensitive) == 0)
+                return &alias;
+        }
     }
     return nullptr;
 }
@@ -59,8 +86,7 @@ bool Aliases::isAlias(const QString &name) const
 
 void Aliases::addStandardAlias(const QString &name, const QString &path, const QString &driver)
 {
-    const QStringList params{QStringLiteral("%1=%2").arg(pathKey, path),
-                             QStringLiteral("DEFAULT DRIVER=%1").arg(driver)};
+    const QStringList params = standardParams(path, driver);
     for (Alias &alias : m_aliases) {
         if (alias.name.compare(name, Qt::CaseInsensitive) == 0) {
             alias.params = params;

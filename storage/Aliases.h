@@ -15,6 +15,12 @@ public:
 
     static QString configFile();
 
+    // An alias for this run only (the `--catalogue` of the command line, a
+    // password typed for a server): it stands in for the configured alias of
+    // that name in every Aliases object of the process and is never written
+    // to the configuration file. An empty path removes it.
+    static void setRunAlias(const QString &name, const QString &path, const QString &driver);
+
     bool isAlias(const QString &name) const;
     // Adds (or replaces) an alias in memory: "PATH=dir" and "DEFAULT DRIVER=drv".
     void addStandardAlias(const QString &name, const QString &path, const QString &driver);
@@ -31,6 +37,8 @@ private:
         QString name;
         QStringList params;
     };
+    static QStringList standardParams(const QString &path, const QString &driver);
+    static QList<Alias> &runAliases();
     const Alias *find(const QString &name) const;
     QList<Alias> m_aliases;
 };

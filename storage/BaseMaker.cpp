@@ -102,37 +102,62 @@ void runStatement(Session &session, const QStringList &lines)
     query.execSql();
 }
 
-void declarePrimaryKey(Session &session, const TableSpec &table)
+IndexDef primaryKey(const TableSpec &table)
 {
     IndexDef primary;
     primary.primary = primary.unique = true;
     primary.fields = keyFields(table);
-    if (!primary.fields.isEmpty())
-        session.addIndex(table.name, primary);
+    return primary;
 }
 
-void rebuildIndexes(Session &session, const TableSpec &table)
+QList<IndexDef> secondaryIndexes(const TableSpec &table)
 {
+    QList<IndexDef> indexes;
     for (const QString &line : table.indexes) {
         IndexDef index;
         index.name = indexName(line);
         index.fields = indexFields(line);
         index.caseInsensitive = true;
-        try {
+        indexes << index;
+    }
+    return indexes;
+}
+
+// The declared key and indexes the table does not have just so. Declaring
+// the others again would change nothing but the bytes of the table.
+QList<IndexDef> indexesToMake(Session &session, const TableSpec &table)
+{
+    QList<IndexDef> wanted;
+    const IndexDef primary = primaryKey(table);
+    if (!primary.fields.isEmpty() && !session.hasSameIndex(table.name, primary))
+        wanted << primary;
+    for (const IndexDef &index : secondaryIndexes(table)) {
+        if (!session.hasSameIndex(table.name, index))
+            wanted << index;
+    }
+    return wanted;
+}
+
+void makeIndexes(Session &session, const TableSpec &table, const QList<IndexDef> &indexes)
+{
+    for (const IndexDef &index : indexes) {
+        // An index of that name but of another shape goes first; a failure to
+        // remove it is told with its cause, not as "already exists" later.
+        if (!index.primary && session.hasIndex(table.name, index.name))
             session.deleteIndex(table.name, index.name);
-        } catch (const EngineError &) {
-            // An index that is not there yet is simply created.
-        }
         session.addIndex(table.name, index);
     }
 }
 
 // The alter, the copying back, the primary key and the indexes of one table
 // succeed together, or the table keeps its old structure, key and indexes
-// with every row.
+// with every row, also after a crash. A table that needs nothing is not
+// written at all.
 void changeTable(Session &session, const TableSpec &table, int position)
 {
     const bool altering = table.status == TableStatus::True;
+    if (!altering && indexesToMake(session, table).isEmpty())
+        return;
     QList<FieldDef> replaced;
     QStringList kept;
     for (const FieldSpec &field : table.fields) {
@@ -148,15 +173,18 @@ void changeTable(Session &session, const TableSpec &table, int position)
         runStatement(own, alterStatement(table));
         change->restoreValues(replaced);
     }
-    declarePrimaryKey(own, table);
-    rebuildIndexes(own, table);
+    makeIndexes(own, table, indexesToMake(own, table));
     change->commit();
 }
 
 void packOne(Session &session, const TableSpec &table, StorageUi &ui)
 {
-    if (PackTable(session, table.name) != 0)
-        ui.message(QStringLiteral("Ошибка сжатия ") + table.name);
+    const qint64 before = session.storedSize(table.name);
+    QString why;
+    if (session.packTable(table.name, &why) != 0)
+        ui.message(QStringLiteral("Ошибка сжатия ") + why); // why begins with the table's name
+    else
+        ui.tablePacked(table.name, before, session.storedSize(table.name));
 }
 
 void checkTable(Session &session, const TableSpec &table, int position, bool packAfterCheck,
@@ -165,6 +193,8 @@ void checkTable(Session &session, const TableSpec &table, int position, bool pac
     if (table.status == TableStatus::New)
         runStatement(session, createStatement(table));
     changeTable(session, table, position);
+    if (table.status != TableStatus::False)
+        ui.tableChanged(table.name, table.status == TableStatus::New);
     session.removeChangeLeftovers();
     if (packAfterCheck)
         packOne(session, table, ui);

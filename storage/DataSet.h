@@ -26,7 +26,10 @@ enum class DataSetState
 enum LocateOption
 {
     LocateCaseInsensitive = 0x1,
-    LocatePartialKey = 0x2
+    LocatePartialKey = 0x2,
+    // Texts compared as a person reads them (TextRules::readingForm): letter
+    // case ignored, Ё taken as Е, quote marks left out on both sides.
+    LocateAsRead = 0x4
 };
 Q_DECLARE_FLAGS(LocateOptions, LocateOption)
 
@@ -160,6 +163,10 @@ private:
     int positionOfRowid(qint64 rowid) const;
     bool leadsTheOrder(const Field *field) const;
     QString prefixRange(const Field *field, const QString &prefix, SearchValues &bound) const;
+    // The first row whose `field` begins, as read, with `text` and that meets
+    // `condition`; -1 when none does.
+    int firstReadAlike(const Field *field, const QString &text, const QString &condition,
+                       SearchValues &bound);
     void placeNewRow(qint64 rowid);
     void requireActive() const;
     void requireModifiable() const;

@@ -15,11 +15,14 @@ bool sameValue(const QVariant &stored, const QVariant &wanted, LocateOptions opt
     const QString wantedText = wanted.toString();
     if (storedBlank || wantedText.isEmpty())
         return storedBlank && wantedText.isEmpty();
-    const QString storedText = stored.toString();
+    const bool asRead = options.testFlag(LocateAsRead);
+    const QString storedText =
+        asRead ? TextRules::readingForm(stored.toString()) : stored.toString();
+    const QString wantedForm = asRead ? TextRules::readingForm(wantedText) : wantedText;
     const Qt::CaseSensitivity cs =
         options.testFlag(LocateCaseInsensitive) ? Qt::CaseInsensitive : Qt::CaseSensitive;
-    return options.testFlag(LocatePartialKey) ? storedText.startsWith(wantedText, cs)
-                                              : storedText.compare(wantedText, cs) == 0;
+    return options.testFlag(LocatePartialKey) ? storedText.startsWith(wantedForm, cs)
+                                              : storedText.compare(wantedForm, cs) == 0;
 }
 
 } // namespace
@@ -228,6 +231,29 @@ QString DataSet::prefixRange(const Field *field, const QString &prefix, SearchVa
              bound.placeholder(low + QChar(TextRules::highestCharacter)));
 }
 
+// A name that begins, as a person reads it, with a text stands in the list's
+// order where the text's first character does, or among the names that begin
+// with a quote mark (a quote mark further on comes after that first
+// character). Only those ranges of the index are read; the first match in
+// the list's order among them is the one.
+int DataSet::firstReadAlike(const Field *field, const QString &text, const QString &condition,
+                            SearchValues &bound)
+{
+    const QString form = TextRules::readingForm(text);
+    QStringList leads = {form.left(1)};
+    for (const QChar mark : TextRules::quoteMarks)
+        leads << QString(mark);
+    int first = -1;
+    for (const QString &lead : leads) {
+        const QString range = prefixRange(field, lead, bound);
+        const auto rowid = locateRowid(condition + QStringLiteral(" AND ") + range, bound);
+        const int position = rowid ? positionOfRowid(*rowid) : -1;
+        if (position >= 0 && (first < 0 || position < first))
+            first = position;
+    }
+    return first;
+}
+
 bool DataSet::locate(const QString &fieldNames, const QVariantList &values, LocateOptions options)
 {
     requireActive();
@@ -250,9 +276,14 @@ bool DataSet::locate(const QString &fieldNames, const QVariantList &values, Loca
                 conditions << column + QStringLiteral(" IS NULL");
             } else if (located[i]->kind() == FieldKind::String ||
                        located[i]->kind() == FieldKind::Memo) {
+                const bool asRead = options.testFlag(LocateAsRead);
                 const bool folded = options.testFlag(LocateCaseInsensitive);
-                const QString stored = folded ? QStringLiteral("upper(%1)").arg(column) : column;
-                const QString wanted = bound.placeholder(folded ? text.toUpper() : text);
+                const QString stored = asRead   ? DataSetSql::readingForm(column)
+                                       : folded ? QStringLiteral("upper(%1)").arg(column)
+                                                : column;
+                const QString wanted = bound.placeholder(asRead   ? TextRules::readingForm(text)
+                                                         : folded ? text.toUpper()
+                                                                  : text);
                 conditions << (options.testFlag(LocatePartialKey)
                                    ? m_session->dialect().startsWith(stored, wanted)
                                    : stored + QStringLiteral(" = ") + wanted);
@@ -261,13 +292,19 @@ bool DataSet::locate(const QString &fieldNames, const QVariantList &values, Loca
                                   bound.placeholder(located[i]->converted(values[i]));
             }
         }
-        if (located.size() == 1 && options.testFlag(LocatePartialKey) &&
-            options.testFlag(LocateCaseInsensitive) && leadsTheOrder(located.first()) &&
-            !values.first().toString().isEmpty()) {
-            conditions << prefixRange(located.first(), values.first().toString(), bound);
+        const bool prefixInOrder = located.size() == 1 && options.testFlag(LocatePartialKey) &&
+                                   options.testFlag(LocateCaseInsensitive) &&
+                                   leadsTheOrder(located.first()) &&
+                                   !values.first().toString().isEmpty();
+        const QString condition = conditions.join(QStringLiteral(" AND "));
+        if (prefixInOrder && options.testFlag(LocateAsRead)) {
+            position = firstReadAlike(located.first(), values.first().toString(), condition, bound);
+        } else {
+            if (prefixInOrder)
+                conditions << prefixRange(located.first(), values.first().toString(), bound);
+            if (const auto rowid = locateRowid(conditions.join(QStringLiteral(" AND ")), bound))
+                position = positionOfRowid(*rowid);
         }
-        if (const auto rowid = locateRowid(conditions.join(QStringLiteral(" AND ")), bound))
-            position = positionOfRowid(*rowid);
     } else {
         for (int row = 0; row < m_allRows.size() && position < 0; ++row) {
             bool all = true;

@@ -1,6 +1,7 @@
 #include "DataSetSql.h"
 
 #include "Statement.h"
+#include "TextRules.h"
 
 #include <QRegularExpression>
 
@@ -91,6 +92,16 @@ QString blob(const SqlDialect &dialect, const ReadPlan &plan, const QString &col
     return QStringLiteral("SELECT %1 FROM %2 WHERE %3")
         .arg(dialect.name(column), plan.from,
              dialect.rowsAmong(plan.base, plan.alias, std::span<const qint64>(&identity, 1)));
+}
+
+QString readingForm(const QString &column)
+{
+    QString form = QStringLiteral("replace(upper(%1), 'Ё', 'Е')").arg(column);
+    for (const QChar mark : TextRules::quoteMarks) {
+        const QString literal = mark == u'\'' ? QStringLiteral("''''") : u'\'' + mark + u'\'';
+        form = QStringLiteral("replace(%1, %2, '')").arg(form, literal);
+    }
+    return form;
 }
 
 QString locate(const ReadPlan &plan, const QString &condition)

@@ -54,6 +54,9 @@ QString page(const SqlDialect &dialect, const ReadPlan &plan, const QStringList 
 bool namesColumnsOneByOne(const ReadPlan &plan, const QStringList &columns);
 QString blob(const SqlDialect &dialect, const ReadPlan &plan, const QString &column,
              qint64 identity);
+// The SQL expression of a column's text in its reading form (upper case, Ё as
+// Е, no quote marks: TextRules::readingForm), in functions every engine has.
+QString readingForm(const QString &column);
 // The first row identity, in the list's order, that meets `condition` as well.
 QString locate(const ReadPlan &plan, const QString &condition);
 // The value of `resultColumn` in the first row whose `keyColumn` is `wanted`.

@@ -15,6 +15,15 @@ private:
     QString m_message;
 };
 
+// A server catalogue that asks for a password none was given for (neither
+// in the address nor in libpq's password or service file): the windows ask
+// the user for one and try again.
+class PasswordNeeded : public EngineError
+{
+public:
+    using EngineError::EngineError;
+};
+
 // The silent abort: cancels the operation under way and is shown to nobody.
 class EAbort : public std::exception
 {

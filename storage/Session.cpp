@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include "CatalogueLocation.h"
+#include "EngineError.h"
 #include "SqlText.h"
 #include "folder/FolderSession.h"
 #include "server/ServerSession.h"
@@ -11,15 +13,9 @@ QString TableRef::qualified() const
 
 Session::~Session() = default;
 
-bool Session::isServerLocation(const QString &location)
-{
-    return location.startsWith(QLatin1String("postgresql://")) ||
-           location.startsWith(QLatin1String("postgres://"));
-}
-
 std::unique_ptr<Session> Session::open(const QString &location, bool createFolder)
 {
-    if (isServerLocation(location))
+    if (CatalogueLocation::isServer(location))
         return std::make_unique<ServerSession>(location);
     return FolderSession::open(location, createFolder);
 }
@@ -36,9 +32,25 @@ TableRef Session::tableByName(const QString &name)
     return tableByFile(name.contains('.') ? name : name + QStringLiteral(".DB"));
 }
 
+bool Session::hasIndex(const QString &fileName, const QString &indexName)
+{
+    const QList<IndexDef> all = indexes(tableByFile(fileName));
+    return std::any_of(all.cbegin(), all.cend(), [&](const IndexDef &index) {
+        return !index.primary && index.name.compare(indexName, Qt::CaseInsensitive) == 0;
+    });
+}
+
+void Session::requireWritable() const
+{
+    if (isReadOnly())
+        throw EngineError(m_readOnlyReason);
+}
+
 Session::Transaction::Transaction(Session &session) : m_session(session)
 {
     m_nested = session.inTransaction();
+    if (!m_nested)
+        session.requireWritable();
     session.beginTransaction(m_nested);
 }
 

@@ -102,14 +102,14 @@ public:
     // folder is made (one level) when `createFolder` is set; a server
     // database must exist. Throws with the cause when it cannot be reached.
     static std::unique_ptr<Session> open(const QString &location, bool createFolder = false);
-    static bool isServerLocation(const QString &location);
 
     // Where the catalogue is: the folder, or the server's URI.
     virtual QString location() const = 0;
     virtual const SqlDialect &dialect() const = 0;
 
     // Prepares a statement of the catalogue's SQL; `context` names the table
-    // that error messages blame (by default the first the text names).
+    // that error messages blame (by default the first the text names). A
+    // statement that would write is refused while the session is read-only.
     virtual Statement prepare(const QString &sql, const QString &context = {}) = 0;
     // Runs a statement that returns no rows.
     void execute(const QString &sql, const QString &context = {});
@@ -127,6 +127,11 @@ public:
     // declared again: when the table already has that very key, nothing changes.
     virtual void addIndex(const QString &fileName, const IndexDef &index) = 0;
     virtual void deleteIndex(const QString &fileName, const QString &indexName) = 0;
+    // True when the table has an index of that name just as addIndex would
+    // make it: the same fields in the same order, unique alike, text fields
+    // in list order alike. Declaring such an index again changes nothing.
+    virtual bool hasSameIndex(const QString &fileName, const IndexDef &index) = 0;
+    bool hasIndex(const QString &fileName, const QString &indexName);
     // Creates a table of the fields' declared types; it appears whole or not at all.
     virtual void createTable(const QString &fileName, const QList<FieldDef> &fields) = 0;
     // Drops and adds fields in one transaction.
@@ -137,18 +142,29 @@ public:
                                                           const QStringList &keptFields) = 0;
     // What is left of changes that were cut short goes.
     virtual void removeChangeLeftovers() = 0;
+    // What the tables `tableFiles` hold besides what the program itself
+    // creates (triggers, views, rules that came with a copy from elsewhere),
+    // one line a finding ("FIRMS.DB: триггер «wipe»"); empty when nothing.
+    virtual QString foreignObjects(const QStringList &tableFiles) = 0;
+    // Makes those tables again as the program would, keeping their rows.
+    virtual void removeForeignObjects(const QStringList &tableFiles) = 0;
     // The values of `from` that would not survive being stored as `to`.
     virtual ValueLoss conversionLoss(const TableRef &table, const FieldDef &from,
                                      const FieldDef &to) = 0;
     // Gives back the space of deleted rows. 0 on success, else the engine's
     // error code, with the cause in `message`.
     virtual int packTable(const QString &fileName, QString *message = nullptr) = 0;
+    // The bytes a table takes where it is stored, to tell what a pack gave back.
+    virtual qint64 storedSize(const QString &fileName) = 0;
 
     // Auto-increment keys: never handed out twice, also after deletes.
     virtual qint64 nextAutoIncrement(const TableRef &table, const QString &field) = 0;
     // Makes sure no key up to `used` (written by hand) is handed out later.
     virtual void keepAutoIncrementAbove(const TableRef &table, const QString &field,
                                         qint64 used) = 0;
+    // The highest auto-increment key handed out so far (0 for none), so that
+    // a copy of a table goes on from where the original stood.
+    virtual qint64 keysHandedOut(const TableRef &table, const QString &field) = 0;
 
     // Rows by their identity. An insert fills the auto-increment field's value
     // into `values` and returns the new row's identity; an update returns the
@@ -187,9 +203,22 @@ public:
     };
     virtual bool inTransaction() const = 0;
 
+    // Refuses every statement that would write, saying `reason`; an empty
+    // reason allows writing again.
+    void setReadOnly(const QString &reason) { m_readOnlyReason = reason; }
+    bool isReadOnly() const { return !m_readOnlyReason.isEmpty(); }
+    // Throws the reason when the session is read-only.
+    void requireWritable() const;
+
 protected:
     Session() = default;
     virtual void beginTransaction(bool nested) = 0;
     virtual void commitTransaction(bool nested) = 0;
     virtual void rollbackTransaction(bool nested) noexcept = 0;
+
+private:
+    QString m_readOnlyReason;
 };
+
+// Keys are 32-bit integers on both kinds: the windows hold them as such.
+inline constexpr qint64 maxKey = 2147483647;

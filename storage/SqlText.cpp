@@ -293,6 +293,181 @@ private:
     qsizetype m_pos = 0;
 };
 
+// One token of a SQL text, as far as finding table names needs: words,
+// quoted names, literals and single punctuation marks. Blanks and comments
+// are skipped.
+struct Token
+{
+    enum Kind
+    {
+        Word,
+        QuotedName,
+        Literal,
+        Mark
+    } kind;
+    qsizetype start;
+    qsizetype end;
+};
+
+qsizetype endOfQuoted(const QString &sql, qsizetype start, QChar close)
+{
+    for (qsizetype i = start + 1; i < sql.size(); ++i) {
+        if (sql.at(i) != close)
+            continue;
+        // A doubled quote stands for itself inside the quotes.
+        if (close != ']' && i + 1 < sql.size() && sql.at(i + 1) == close) {
+            ++i;
+            continue;
+        }
+        return i + 1;
+    }
+    return sql.size();
+}
+
+QList<Token> tokenize(const QString &sql)
+{
+    QList<Token> tokens;
+    for (qsizetype i = 0; i < sql.size();) {
+        const QChar c = sql.at(i);
+        const QChar next = i + 1 < sql.size() ? sql.at(i + 1) : QChar();
+        if (c.isSpace()) {
+            ++i;
+        } else if (c == '-' && next == '-') {
+            const qsizetype end = sql.indexOf('\n', i);
+            i = end < 0 ? sql.size() : end + 1;
+        } else if (c == '/' && next == '*') {
+            const qsizetype end = sql.indexOf(QStringLiteral("*/"), i + 2);
+            i = end < 0 ? sql.size() : end + 2;
+        } else if (c == '\'') {
+            const qsizetype end = endOfQuoted(sql, i, c);
+            tokens.append({Token::Literal, i, end});
+            i = end;
+        } else if (c == '"' || c == '`' || c == '[') {
+            const qsizetype end = endOfQuoted(sql, i, c == '[' ? QChar(']') : c);
+            tokens.append({Token::QuotedName, i, end});
+            i = end;
+        } else if (isWordChar(c)) {
+            qsizetype end = i;
+            while (end < sql.size() && isWordChar(sql.at(end)))
+                ++end;
+            tokens.append({Token::Word, i, end});
+            i = end;
+        } else {
+            tokens.append({Token::Mark, i, i + 1});
+            ++i;
+        }
+    }
+    return tokens;
+}
+
+// The name a token stands for: a word as written, a quoted name without its quotes.
+QString nameOf(const QString &sql, const Token &token)
+{
+    const QString text = sql.mid(token.start, token.end - token.start);
+    if (token.kind != Token::QuotedName || text.size() < 2)
+        return text;
+    const QChar close = text.back();
+    QString inner = text.mid(1, text.size() - 2);
+    if (close != ']')
+        inner.replace(QString(2, close), QString(close));
+    return inner;
+}
+
+bool isMark(const QString &sql, const QList<Token> &tokens, qsizetype index, QChar mark)
+{
+    return index < tokens.size() && tokens[index].kind == Token::Mark &&
+           sql.at(tokens[index].start) == mark;
+}
+
+// Where a statement may name a table, and where each name stands.
+class TableNames
+{
+public:
+    explicit TableNames(const QString &sql) : m_sql(sql), m_tokens(tokenize(sql)) {}
+
+    // Positions (into the token list) of the tokens that name a table.
+    QList<qsizetype> find()
+    {
+        QList<qsizetype> found;
+        for (qsizetype i = 0; i < m_tokens.size(); ++i) {
+            const Token &token = m_tokens[i];
+            if (token.kind == Token::Mark) {
+                mark(m_sql.at(token.start));
+                continue;
+            }
+            const bool expected = std::exchange(m_expectTable, false);
+            if (token.kind == Token::Literal)
+                continue;
+            if (expected && token.kind == Token::Word && m_afterUpdate &&
+                word(token) == QLatin1String("OR")) {
+                ++i; // UPDATE OR IGNORE ...: the table comes after the conflict clause
+                m_expectTable = true;
+                continue;
+            }
+            if (expected) {
+                // A name before "(" is a table-valued function, except after
+                // INTO, where the bracket holds the column list.
+                const bool function = !m_afterInto && isMark(m_sql, m_tokens, i + 1, '(');
+                if (!isMark(m_sql, m_tokens, i + 1, '.') && !function)
+                    found.append(i);
+                continue;
+            }
+            if (token.kind == Token::Word)
+                keyword(word(token));
+        }
+        return found;
+    }
+
+    const QList<Token> &tokens() const { return m_tokens; }
+
+private:
+    QString word(const Token &token) const
+    {
+        return m_sql.mid(token.start, token.end - token.start).toUpper();
+    }
+
+    void mark(QChar c)
+    {
+        m_expectTable = false;
+        if (c == '(') {
+            m_inFromList.append(false);
+        } else if (c == ')') {
+            if (m_inFromList.size() > 1)
+                m_inFromList.removeLast();
+        } else if (c == ',' && m_inFromList.last()) {
+            m_expectTable = true;
+        }
+    }
+
+    void keyword(const QString &word)
+    {
+        static const QStringList fromListEnds = {
+            QStringLiteral("WHERE"),     QStringLiteral("GROUP"),  QStringLiteral("ORDER"),
+            QStringLiteral("LIMIT"),     QStringLiteral("HAVING"), QStringLiteral("WINDOW"),
+            QStringLiteral("UNION"),     QStringLiteral("EXCEPT"), QStringLiteral("INTERSECT"),
+            QStringLiteral("RETURNING"), QStringLiteral("SET"),    QStringLiteral("VALUES"),
+            QStringLiteral("SELECT")};
+        if (word == QLatin1String("FROM") || word == QLatin1String("JOIN")) {
+            m_inFromList.last() = true;
+            m_expectTable = true;
+            m_afterUpdate = m_afterInto = false;
+        } else if (word == QLatin1String("INTO") || word == QLatin1String("UPDATE")) {
+            m_expectTable = true;
+            m_afterUpdate = word == QLatin1String("UPDATE");
+            m_afterInto = word == QLatin1String("INTO");
+        } else if (fromListEnds.contains(word)) {
+            m_inFromList.last() = false;
+        }
+    }
+
+    const QString &m_sql;
+    QList<Token> m_tokens;
+    QList<bool> m_inFromList{false}; // one entry per bracket level
+    bool m_expectTable = false;
+    bool m_afterUpdate = false;
+    bool m_afterInto = false;
+};
+
 } // namespace
 
 QString quoted(const QString &identifier)
@@ -361,6 +536,41 @@ QString leadingOrderColumn(const QString &orderBy)
 Definition parseDefinition(const QString &sql)
 {
     return DefinitionReader(sql).read();
+}
+
+QString qualifyTables(const QString &sql,
+                      const std::function<QString(const QString &name)> &schemaOf)
+{
+    TableNames names(sql);
+    const QList<qsizetype> found = names.find();
+    QString result = sql;
+    // From the end, so that the positions still to come stay true.
+    for (auto it = found.crbegin(); it != found.crend(); ++it) {
+        const Token &token = names.tokens()[*it];
+        const QString schema = schemaOf(nameOf(sql, token));
+        if (!schema.isEmpty())
+            result.insert(token.start, quoted(schema) + '.');
+    }
+    return result;
+}
+
+QStringList tokens(const QString &sql)
+{
+    QStringList result;
+    for (const Token &token : tokenize(sql)) {
+        switch (token.kind) {
+        case Token::QuotedName:
+            // A name means the same quoted or not.
+            result << nameOf(sql, token).toUpper();
+            break;
+        case Token::Literal:
+            result << sql.mid(token.start, token.end - token.start);
+            break;
+        default:
+            result << sql.mid(token.start, token.end - token.start).toUpper();
+        }
+    }
+    return result;
 }
 
 bool isSelect(const QString &sql)

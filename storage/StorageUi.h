@@ -23,6 +23,12 @@ public:
     virtual void setTableCaption(const QString &caption) = 0;
     // One step further; the window is repainted and pending events handled.
     virtual void stepProgress() = 0;
+    // What a check did to a table beyond declaring its keys and indexes
+    // again: created it, or changed its fields. Tables left as they were are
+    // not reported.
+    virtual void tableChanged(const QString &, bool /*created*/) {}
+    // A table packed: the size of its file before and after, in bytes.
+    virtual void tablePacked(const QString &, qint64 /*before*/, qint64 /*after*/) {}
     // Called now and then during one long statement (an index over a large
     // table) so that the window can repaint; user input must wait.
     virtual void keepAlive() {}

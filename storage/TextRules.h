@@ -35,6 +35,14 @@ int compareUtf8(const char *a, int lengthA, const char *b, int lengthB);
 // True when `text` begins with `prefix`, letter case ignored.
 bool startsWithIgnoringCase(const QString &text, const QString &prefix);
 
+// The marks a name may be quoted with ('ООО «Ромашка»'); a person looking
+// for the name types it without them.
+inline const QString quoteMarks = QStringLiteral("\"'`«»„“”‘’");
+
+// A text as a person reads it when looking for it: upper case, Ё as Е, quote
+// marks left out. "ооо ром" and 'ООО «Ромашка»' begin alike in this form.
+QString readingForm(const QString &text);
+
 // Registers the collation and the Unicode `upper` on a connection.
 void install(sqlite3 *db);
 

@@ -2,13 +2,16 @@
 
 #include "Aliases.h"
 #include "BaseMaker.h"
+#include "CatalogueLocation.h"
 #include "EngineError.h"
+#include "Session.h"
 #include "SettingsStore.h"
 #include "StorageUi.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 
 Tdm *dm = nullptr;
@@ -16,6 +19,18 @@ Tdm *dm = nullptr;
 namespace {
 
 const QString aliasName = QStringLiteral("Quillon");
+
+// The driver line of an alias says which kind of catalogue it names, for a
+// person reading the file; the location itself tells the program.
+QString driverFor(const QString &location)
+{
+    return CatalogueLocation::isServer(location) ? QStringLiteral("PostgreSQL")
+                                                 : QStringLiteral("Paradox");
+}
+
+// Whether this run made the alias: start-up may ask for it more than once
+// (a restore cut short is completed before the data module opens the tables).
+bool aliasMadeThisRun = false;
 
 QString keyText(const DataSet &dataSet, const QString &field)
 {
@@ -114,6 +129,7 @@ void Tdm::declareMembershipFields(Table &table)
     table.addField(QStringLiteral("ItemID"), FieldKind::Integer)->setDefaultExpression("0");
     table.addLookupField(QStringLiteral("FolderName"), 50, QStringLiteral("FolderID"),
                          &qListFolders, QStringLiteral("FolderID"), QStringLiteral("Description"));
+    table.beforePost = [](DataSet &d) { dropUnchosen(d, QStringLiteral("FolderID")); };
     table.afterPost = [this](DataSet &d) { allTablesAfterPost(d); };
 }
 
@@ -228,17 +244,34 @@ void Tdm::readSettings()
         m_ui.message(problem);
 }
 
-QString Tdm::ensureAlias()
+QString Tdm::ensureAlias(bool *created)
 {
     Aliases aliases;
+    if (!aliases.isAlias(aliasName))
+        aliasMadeThisRun = true;
+    if (created)
+        *created = aliasMadeThisRun;
     if (!aliases.isAlias(aliasName)) {
         const QString directory = defaultDataDirectory();
-        // The folder above the data directory may be missing for the user's data folder.
-        QDir().mkpath(QFileInfo(directory).absolutePath());
-        aliases.addStandardAlias(aliasName, directory, QStringLiteral("Paradox"));
+        // The first catalogue is made here; a folder missing later is one
+        // that has gone, not one to make anew. The folders above it may be
+        // missing for the user's data folder.
+        QDir().mkpath(directory);
+        aliases.addStandardAlias(aliasName, directory, driverFor(directory));
         aliases.saveConfigFile();
     }
     return aliases.directory(aliasName);
+}
+
+void Tdm::chooseCatalogue(const QString &location, bool keep)
+{
+    Aliases::setRunAlias(aliasName, location, driverFor(location));
+    if (!keep)
+        return;
+    Aliases aliases;
+    const QString kept = CatalogueLocation::withoutPassword(location);
+    aliases.addStandardAlias(aliasName, kept, driverFor(kept));
+    aliases.saveConfigFile();
 }
 
 void Tdm::bindSession()
@@ -246,6 +279,67 @@ void Tdm::bindSession()
     for (DataSource *source : dataSources())
         source->dataSet()->setSession(m_session.get());
     TMPQuery.setSession(m_session.get());
+}
+
+QString Tdm::missingFolderText(const QString &directory)
+{
+    return QStringLiteral("Папка каталога не найдена:\n%1\n\nВозможно, диск не подключён или "
+                          "папку перенесли.")
+        .arg(QDir::toNativeSeparators(directory));
+}
+
+void Tdm::requireDataDirectory(const QString &directory, bool firstStart, StorageUi &ui)
+{
+    // A server's database is reached by connecting, not found on a disk.
+    if (CatalogueLocation::isServer(directory))
+        return;
+    const QFileInfo info(directory);
+    if (info.isDir())
+        return;
+    if (info.exists())
+        throw EngineError(QDir::toNativeSeparators(directory) +
+                          QStringLiteral(": это не папка, каталог открыть нельзя"));
+    if (!firstStart && !ui.confirm(missingFolderText(directory) +
+                                   QStringLiteral(" Создать на этом месте новый пустой каталог?")))
+        Abort();
+    if (!QDir().mkpath(directory))
+        throw EngineError(QDir::toNativeSeparators(directory) +
+                          QStringLiteral(": не удаётся создать папку каталога"));
+}
+
+QStringList Tdm::describedTables()
+{
+    QStringList names;
+    try {
+        const QString path = BaseMaker::findDescriptionFile(QStringLiteral("base.ini"));
+        if (!path.isEmpty()) {
+            for (const BaseMaker::TableSpec &table : BaseMaker::readDescription(path).tables)
+                names << table.name;
+        }
+    } catch (const EngineError &) {
+        // The structure check reads the description again and tells what is wrong.
+    }
+    return names;
+}
+
+void Tdm::guardAgainstForeignObjects()
+{
+    const QStringList tables = describedTables();
+    const QString list = m_session->foreignObjects(tables);
+    if (list.isEmpty())
+        return;
+    m_session->setReadOnly(
+        QStringLiteral("Каталог открыт только для чтения: в его файлах есть то, чего программа не "
+                       "создавала:\n%1\nЧтобы удалить это, откройте программу заново.")
+            .arg(list));
+    if (!m_ui.confirm(QStringLiteral("В файлах каталога есть то, чего программа не создавала "
+                                     "(это могло прийти с папкой или копией с другой машины):\n\n"
+                                     "%1\n\nУдалить это? Строки таблиц сохранятся. Если не "
+                                     "удалять, каталог откроется только для чтения.")
+                          .arg(list)))
+        return;
+    m_session->removeForeignObjects(tables);
+    m_session->setReadOnly({});
 }
 
 void Tdm::DataModuleCreate()
@@ -256,24 +350,28 @@ void Tdm::DataModuleCreate()
     GroupFirmFilter.clear();
     LastFileDir = QStringLiteral("..");
     readSettings();
-    // With the check on, a missing data folder is made before the check runs.
-    m_session = Session::open(ensureAlias(), CheckOnLoad);
+    bool firstStart = false;
+    const QString directory = ensureAlias(&firstStart);
+    m_session = Session::open(directory);
     bindSession();
-    // A check that fails leaves the tables as they were; the lists still open
-    // on them, so the user can work and correct what blocked the change.
-    std::exception_ptr checkFailure;
-    if (CheckOnLoad) {
-        try {
+    emit catalogueOpened();
+    requireDataDirectory(directory, firstStart, m_ui);
+    // A failure here leaves the tables as they were; the lists still open on
+    // them (read-only while foreign objects remain), so the user can work and
+    // correct what blocked the change.
+    std::exception_ptr failure;
+    try {
+        guardAgainstForeignObjects();
+        if (CheckOnLoad && !m_session->isReadOnly())
             checkStructure();
-        } catch (const EAbort &) {
-            throw;
-        } catch (...) {
-            checkFailure = std::current_exception();
-        }
+    } catch (const EAbort &) {
+        throw;
+    } catch (...) {
+        failure = std::current_exception();
     }
     openDataSets();
-    if (checkFailure)
-        std::rethrow_exception(checkFailure);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void Tdm::checkStructure()
@@ -306,8 +404,15 @@ void Tdm::tblFolderAfterScroll(DataSet &dataSet)
         RebuildFirmQuery();
         RebuildItemQuery();
     } else {
+        // The last folder deleted with the filter on: no folder is left to
+        // limit the lists to, and they show every record again.
+        const bool folderGone = FolderFilter && !FolderFirmFilter.isEmpty();
         FolderFirmFilter.clear();
         FolderItemFilter.clear();
+        if (folderGone) {
+            RebuildFirmQuery();
+            RebuildItemQuery();
+        }
     }
 }
 
@@ -378,7 +483,8 @@ void Tdm::followNewFolder(const DataSet &folders)
 
 void Tdm::confirmDeletion(const QString &name)
 {
-    if (!m_ui.confirm(QStringLiteral("Удалить '") + name + QStringLiteral("' ?")))
+    if (!m_deletionAgreed &&
+        !m_ui.confirm(QStringLiteral("Удалить '") + name + QStringLiteral("' ?")))
         Abort();
 }
 
@@ -412,6 +518,16 @@ void Tdm::tblItemBeforeDelete(DataSet &dataSet)
     emit attachedFilesDeleted();
 }
 
+void Tdm::removeUnfilled(Table &record)
+{
+    const bool firm = &record == &tblFirms;
+    const QString key = keyText(record, firm ? QStringLiteral("FirmID") : QStringLiteral("ItemID"));
+    runCascade({firm ? QStringLiteral("Delete From GrpFrm Where FirmID=") + key
+                     : QStringLiteral("Delete From GrpItm Where ItemID=") + key});
+    const QScopedValueRollback agreed(m_deletionAgreed, true);
+    record.deleteRecord();
+}
+
 void Tdm::tblFolderBeforeDelete(DataSet &dataSet)
 {
     confirmDeletion(dataSet.fieldByName(QStringLiteral("Description"))->asString());
@@ -425,8 +541,17 @@ void Tdm::qFirmFilesBeforeInsert(DataSet &)
         Abort();
 }
 
+void Tdm::dropUnchosen(DataSet &dataSet, const QString &chosenField)
+{
+    if (!dataSet.fieldByName(chosenField)->isNull())
+        return;
+    dataSet.cancel();
+    Abort();
+}
+
 void Tdm::setRelationRow(DataSet &dataSet, const QString &type)
 {
+    dropUnchosen(dataSet, QStringLiteral("FirmID"));
     dataSet.fieldByName(QStringLiteral("Type"))->setAsString(type);
     dataSet.fieldByName(QStringLiteral("ItemID"))
         ->setValue(tblItem.fieldByName(QStringLiteral("ItemID"))->value());

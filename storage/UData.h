@@ -30,9 +30,24 @@ public:
     // The data directory an alias created on first start points at: "Data"
     // beside the program where that can be written, else the user's data folder.
     static QString defaultDataDirectory();
-    // Creates the alias on first start (and saves it); returns where its
-    // catalogue is: a data directory or a server's URI.
-    static QString ensureAlias();
+    // Creates the alias on first start (and saves it) with its data directory;
+    // returns where the catalogue lives: a folder or a server address.
+    // `created` tells whether this start made the alias.
+    static QString ensureAlias(bool *created = nullptr);
+    // Makes the alias name `location` (a folder or a server address) for the
+    // rest of this run; with `keep`, the next starts open it too (the alias is
+    // saved without a password).
+    static void chooseCatalogue(const QString &location, bool keep);
+    // A data folder that is gone (an unmounted drive, a moved folder) is
+    // said to be gone, and made anew only when this is the first start or the
+    // user asks for a new catalogue; otherwise EAbort.
+    static void requireDataDirectory(const QString &directory, bool firstStart, StorageUi &ui);
+    // The words that say the data folder is gone.
+    static QString missingFolderText(const QString &directory);
+
+    // The table files the description declares (none when it cannot be read:
+    // the structure check then says why).
+    static QStringList describedTables();
 
     Session *Main_sess() const { return m_session.get(); }
 
@@ -41,6 +56,11 @@ public:
     void RebuildFirmQuery();
     void RebuildItemQuery();
     void tblFolderAfterScroll(DataSet &dataSet);
+
+    // Removes the record `record` (tblFirms or tblItem) stands on, which the
+    // user has just added and left unfilled: no question asked, and its group
+    // memberships go with its files, folders and relations.
+    void removeUnfilled(Table &record);
 
     // Data sources in declaration order, and their datasets closed or opened
     // in that order (around a manual check or pack).
@@ -69,6 +89,8 @@ public:
     bool FileAppendAllowed = false;
 
 signals:
+    // DataModuleCreate has opened a session on the catalogue the alias names.
+    void catalogueOpened();
     // An attached-file row was posted (added, replaced, stored back, renamed).
     void attachedFilePosted(qint64 fileId);
     // Attached-file rows were deleted, on their own or with their firm or item.
@@ -87,6 +109,9 @@ private:
     void readSettings();
     // The start-up check against base.ini.
     void checkStructure();
+    // Objects in the table files that the program did not create: removed
+    // when the user agrees, else the catalogue is opened read-only.
+    void guardAgainstForeignObjects();
     void bindSession();
 
     void allTablesAfterPost(DataSet &dataSet);
@@ -98,6 +123,10 @@ private:
     void tblItemBeforeDelete(DataSet &dataSet);
     void tblFolderBeforeDelete(DataSet &dataSet);
     void qFirmFilesBeforeInsert(DataSet &dataSet);
+    // A folder membership without its folder, or a maker or seller row
+    // without its firm, says nothing: it is dropped (with a silent abort of
+    // the post) rather than stored.
+    static void dropUnchosen(DataSet &dataSet, const QString &chosenField);
     void setRelationRow(DataSet &dataSet, const QString &type);
     void confirmDeletion(const QString &name);
     void runCascade(const QStringList &statements);
@@ -105,6 +134,8 @@ private:
 
     StorageUi &m_ui;
     std::unique_ptr<Session> m_session;
+    // Set while a deletion the user has already agreed to runs.
+    bool m_deletionAgreed = false;
 };
 
 // The one data module of the program.

@@ -14,6 +14,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -23,33 +25,67 @@ namespace {
 constexpr int previewRows = 10;
 // Refusals listed in the window; the rest are counted only.
 constexpr int listedRefusals = 200;
+// A header is shown up to this many characters: a file that is no table may
+// hold a whole page in its "header", and the window must stay on the screen.
+constexpr int shownHeaderLength = 40;
+// Characters a column choice is wide enough for, whatever the headers hold.
+constexpr int choiceWidth = 24;
+// The light red of a row that will not be loaded.
+const QColor refusedRow(255, 220, 220);
+
+QString shortened(const QString &text)
+{
+    const QString line = text.simplified();
+    return line.size() > shownHeaderLength ? line.left(shownHeaderLength - 1) + QChar(0x2026)
+                                           : line;
+}
+
+QString columnTitle(const QStringList &header, int column)
+{
+    return QStringLiteral("%1: %2").arg(column + 1).arg(shortened(header[column]));
+}
 
 } // namespace
 
 ImportDialog::ImportDialog(QWidget *parent, Session &session, TextTable table,
                            Import::Target target, const QString &fileName)
     : QDialog(parent), m_session(session), m_table(std::move(table)), m_target(target),
-      m_known(Import::readKnown(session, target)), m_fields(m_known.fields)
+      m_known(Import::readKnown(session, target))
 {
+    for (const Import::TextField &field : m_known.fields)
+        m_fields.append(field.name);
+    m_fields.append(Columns::types);
+    m_fields.append(Columns::folders);
     setObjectName(QStringLiteral("ImportDialog"));
     setWindowTitle((target == Import::Target::Firms ? QStringLiteral("Импорт фирм из ")
                                                     : QStringLiteral("Импорт элементов из ")) +
                    QFileInfo(fileName).fileName());
-    auto *layout = new QVBoxLayout(this);
+    // Everything but the buttons scrolls, so that on a small screen the
+    // window shrinks and its buttons stay in view.
+    auto *content = new QWidget;
+    auto *contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
     auto *top = new QHBoxLayout;
     top->addWidget(makeMapping());
     top->addWidget(makeDestination(), 1);
-    layout->addLayout(top);
-    layout->addWidget(makePreview(), 1);
+    contentLayout->addLayout(top);
+    contentLayout->addWidget(makePreview(), 1);
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("Summary"));
-    layout->addWidget(m_summary);
+    m_summary->setWordWrap(true);
+    contentLayout->addWidget(m_summary);
     m_refusals = new QPlainTextEdit(this);
     m_refusals->setObjectName(QStringLiteral("Refusals"));
     m_refusals->setReadOnly(true);
     m_refusals->setAccessibleName(QStringLiteral("Отклонённые строки"));
     m_refusals->setMaximumHeight(90);
-    layout->addWidget(m_refusals);
+    contentLayout->addWidget(m_refusals);
+    auto *scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(content);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(scroll, 1);
     auto *buttons = new QDialogButtonBox(this);
     QPushButton *load =
         buttons->addButton(QStringLiteral("&Загрузить"), QDialogButtonBox::AcceptRole);
@@ -62,8 +98,19 @@ ImportDialog::ImportDialog(QWidget *parent, Session &session, TextTable table,
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
-    resize(820, 620);
+    fitScreen();
     replan();
+}
+
+// Whatever the file holds, the window and its buttons stay on the screen.
+void ImportDialog::fitScreen()
+{
+    const QRect screen =
+        (parentWidget() ? parentWidget()->screen() : this->screen())->availableGeometry();
+    // Room for the window manager's frame around the window.
+    const QSize most = screen.size() - QSize(40, 60);
+    setMaximumSize(most);
+    resize(QSize(820, 620).boundedTo(most));
 }
 
 void ImportDialog::addChoice(QFormLayout *form, const QString &label, QComboBox *box)
@@ -77,17 +124,21 @@ QWidget *ImportDialog::makeMapping()
 {
     auto *group = new QGroupBox(QStringLiteral("Столбцы файла"), this);
     auto *form = new QFormLayout(group);
-    const QMap<QString, int> guessed = Import::guessMapping(m_table.header, m_fields);
-    for (const Import::TextField &field : m_fields) {
+    const QMap<QString, int> guessed =
+        Import::guessMapping(m_target, m_table.header, m_known.fields);
+    for (const QString &field : m_fields) {
         auto *box = new QComboBox(group);
-        box->setObjectName(QStringLiteral("column") + field.name);
+        box->setObjectName(QStringLiteral("column") + field.mid(field.startsWith('@') ? 1 : 0));
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(choiceWidth);
         box->addItem(QStringLiteral("— не загружать —"), -1);
-        for (int column = 0; column < m_table.header.size(); ++column)
-            box->addItem(QStringLiteral("%1: %2").arg(column + 1).arg(m_table.header[column]),
-                         column);
-        box->setCurrentIndex(box->findData(guessed.value(field.name, -1)));
+        for (int column = 0; column < m_table.header.size(); ++column) {
+            box->addItem(columnTitle(m_table.header, column), column);
+            box->setItemData(column + 1, m_table.header[column], Qt::ToolTipRole);
+        }
+        box->setCurrentIndex(box->findData(guessed.value(field, -1)));
         m_columns.append(box);
-        addChoice(form, '&' + Import::captionOf(field.name) + ':', box);
+        addChoice(form, '&' + Columns::caption(m_target, field) + ':', box);
         // The folder and group do not change the plan; the columns do.
         connect(box, &QComboBox::currentIndexChanged, this, [this] { replan(); });
     }
@@ -136,12 +187,25 @@ QWidget *ImportDialog::makePreview()
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     QStringList titles;
     for (int column = 0; column < m_table.header.size(); ++column)
-        titles.append(QStringLiteral("%1: %2").arg(column + 1).arg(m_table.header[column]));
+        titles.append(columnTitle(m_table.header, column));
     grid->setHorizontalHeaderLabels(titles);
+    grid->horizontalHeader()->setMaximumSectionSize(grid->fontMetrics().averageCharWidth() *
+                                                    shownHeaderLength);
+    // Rows are numbered as the file's lines, so that a refusal's "Строка N" is found here.
+    QStringList lines;
+    for (int row = 0; row < rows; ++row)
+        lines.append(QString::number(m_table.lines.value(row, row + 2)));
+    grid->setVerticalHeaderLabels(lines);
     for (int row = 0; row < rows; ++row) {
-        for (int column = 0; column < m_table.rows[row].size() && column < grid->columnCount();
-             ++column)
-            grid->setItem(row, column, new QTableWidgetItem(m_table.rows[row][column]));
+        const QString damage = m_table.damaged.value(row);
+        for (int column = 0; column < grid->columnCount(); ++column) {
+            auto *item = new QTableWidgetItem(shortened(m_table.rows[row].value(column)));
+            item->setToolTip(damage.isEmpty() ? m_table.rows[row].value(column)
+                                              : QStringLiteral("Не загружается: ") + damage);
+            if (!damage.isEmpty())
+                item->setBackground(refusedRow);
+            grid->setItem(row, column, item);
+        }
     }
     return grid;
 }
@@ -153,7 +217,7 @@ Import::Options ImportDialog::options() const
     for (int i = 0; i < m_fields.size(); ++i) {
         const int column = m_columns[i]->currentData().toInt();
         if (column >= 0)
-            options.mapping.insert(m_fields[i].name, column);
+            options.mapping.insert(m_fields[i], column);
     }
     options.folderId = m_folder->currentData().toInt();
     options.groupId = m_group->currentData().toInt();
@@ -167,20 +231,28 @@ void ImportDialog::replan()
         return;
     const Import::Options chosen = options();
     m_plan = Import::plan(m_known, m_table, chosen);
-    m_summary->setText(QStringLiteral("Будет добавлено записей: %1\nУже есть в каталоге: %2 (%3)\n"
-                                      "Слишком длинных значений, которые будут обрезаны: %4\n"
-                                      "Отклонено строк: %5")
-                           .arg(m_plan.added)
-                           .arg(m_plan.existing)
-                           .arg(chosen.updateExisting ? QStringLiteral("будут обновлены")
-                                                      : QStringLiteral("будут пропущены"))
-                           .arg(m_plan.cutValues)
-                           .arg(m_plan.refused.size()));
+    QString summary = QStringLiteral("Будет добавлено записей: %1\nУже есть в каталоге: %2 (%3)\n"
+                                     "Слишком длинных значений, которые будут обрезаны: %4\n"
+                                     "Отклонено строк: %5")
+                          .arg(m_plan.added)
+                          .arg(m_plan.existing)
+                          .arg(chosen.updateExisting ? QStringLiteral("будут обновлены")
+                                                     : QStringLiteral("будут пропущены"))
+                          .arg(m_plan.cutValues)
+                          .arg(m_plan.refused.size());
+    if (!m_plan.unknownNames.isEmpty())
+        summary +=
+            QStringLiteral("\nТипов и папок, которых нет в каталоге (не будут назначены): %1")
+                .arg(m_plan.unknownNames.size());
+    m_summary->setText(summary);
     QStringList lines;
     if (!chosen.mapping.contains(QStringLiteral("Name")))
-        lines.append(QStringLiteral("Выберите столбец с названием."));
+        lines.append(QStringLiteral("Выберите столбец с наименованием."));
     for (const auto &[line, reason] : m_plan.refused.mid(0, listedRefusals))
         lines.append(QStringLiteral("Строка %1: %2").arg(line).arg(reason));
+    if (!m_plan.unknownNames.isEmpty())
+        lines.append(QStringLiteral("Нет в каталоге: ") +
+                     m_plan.unknownNames.mid(0, listedRefusals).join(QStringLiteral("; ")));
     m_refusals->setPlainText(lines.join('\n'));
 }
 

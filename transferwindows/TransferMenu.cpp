@@ -3,13 +3,16 @@
 #include "Application.h"
 #include "AutoBackup.h"
 #include "BaseMaker.h"
+#include "CatalogueChoice.h"
 #include "Dialogs.h"
 #include "Export.h"
 #include "FileError.h"
+#include "FileIndexer.h"
 #include "ImportDialog.h"
 #include "ProgressWindow.h"
 #include "Restore.h"
 #include "Session.h"
+#include "Sheets.h"
 #include "TempFiles.h"
 #include "UData.h"
 #include "UMain.h"
@@ -50,17 +53,24 @@ TransferMenu::TransferMenu(TMainForm *window, QToolBar *bar)
 {
     setObjectName(QStringLiteral("TransferMenu"));
     m_menu->setObjectName(QStringLiteral("TransferMenuItems"));
+    addCommand("acOpenCatalogue", QStringLiteral("&Открыть каталог..."),
+               &TransferMenu::openCatalogueClick);
+    auto *recent = m_menu->addMenu(QStringLiteral("&Недавние каталоги"));
+    recent->setObjectName(QStringLiteral("RecentCatalogues"));
+    connect(recent, &QMenu::aboutToShow, this,
+            [this, recent] { CatalogueChoice::fillRecentMenu(recent, m_window); });
+    m_menu->addSeparator();
     addCommand("acBackup", QStringLiteral("&Резервная копия..."), &TransferMenu::backupClick);
     addCommand("acRestore", QStringLiteral("&Восстановить из копии..."),
                &TransferMenu::restoreClick);
     m_menu->addSeparator();
     addCommand("acExportShown", QStringLiteral("&Экспорт списка, как показан..."),
                &TransferMenu::exportShownClick);
-    addCommand("acExportWhole", QStringLiteral("Экспорт &всех записей..."),
+    addCommand("acExportWhole", QStringLiteral("Экспорт всех &записей..."),
                &TransferMenu::exportWholeClick);
     addCommand("acVCard", QStringLiteral("&Карточка фирмы (vCard)..."), &TransferMenu::vCardClick);
     m_menu->addSeparator();
-    addCommand("acImport", QStringLiteral("&Импорт из CSV или XLSX..."),
+    addCommand("acImport", QStringLiteral("&Импорт из таблицы (CSV, XLSX, XLS, ODS)..."),
                &TransferMenu::importClick);
 
     auto *open = new QAction(QStringLiteral("Копии и обмен данными"), window);
@@ -90,6 +100,11 @@ void TransferMenu::addCommand(const char *name, const QString &text,
     action->setObjectName(QString::fromLatin1(name));
     connect(action, &QAction::triggered, this,
             [this, handler] { Application::guarded([this, handler] { (this->*handler)(); }); });
+}
+
+void TransferMenu::openCatalogueClick()
+{
+    CatalogueChoice::openFromDialog(m_window);
 }
 
 void TransferMenu::backupClick()
@@ -123,22 +138,22 @@ void TransferMenu::restoreClick()
                               QFileInfo(path).fileName() +
                               QStringLiteral("»?\nТекущий каталог будет сохранён рядом.")))
         return;
-    const QStringList tables = Backup::catalogueTables(descriptionName);
     dm->closeDataSets();
-    QString aside;
+    Restore::Outcome outcome;
     try {
         ProgressWindow progress(m_window, QStringLiteral("Проверка и восстановление копии..."));
-        aside = Restore::fromArchive(dataDirectory(), tables, path,
-                                     [&progress](double done) { progress.show(done); });
+        outcome = Restore::fromArchive(dataDirectory(), descriptionName, path,
+                                       [&progress](double done) { progress.show(done); });
     } catch (...) {
         // Nothing was changed: the catalogue as it was comes back.
         reloadCatalogue();
         throw;
     }
     BaseMaker::VerifyBase(descriptionName, QStringLiteral("Quillon"), false, false, dm->ui());
+    if (m_indexer)
+        m_indexer->catalogueReplaced();
     reloadCatalogue();
-    Dialogs::inform(m_window, QStringLiteral("Каталог восстановлен. Прежний каталог сохранён в ") +
-                                  QDir::toNativeSeparators(aside));
+    Dialogs::inform(m_window, Restore::describe(outcome));
 }
 
 bool TransferMenu::firmsShown() const
@@ -173,8 +188,8 @@ void TransferMenu::exportList(bool whole)
     {
         ProgressWindow progress(m_window, QStringLiteral("Экспорт..."));
         const double total = std::max(1, list.recordCount());
-        count = Export::rows(*dm->Main_sess(), Export::selectFor(list.sql(), whole), path,
-                             Export::formatOf(path), title,
+        count = Export::rows(*dm->Main_sess(), firms ? ListTarget::Firms : ListTarget::Items,
+                             Export::selectFor(list.sql(), whole), path, Export::formatOf(path),
                              [&](int done) { progress.show(done / total); });
     }
     dm->LastFileDir = QFileInfo(path).absolutePath();
@@ -198,7 +213,9 @@ void TransferMenu::vCardClick()
     if (path.isEmpty())
         return;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(Export::vCard(field)) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly))
+        throw FileError(cannotCreate(path, file.errorString()));
+    if (file.write(Export::vCard(field)) < 0 || !file.commit())
         throw FileError(QDir::toNativeSeparators(path) + QStringLiteral(": не удаётся записать (") +
                         file.errorString() + ')');
     dm->LastFileDir = QFileInfo(path).absolutePath();
@@ -209,7 +226,7 @@ void TransferMenu::importClick()
     const bool firms = firmsShown();
     const QString path = Dialogs::openFileName(
         m_window, firms ? QStringLiteral("Импорт фирм") : QStringLiteral("Импорт элементов"),
-        dm->LastFileDir);
+        dm->LastFileDir, Sheets::dialogFilter());
     if (path.isEmpty())
         return;
     dm->LastFileDir = QFileInfo(path).absolutePath();
@@ -225,6 +242,55 @@ void TransferMenu::importClick()
                     QStringLiteral("Добавлено записей: %1, обновлено: %2")
                         .arg(dialog.plan().added)
                         .arg(dialog.options().updateExisting ? dialog.plan().existing : 0));
+}
+
+void TransferMenu::setFileIndexer(FileIndexer *indexer)
+{
+    if (!m_pauseIndexing)
+        addIndexingCommands();
+    // Connections to an indexer that goes end with it.
+    if (m_indexer)
+        disconnect(m_pauseIndexing, nullptr, m_indexer, nullptr);
+    m_indexer = indexer;
+    m_pauseIndexing->setEnabled(indexer != nullptr);
+    if (!indexer)
+        return;
+    m_pauseIndexing->setChecked(indexer->isPaused());
+    connect(m_pauseIndexing, &QAction::toggled, indexer, &FileIndexer::setPaused);
+    connect(indexer, &FileIndexer::pausedChanged, m_pauseIndexing, &QAction::setChecked);
+}
+
+void TransferMenu::addIndexingCommands()
+{
+    m_menu->addSeparator();
+    m_pauseIndexing = m_menu->addAction(QStringLiteral("&Приостановить индексацию файлов"));
+    m_pauseIndexing->setObjectName(QStringLiteral("acPauseIndexing"));
+    m_pauseIndexing->setCheckable(true);
+    addCommand("acSkippedFiles", QStringLiteral("Непрочитанные &файлы..."),
+               &TransferMenu::skippedFilesClick);
+}
+
+void TransferMenu::skippedFilesClick()
+{
+    // A box holds a screenful: the rest is counted.
+    constexpr qsizetype shownAtMost = 30;
+    if (!m_indexer)
+        return;
+    const QList<IndexedFile> skipped = m_indexer->skippedFiles();
+    if (skipped.isEmpty()) {
+        Dialogs::inform(m_window, QStringLiteral("Текст всех прикреплённых файлов прочитан"));
+        return;
+    }
+    CatalogueFiles catalogue(dataDirectory());
+    QStringList lines;
+    for (const IndexedFile &file : skipped.mid(0, shownAtMost))
+        lines << QStringLiteral("«%1» (%2): %3")
+                     .arg(file.file.description, catalogue.ownerName(file.file), file.reason);
+    if (skipped.size() > shownAtMost)
+        lines << QStringLiteral("и ещё %1").arg(skipped.size() - shownAtMost);
+    Dialogs::inform(m_window, QStringLiteral("Поиск в файлах не найдёт слов этих файлов: их "
+                                             "текст не прочитан.\n\n") +
+                                  lines.join(u'\n'));
 }
 
 // The lists, trees and their conditions start afresh: the keys of the old
@@ -251,9 +317,11 @@ void backupAtExit(QWidget *parent)
     if (!dm || !dm->Main_sess())
         return;
     try {
-        AutoBackup::runDaily(dm->Main_sess()->location(), Backup::catalogueTables(descriptionName),
-                             descriptionName, AutoBackup::folder(), QDate::currentDate(),
-                             AutoBackup::keptSetting());
+        const AutoBackup::Daily daily = AutoBackup::runDaily(
+            dm->Main_sess()->location(), Backup::catalogueTables(descriptionName), descriptionName,
+            AutoBackup::folder(), QDate::currentDate(), AutoBackup::keptSetting());
+        if (!daily.warning.isEmpty())
+            Dialogs::inform(parent, daily.warning);
     } catch (const std::exception &e) {
         Dialogs::inform(parent, QStringLiteral("Не удалось сделать резервную копию при выходе: ") +
                                     QString::fromUtf8(e.what()));

@@ -1,14 +1,43 @@
 #include "Application.h"
 
 #include "EngineError.h"
+#include "Russian.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
 #include <QIcon>
-#include <QLibraryInfo>
-#include <QLocale>
+#include <QKeyEvent>
 #include <QMessageBox>
-#include <QTranslator>
+#include <QRadioButton>
 
 namespace {
+
+// Enter on a focused button presses that button, in every window. Qt leaves
+// Enter to the window's default button, which is another button (in the
+// search window "Найти") or none at all. Check boxes and radio buttons keep
+// Enter for the window.
+class EnterPressesFocusedButton : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *receiver, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        auto *button = qobject_cast<QAbstractButton *>(receiver);
+        if (!enter || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || !button ||
+            qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button) ||
+            !button->hasFocus() || !button->isEnabled())
+            return false;
+        button->click();
+        return true;
+    }
+};
+
 std::function<void(const QString &)> &errorSink()
 {
     static std::function<void(const QString &)> sink;
@@ -24,18 +53,8 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
         QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
         QIcon::setThemeName(QStringLiteral("Adwaita"));
     }
-    speakRussian();
-}
-
-// Standard buttons and Qt's own dialogs read as the Russian desktop shows
-// them ("Да", "Отмена"), whatever language the session runs in.
-void Application::speakRussian()
-{
-    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-    auto *translator = new QTranslator(this);
-    if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        installTranslator(translator);
+    speakRussian(*this);
+    installEventFilter(new EnterPressesFocusedButton(this));
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)

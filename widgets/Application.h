@@ -5,7 +5,7 @@
 
 // The application object. An exception that escapes an event handler is shown
 // in the error box and the program goes on; the silent abort passes without a
-// word.
+// word. Enter on a focused button presses that button in every window.
 class Application : public QApplication
 {
     Q_OBJECT
@@ -20,7 +20,4 @@ public:
     // Shows an error box; tests replace what it does.
     static void showError(const QString &message);
     static void setErrorSink(std::function<void(const QString &)> sink);
-
-private:
-    void speakRussian();
 };

@@ -5,6 +5,7 @@
 #include "DataSource.h"
 #include "Field.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QScopedValueRollback>
 
@@ -27,19 +28,19 @@ void DBEdit::setDataSource(DataSource *source)
     m_connections.clear();
     m_source = source;
     if (m_source) {
-        m_connections << connect(m_source, &DataSource::dataSetReset, this, &DBEdit::showValue)
-                      << connect(m_source, &DataSource::dataSetChanged, this, &DBEdit::showValue)
-                      << connect(m_source, &DataSource::currentMoved, this, &DBEdit::showValue)
-                      << connect(m_source, &DataSource::stateChanged, this, &DBEdit::showValue)
+        m_connections << connect(m_source, &DataSource::dataSetReset, this, &DBEdit::followRecord)
+                      << connect(m_source, &DataSource::dataSetChanged, this, &DBEdit::followRecord)
+                      << connect(m_source, &DataSource::currentMoved, this, &DBEdit::followRecord)
+                      << connect(m_source, &DataSource::stateChanged, this, &DBEdit::followRecord)
                       << connect(m_source, &DataSource::fieldChanged, this, &DBEdit::fieldChanged);
     }
-    showValue();
+    followRecord();
 }
 
 void DBEdit::setFieldName(const QString &name)
 {
     m_fieldName = name;
-    showValue();
+    followRecord();
 }
 
 DataSet *DBEdit::dataSet() const
@@ -64,6 +65,31 @@ void DBEdit::showValue()
     setText(shown ? shown->asString() : QString());
 }
 
+void DBEdit::followRecord()
+{
+    showValue();
+    // A record shown as stored (another one, or this one posted or
+    // cancelled) is what Esc goes back to.
+    const DataSet *data = dataSet();
+    if (!data || (data->state() != DataSetState::Edit && data->state() != DataSetState::Insert))
+        rememberEntryValue();
+}
+
+void DBEdit::rememberEntryValue()
+{
+    const Field *shown = field();
+    m_valueOnEntry = shown ? shown->value() : QVariant();
+}
+
+void DBEdit::focusInEvent(QFocusEvent *event)
+{
+    // Focus that comes back from another window (a message box, a drop-down)
+    // is no new entry into the box.
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+        rememberEntryValue();
+    QLineEdit::focusInEvent(event);
+}
+
 void DBEdit::fieldChanged(const QString &name)
 {
     if (name.compare(m_fieldName, Qt::CaseInsensitive) == 0)
@@ -85,12 +111,26 @@ void DBEdit::storeText(const QString &text)
         showValue();
 }
 
+// Only the box's own field goes back; the record stays in edit with what the
+// other boxes hold. A second Esc finds nothing to undo.
+void DBEdit::undoOwnChange()
+{
+    Field *edited = field();
+    if (!edited || edited->value() == m_valueOnEntry)
+        return;
+    Application::guarded([&] {
+        edited->dataSet()->edit();
+        edited->setValue(m_valueOnEntry);
+    });
+}
+
 void DBEdit::keyPressEvent(QKeyEvent *event)
 {
-    DataSet *data = dataSet();
+    const DataSet *data = dataSet();
     if (event->key() == Qt::Key_Escape && data && data->active()) {
-        Application::guarded([data] { data->cancel(); });
+        undoOwnChange();
         showValue();
+        // Esc here is the box's own: it does not close the window.
         event->accept();
         return;
     }

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 
 namespace {
 
@@ -124,6 +125,13 @@ void DBGrid::applyRowHeight()
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
 }
 
+int DBGrid::heightForRows(int rows) const
+{
+    const int titles = horizontalHeader()->isHidden() ? 0 : horizontalHeader()->sizeHint().height();
+    return titles + rows * verticalHeader()->defaultSectionSize() +
+           horizontalScrollBar()->sizeHint().height() + 2 * frameWidth();
+}
+
 void DBGrid::setTitlesVisible(bool visible)
 {
     horizontalHeader()->setVisible(visible);
@@ -194,6 +202,14 @@ bool DBGrid::handleOwnKey(const QKeyEvent *event)
         if (modifiers != Qt::ControlModifier || !canDeleteRows())
             return false;
         deleteCurrentRow();
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // A read-only grid is a list to open records from: Enter opens the
+        // current row as a double click does, and presses no button of the window.
+        if (!m_readOnly || modifiers != Qt::NoModifier)
+            return false;
+        emit dblClicked();
         return true;
     case Qt::Key_Escape:
         // A read-only grid has nothing to cancel: Esc goes on to its window,

@@ -14,7 +14,8 @@ class DataSource;
 // record is the grid's current row. Moving the cursor posts a changed row
 // first; Insert, and Down on the last row, add a row; Ctrl+Delete deletes
 // after the grid's own question; Esc cancels. A new row nobody typed into
-// is dropped when the grid is left. Only the rows on screen are read.
+// is dropped when the grid is left. In a read-only grid Enter opens the
+// current row as a double click does. Only the rows on screen are read.
 class DBGrid : public QTableView
 {
     Q_OBJECT
@@ -32,6 +33,10 @@ public:
 
     void setColumns(const QList<GridColumn> &columns);
     const QList<GridColumn> &columns() const;
+
+    // The height that shows `rows` rows under the titles, with room for a
+    // horizontal scroll bar.
+    int heightForRows(int rows) const;
 
     void setTitlesVisible(bool visible);
     void setRowIndicatorVisible(bool visible);
@@ -52,7 +57,7 @@ signals:
     void keyPress(QChar character);
     // The focus left the grid for another control of its window.
     void exited();
-    // A double click anywhere in the grid.
+    // A double click anywhere in the grid, or Enter in a read-only one.
     void dblClicked();
     // After the grid painted a cell: the window may paint over it.
     void drawColumnCell(QPainter *painter, const QRect &rect, int row, int column);

@@ -64,8 +64,9 @@ private:
     void find()
     {
         DataSet *rows = m_lookup->lookupDataSet();
-        if (m_typed.isEmpty() || !rows->locate(m_lookup->lookupResultFieldName(), m_typed,
-                                               LocateCaseInsensitive | LocatePartialKey))
+        if (m_typed.isEmpty() ||
+            !rows->locate(m_lookup->lookupResultFieldName(), m_typed,
+                          LocateCaseInsensitive | LocatePartialKey | LocateAsRead))
             return;
         m_list->setCurrentIndex(rows->recNo());
         if (m_list->view()->isVisible())

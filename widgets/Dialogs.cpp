@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QQueue>
@@ -16,6 +17,7 @@ struct Script
     bool on = false;
     QQueue<bool> confirms;
     QQueue<bool> yesNos;
+    QQueue<int> choices;
     QQueue<std::optional<QString>> prompts;
     QQueue<QString> files;
     QStringList asked;
@@ -110,13 +112,32 @@ void Dialogs::inform(QWidget *parent, const QString &text)
         nullptr);
 }
 
-std::optional<QString> Dialogs::promptText(QWidget *parent, const QString &caption,
-                                           const QString &prompt, const QString &initialText)
+int Dialogs::choose(QWidget *parent, const QString &text, const QStringList &buttons)
+{
+    QMessageBox box(QMessageBox::Warning, caption(), displayed(text), QMessageBox::NoButton,
+                    parent);
+    QList<QAbstractButton *> added;
+    for (const QString &button : buttons)
+        added << box.addButton(button, QMessageBox::AcceptRole);
+    if (!added.isEmpty())
+        box.setDefaultButton(qobject_cast<QPushButton *>(added.constFirst()));
+    remember(caption(), box.text(), added);
+    if (script().on)
+        return nextAnswer(script().choices, text, -1);
+    box.exec();
+    return int(added.indexOf(box.clickedButton()));
+}
+
+namespace {
+
+std::optional<QString> askForText(QWidget *parent, const QString &caption, const QString &prompt,
+                                  const QString &initialText, QLineEdit::EchoMode echo)
 {
     QInputDialog dialog(parent);
     dialog.setWindowTitle(caption);
     dialog.setLabelText(prompt);
     dialog.setTextValue(initialText);
+    dialog.setTextEchoMode(echo);
     dialog.ensurePolished(); // builds the buttons
     if (const auto *buttons = dialog.findChild<QDialogButtonBox *>())
         remember(caption, prompt, buttons->buttons());
@@ -127,11 +148,27 @@ std::optional<QString> Dialogs::promptText(QWidget *parent, const QString &capti
     return dialog.textValue();
 }
 
-QString Dialogs::openFileName(QWidget *parent, const QString &caption, const QString &directory)
+} // namespace
+
+std::optional<QString> Dialogs::promptText(QWidget *parent, const QString &caption,
+                                           const QString &prompt, const QString &initialText)
+{
+    return askForText(parent, caption, prompt, initialText, QLineEdit::Normal);
+}
+
+std::optional<QString> Dialogs::promptPassword(QWidget *parent, const QString &caption,
+                                               const QString &prompt)
+{
+    return askForText(parent, caption, prompt, {}, QLineEdit::Password);
+}
+
+QString Dialogs::openFileName(QWidget *parent, const QString &caption, const QString &directory,
+                              const QString &filter)
 {
     if (script().on)
-        return nextAnswer(script().files, caption, QString());
-    QFileDialog dialog(parent, caption, directory);
+        return nextAnswer(script().files, filter.isEmpty() ? caption : caption + '\n' + filter,
+                          QString());
+    QFileDialog dialog(parent, caption, directory, filter);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // A name typed for a file that is not there yet is accepted as well.
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -169,6 +206,12 @@ void Dialogs::answerNextYesNo(bool yes)
 {
     script().on = true;
     script().yesNos.enqueue(yes);
+}
+
+void Dialogs::answerNextChoice(int button)
+{
+    script().on = true;
+    script().choices.enqueue(button);
 }
 
 void Dialogs::answerNextPrompt(const std::optional<QString> &text)

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
@@ -19,6 +20,26 @@ QString zipMessage(zip_error_t *error)
 QString archiveMessage(zip *archive)
 {
     return QString::fromLocal8Bit(zip_strerror(archive));
+}
+
+// The file could not be opened as a zip archive: said in Russian for what a
+// user can do something about, the library's words for the rest.
+QString openFailure(const QString &path, int code, const QString &message)
+{
+    switch (code) {
+    case ZIP_ER_NOENT:
+    case ZIP_ER_OPEN:
+    case ZIP_ER_READ:
+        return cannotRead(path, message);
+    case ZIP_ER_NOZIP:
+        return QDir::toNativeSeparators(path) + QStringLiteral(": файл не является zip-архивом");
+    case ZIP_ER_INCONS:
+        return QDir::toNativeSeparators(path) +
+               QStringLiteral(": файл не является zip-архивом или повреждён");
+    default:
+        return QDir::toNativeSeparators(path) +
+               QStringLiteral(": файл не является zip-архивом или повреждён (") + message + u')';
+    }
 }
 
 // The rename that made the file visible must reach the disk too.
@@ -44,8 +65,7 @@ ZipWriter::ZipWriter(const QString &path) : m_path(path)
         zip_error_init_with_code(&error, code);
         const QString message = zipMessage(&error);
         zip_error_fini(&error);
-        throw FileError(QDir::toNativeSeparators(path) + QStringLiteral(": не удалось создать (") +
-                        message + ')');
+        throw FileError(cannotCreate(path, message));
     }
 }
 
@@ -118,17 +138,33 @@ ZipReader::ZipReader(const QString &path, qint64 maxEntries) : m_path(path)
         zip_error_init_with_code(&error, code);
         const QString message = zipMessage(&error);
         zip_error_fini(&error);
-        throw FileError(shown + QStringLiteral(": файл не является zip-архивом или повреждён (") +
-                        message + ')');
+        throw FileError(openFailure(path, code, message));
     }
+    try {
+        readDirectory(shown, maxEntries);
+    } catch (...) {
+        // A refused archive is closed here: no destructor runs for it.
+        zip_discard(m_zip);
+        m_zip = nullptr;
+        throw;
+    }
+}
+
+void ZipReader::readDirectory(const QString &shown, qint64 maxEntries)
+{
     const zip_int64_t count = zip_get_num_entries(m_zip, 0);
     if (count > maxEntries)
         throw FileError(shown + QStringLiteral(": в архиве слишком много файлов"));
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t stat;
-        if (zip_stat_index(m_zip, zip_uint64_t(i), 0, &stat) != 0)
+        zip_uint8_t system = 0;
+        zip_uint32_t attributes = 0;
+        if (zip_stat_index(m_zip, zip_uint64_t(i), 0, &stat) != 0 ||
+            zip_file_get_external_attributes(m_zip, zip_uint64_t(i), 0, &system, &attributes) != 0)
             throw FileError(shown + QStringLiteral(": оглавление архива повреждено"));
-        m_entries.append({QString::fromUtf8(stat.name), qint64(stat.size), qint64(stat.comp_size)});
+        const bool link = system == ZIP_OPSYS_UNIX && S_ISLNK(attributes >> 16);
+        m_entries.append(
+            {QString::fromUtf8(stat.name), qint64(stat.size), qint64(stat.comp_size), link});
     }
 }
 

@@ -46,6 +46,7 @@ public:
         QString name;
         qint64 size = 0;
         qint64 compressedSize = 0;
+        bool link = false; // a symbolic link, as Unix zip tools store one
     };
 
     // Throws FileError naming the file when it is no readable zip.
@@ -65,6 +66,8 @@ public:
     QByteArray readAll(int index, qint64 maxBytes) const;
 
 private:
+    void readDirectory(const QString &shown, qint64 maxEntries);
+
     QString m_path;
     zip *m_zip = nullptr;
     QList<Entry> m_entries;

@@ -2,15 +2,18 @@
 
 #include "EngineError.h"
 #include "FolderStructureChange.h"
+#include "ForeignObjects.h"
 #include "SqlText.h"
 #include "SqliteStatement.h"
 #include "TableFiles.h"
 #include "TextRules.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -19,6 +22,10 @@ constexpr int maxAttached = 10;
 constexpr int defaultBusyTimeoutMs = 2000;
 // A window that does not repaint for longer than this looks frozen.
 constexpr qint64 keepAliveIntervalMs = 50;
+// The catalogue's statements and the tables' own definitions are a few
+// kilobytes; a longer text is not one of ours (a table description holding a
+// 900 MB default value, say) and is refused rather than parsed.
+constexpr int maxStatementBytes = 1 << 20;
 
 QString stemOf(const QString &fileName)
 {
@@ -34,6 +41,14 @@ QString missingTableIn(const QString &engineMessage)
     return m.hasMatch() ? m.captured(1).trimmed() : QString();
 }
 
+std::pair<quint64, quint64> identityOf(const QString &directory)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(directory).constData(), &info) != 0)
+        return {0, 0};
+    return {quint64(info.st_dev), quint64(info.st_ino)};
+}
+
 } // namespace
 
 FolderSession::FolderSession(QString directory) : m_directory(std::move(directory))
@@ -43,7 +58,30 @@ FolderSession::FolderSession(QString directory) : m_directory(std::move(director
         throwSqliteError(m_db, rc, {});
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, defaultBusyTimeoutMs);
+    hardenConnection();
     TextRules::install(m_db);
+}
+
+// The program makes no triggers and no views, and no table of its own
+// computes anything on write: whatever a file copied from elsewhere brings of
+// that kind never runs here.
+void FolderSession::hardenConnection()
+{
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_limit(m_db, SQLITE_LIMIT_SQL_LENGTH, maxStatementBytes);
+}
+
+void FolderSession::requireSameDirectory() const
+{
+    if (m_attachOrder.isEmpty() || identityOf(m_directory) == m_directoryIdentity)
+        return;
+    throw EngineError(
+        QDir::toNativeSeparators(m_directory) +
+        QStringLiteral(": папку каталога заменили, пока программа работала (восстановили из "
+                       "копии или перенесли). Изменение не записано; откройте каталог заново."));
 }
 
 FolderSession::~FolderSession()
@@ -137,7 +175,11 @@ QString FolderSession::attachFile(const QString &path)
         return existing;
     if (inTransaction())
         throw EngineError(fileName + QStringLiteral(": таблица не открыта до начала транзакции"));
+    // Files of two different folders must never be mixed in one connection.
+    requireSameDirectory();
     makeRoomForAttachment();
+    if (m_attachOrder.isEmpty())
+        m_directoryIdentity = identityOf(m_directory);
 
     QString schema = stemOf(fileName).toUpper();
     while (m_schemaFiles.contains(schema))
@@ -219,17 +261,28 @@ void FolderSession::detachAll()
 
 Statement FolderSession::prepare(const QString &sql, const QString &context)
 {
-    const QByteArray utf8 = sql.toUtf8();
     for (int attempt = 0; attempt <= maxAttached; ++attempt) {
+        const QByteArray utf8 =
+            SqlText::qualifyTables(sql, [this](const QString &name) {
+                return attachedSchema(name.contains('.') ? name : name + QStringLiteral(".DB"));
+            }).toUtf8();
         sqlite3_stmt *stmt = nullptr;
         const int rc = sqlite3_prepare_v2(m_db, utf8.constData(), int(utf8.size()), &stmt, nullptr);
-        if (rc == SQLITE_OK)
-            return Statement(std::make_unique<SqliteStatement>(
-                m_db, stmt, context.isEmpty() ? contextOf(sql) : context));
-        const QString message = QString::fromUtf8(sqlite3_errmsg(m_db));
-        const QString missing = missingTableIn(message);
-        if (missing.isEmpty())
-            throwSqliteError(m_db, rc, context.isEmpty() ? contextOf(sql) : context);
+        const QString blamed = context.isEmpty() ? contextOf(sql) : context;
+        if (rc == SQLITE_OK) {
+            auto statement = std::make_unique<SqliteStatement>(m_db, stmt, blamed);
+            if (stmt && !sqlite3_stmt_readonly(stmt)) {
+                requireWritable();
+                statement->setWriteGuard([this] { requireSameDirectory(); });
+            }
+            return Statement(std::move(statement));
+        }
+        const QString missing = missingTableIn(QString::fromUtf8(sqlite3_errmsg(m_db)));
+        const QString missingFile =
+            missing.contains('.') ? missing : missing + QStringLiteral(".DB");
+        // A table missing from a file already attached is not found by attaching again.
+        if (missing.isEmpty() || !schemaFor(missingFile).isEmpty())
+            throwSqliteError(m_db, rc, blamed);
         tableByName(missing);
     }
     throw EngineError(QStringLiteral("Не удалось подготовить запрос: ") + sql);
@@ -242,10 +295,27 @@ TableRef FolderSession::describeAttached(const QString &schema)
                                              "'table' AND name NOT LIKE 'sqlite%%' ORDER BY rowid")
                                   .arg(SqlText::quoted(schema)),
                               fileName);
-    if (!names.step())
+    QStringList tables;
+    while (names.step())
+        tables << names.value(0).toString();
+    if (tables.isEmpty())
         throw EngineError(fileName + QStringLiteral(": в файле нет таблицы"));
-    // The file is named after its table; a copy under another name still holds one table.
-    return {schema, names.value(0).toString(), fileName, QStringLiteral("rowid")};
+    // The file holds the table it is named after; a copy under another name
+    // (the verifier's temporary copy) still holds one table.
+    for (const QString &table : tables) {
+        if (table.compare(stemOf(fileName), Qt::CaseInsensitive) == 0)
+            return {schema, table, fileName, QStringLiteral("rowid")};
+    }
+    return {schema, tables.first(), fileName, QStringLiteral("rowid")};
+}
+
+QString FolderSession::attachedSchema(const QString &fileName)
+{
+    const QString attached = schemaFor(fileName);
+    if (!attached.isEmpty())
+        return attached;
+    const QString path = findFile(fileName);
+    return path.isEmpty() ? QString() : tableByFile(fileName).schema;
 }
 
 TableRef FolderSession::tableByFile(const QString &fileName)
@@ -263,7 +333,21 @@ TableRef FolderSession::tableByFile(const QString &fileName)
 
 void FolderSession::beginTransaction(bool nested)
 {
-    execute(nested ? QStringLiteral("SAVEPOINT quillon") : QStringLiteral("BEGIN IMMEDIATE"));
+    if (nested) {
+        execute(QStringLiteral("SAVEPOINT quillon"));
+        return;
+    }
+    const int rc = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        throwSqliteError(m_db, rc, {});
+    // The write lock is held from here on: a restore either swapped the
+    // folder before it was taken, or waits until the transaction ends.
+    try {
+        requireSameDirectory();
+    } catch (...) {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 void FolderSession::commitTransaction(bool nested)
@@ -365,6 +449,11 @@ void FolderSession::deleteIndex(const QString &fileName, const QString &indexNam
     TableFiles::deleteIndex(*this, fileName, indexName);
 }
 
+bool FolderSession::hasSameIndex(const QString &fileName, const IndexDef &index)
+{
+    return TableFiles::hasSameIndex(*this, fileName, index);
+}
+
 void FolderSession::createTable(const QString &fileName, const QList<FieldDef> &fields)
 {
     TableFiles::createTable(*this, fileName, fields);
@@ -390,6 +479,11 @@ qint64 FolderSession::nextAutoIncrement(const TableRef &table, const QString &fi
 void FolderSession::keepAutoIncrementAbove(const TableRef &table, const QString &, qint64 used)
 {
     TableFiles::keepAutoIncrementAbove(*this, table, used);
+}
+
+qint64 FolderSession::keysHandedOut(const TableRef &table, const QString &)
+{
+    return TableFiles::keysHandedOut(*this, table);
 }
 
 qint64 FolderSession::insertRow(const TableRef &table, const QList<FieldDef> &columns,
@@ -451,6 +545,20 @@ std::unique_ptr<TableChange> FolderSession::startTableChange(const QString &file
 void FolderSession::removeChangeLeftovers()
 {
     FolderStructureChange::removeCopies(m_directory);
+}
+
+QString FolderSession::foreignObjects(const QStringList &tableFiles)
+{
+    return ForeignObjects::listed(ForeignObjects::inCatalogue(m_directory, tableFiles));
+}
+
+void FolderSession::removeForeignObjects(const QStringList &tableFiles)
+{
+    const QList<ForeignObjects::Finding> findings =
+        ForeignObjects::inCatalogue(m_directory, tableFiles);
+    // The files are written again through connections of their own.
+    detachAll();
+    ForeignObjects::remove(m_directory, findings);
 }
 
 ValueLoss FolderSession::conversionLoss(const TableRef &table, const FieldDef &from,

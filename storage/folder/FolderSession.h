@@ -3,6 +3,7 @@
 #include "Session.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
 
 struct sqlite3;
@@ -10,6 +11,10 @@ struct sqlite3;
 // The folder kind: one SQLite connection whose table files (one file per
 // table, in the data directory) are attached on demand under their file
 // name without extension, so that the catalogue's SQL texts run as written.
+// Every table a text names is read from that table's own file: the text is
+// run with each name qualified by its file's schema. Nothing but tables and
+// indexes of a file ever runs: triggers and views are switched off on the
+// connection, since the program creates none.
 class FolderSession : public Session
 {
 public:
@@ -32,17 +37,22 @@ public:
     QList<IndexDef> indexes(const TableRef &table) override;
     void addIndex(const QString &fileName, const IndexDef &index) override;
     void deleteIndex(const QString &fileName, const QString &indexName) override;
+    bool hasSameIndex(const QString &fileName, const IndexDef &index) override;
     void createTable(const QString &fileName, const QList<FieldDef> &fields) override;
     void alterTable(const QString &fileName, const QList<AlterAction> &actions) override;
     std::unique_ptr<TableChange> startTableChange(const QString &fileName, int position,
                                                   const QStringList &keptFields) override;
     void removeChangeLeftovers() override;
+    QString foreignObjects(const QStringList &tableFiles) override;
+    void removeForeignObjects(const QStringList &tableFiles) override;
     ValueLoss conversionLoss(const TableRef &table, const FieldDef &from,
                              const FieldDef &to) override;
     int packTable(const QString &fileName, QString *message = nullptr) override;
+    qint64 storedSize(const QString &fileName) override { return QFileInfo(findFile(fileName)).size(); }
 
     qint64 nextAutoIncrement(const TableRef &table, const QString &field) override;
     void keepAutoIncrementAbove(const TableRef &table, const QString &field, qint64 used) override;
+    qint64 keysHandedOut(const TableRef &table, const QString &field) override;
 
     qint64 insertRow(const TableRef &table, const QList<FieldDef> &columns,
                      QVariantList &values) override;
@@ -74,6 +84,13 @@ protected:
 
 private:
     QString attachFile(const QString &path);
+    // The schema of the table file `fileName`, attached first if need be;
+    // empty when the data directory holds no such file.
+    QString attachedSchema(const QString &fileName);
+    // Throws when the data directory is no longer the folder the attached
+    // files came from (a restore put another in its place meanwhile).
+    void requireSameDirectory() const;
+    void hardenConnection();
     void bringToCurrentOrder(const QString &schema, const QString &fileName);
     void makeRoomForAttachment();
     QString schemaFor(const QString &fileName) const;
@@ -87,4 +104,6 @@ private:
     std::function<void()> m_keepAlive;
     std::function<void(const QString &)> m_trace;
     QElapsedTimer m_sinceKeepAlive;
+    // The data directory as it was when the first file was attached.
+    std::pair<quint64, quint64> m_directoryIdentity{0, 0};
 };

@@ -7,6 +7,26 @@
 
 namespace {
 
+// A refused value is named for what refused it: a key used already is not a
+// rule of the table, and neither is a trigger.
+QString constraintCause(int code)
+{
+    switch (code) {
+    case SQLITE_CONSTRAINT_UNIQUE:
+    case SQLITE_CONSTRAINT_PRIMARYKEY:
+    case SQLITE_CONSTRAINT_ROWID:
+        return QStringLiteral("такой ключ уже есть в таблице");
+    case SQLITE_CONSTRAINT_NOTNULL:
+        return QStringLiteral("поле не может быть пустым по правилу таблицы");
+    case SQLITE_CONSTRAINT_TRIGGER:
+        return QStringLiteral("изменение отклонено триггером таблицы");
+    case SQLITE_CONSTRAINT_FOREIGNKEY:
+        return QStringLiteral("значение не найдено в связанной таблице");
+    default:
+        return QStringLiteral("значение отклонено правилом таблицы");
+    }
+}
+
 // Plain words for the failures a user can do something about; the engine's
 // own text follows in brackets for whoever has to dig deeper.
 QString plainCause(int code)
@@ -29,7 +49,7 @@ QString plainCause(int code)
     case SQLITE_IOERR:
         return QStringLiteral("ошибка чтения или записи файла таблицы");
     case SQLITE_CONSTRAINT:
-        return QStringLiteral("нарушена уникальность ключа");
+        return constraintCause(code);
     default:
         return {};
     }
@@ -113,12 +133,40 @@ QString SqliteStatement::parameterName(int index) const
 
 bool SqliteStatement::step()
 {
+    if (m_writeGuard && sqlite3_get_autocommit(m_db) && !sqlite3_stmt_busy(m_stmt) &&
+        sqlite3_column_count(m_stmt) == 0)
+        return stepGuarded();
     const int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW)
         return true;
     if (rc == SQLITE_DONE)
         return false;
     throwSqliteError(m_db, rc, m_context);
+}
+
+// A write of its own, in a transaction of its own: the guard runs with the
+// write lock held, so nothing can change under it before the write is done.
+bool SqliteStatement::stepGuarded()
+{
+    int rc = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        throwSqliteError(m_db, rc, m_context);
+    try {
+        m_writeGuard();
+    } catch (...) {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_DONE)
+        rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK && rc != SQLITE_DONE) {
+        // The cause is read before the rollback can replace it.
+        const QString cause = describeSqliteError(rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw EngineError(m_context.isEmpty() ? cause : m_context + QStringLiteral(": ") + cause);
+    }
+    return false;
 }
 
 void SqliteStatement::reset()

@@ -2,6 +2,8 @@
 
 #include "Statement.h"
 
+#include <functional>
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -24,6 +26,10 @@ public:
     bool step() override;
     void reset() override;
 
+    // Called once the write lock is held, before a statement that writes
+    // runs on its own (outside a transaction); it may throw to refuse.
+    void setWriteGuard(std::function<void()> guard) { m_writeGuard = std::move(guard); }
+
     int columnCount() override;
     QString columnName(int index) override;
     QString declaredType(int index) override;
@@ -32,9 +38,12 @@ public:
     bool isNull(int index) const override;
 
 private:
+    bool stepGuarded();
+
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_stmt = nullptr;
     QString m_context;
+    std::function<void()> m_writeGuard;
 };
 
 // The engine's error for a failed SQLite call, naming the table file involved.

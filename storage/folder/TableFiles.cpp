@@ -24,26 +24,39 @@ QString columnDefinition(const FieldDef &field)
     return SqlText::quoted(field.name) + ' ' + field.declaredType;
 }
 
-QStringList indexColumns(FolderSession &session, const TableRef &table, const QString &index,
-                         bool *caseInsensitive)
+struct IndexColumn
+{
+    QString name;
+    QString collation;
+};
+
+QList<IndexColumn> indexColumnList(FolderSession &session, const TableRef &table, const QString &index)
 {
     Statement info =
         session.prepare(QStringLiteral("PRAGMA %1.index_xinfo(%2)")
                             .arg(SqlText::quoted(table.schema), SqlText::quoted(index)),
                         table.fileName);
-    QStringList columns;
+    QList<IndexColumn> columns;
     while (info.step()) {
-        if (info.value(5).toInt() == 0) // the rowid that every index carries
-            continue;
-        columns << info.value(2).toString();
-        if (caseInsensitive && info.value(4).toString() == QLatin1String(TextRules::collationName))
-            *caseInsensitive = true;
+        if (info.value(5).toInt() != 0) // not the rowid that every index carries
+            columns.append({info.value(2).toString(), info.value(4).toString()});
     }
     return columns;
 }
 
-std::optional<IndexDef> findIndex(FolderSession &session, const TableRef &table,
-                                  const QString &name)
+QStringList indexColumns(FolderSession &session, const TableRef &table, const QString &index,
+                         bool *caseInsensitive)
+{
+    QStringList names;
+    for (const IndexColumn &column : indexColumnList(session, table, index)) {
+        names << column.name;
+        if (caseInsensitive && column.collation == QLatin1String(TextRules::collationName))
+            *caseInsensitive = true;
+    }
+    return names;
+}
+
+std::optional<IndexDef> findIndex(FolderSession &session, const TableRef &table, const QString &name)
 {
     for (const IndexDef &index : indexes(session, table)) {
         const QString sqliteName = index.primary ? primaryIndexName : index.name;
@@ -166,6 +179,30 @@ void addIndex(FolderSession &session, const QString &fileName, const IndexDef &i
                     fileName);
 }
 
+bool hasSameIndex(FolderSession &session, const QString &fileName, const IndexDef &index)
+{
+    const TableRef table = session.tableByFile(fileName);
+    const QString name = index.primary ? primaryIndexName : index.name;
+    const auto existing = findIndex(session, table, name);
+    if (!existing || existing->unique != (index.unique || index.primary))
+        return false;
+    const QList<IndexColumn> columns = indexColumnList(session, table, name);
+    if (columns.size() != index.fields.size())
+        return false;
+    const QList<FieldDef> tableFields = fields(session, table);
+    for (int i = 0; i < columns.size(); ++i) {
+        if (columns[i].name.compare(index.fields[i].trimmed(), Qt::CaseInsensitive) != 0)
+            return false;
+        const FieldDef field = existingField(tableFields, columns[i].name, fileName);
+        const QString expected = index.caseInsensitive && field.isText()
+                                     ? QLatin1String(TextRules::collationName)
+                                     : QStringLiteral("BINARY");
+        if (columns[i].collation.compare(expected, Qt::CaseInsensitive) != 0)
+            return false;
+    }
+    return true;
+}
+
 void deleteIndex(FolderSession &session, const QString &fileName, const QString &indexName)
 {
     const TableRef table = session.tableByFile(fileName);
@@ -225,8 +262,7 @@ void alterTable(FolderSession &session, const QString &fileName, const QList<Alt
     FolderSession::Transaction transaction(session);
     for (const AlterAction &action : actions) {
         if (action.kind == AlterAction::Drop) {
-            const FieldDef field =
-                existingField(fields(session, table), action.field.name, fileName);
+            const FieldDef field = existingField(fields(session, table), action.field.name, fileName);
             dropIndexesOver(session, table, field.name);
             session.execute(QStringLiteral("ALTER TABLE %1 DROP COLUMN %2")
                                 .arg(table.qualified(), SqlText::quoted(field.name)),
@@ -264,34 +300,42 @@ int packTable(const QString &directory, const QString &fileName, QString *messag
     return rc;
 }
 
-qint64 nextAutoIncrement(FolderSession &session, const TableRef &table, const QString &field)
+qint64 keysHandedOut(FolderSession &session, const TableRef &table)
 {
     Statement handedOut =
         session.prepare(QStringLiteral("PRAGMA %1.user_version").arg(SqlText::quoted(table.schema)),
                         table.fileName);
     handedOut.step();
+    return handedOut.int64(0);
+}
+
+void setKeysHandedOut(FolderSession &session, const TableRef &table, qint64 highest)
+{
+    session.execute(QStringLiteral("PRAGMA %1.user_version = %2")
+                        .arg(SqlText::quoted(table.schema))
+                        .arg(highest),
+                    table.fileName);
+}
+
+qint64 nextAutoIncrement(FolderSession &session, const TableRef &table, const QString &field)
+{
     Statement highest = session.prepare(QStringLiteral("SELECT coalesce(max(%1), 0) FROM %2")
                                             .arg(SqlText::quoted(field), table.qualified()),
                                         table.fileName);
     highest.step();
-    const qint64 next = std::max(handedOut.int64(0), highest.int64(0)) + 1;
-    session.execute(
-        QStringLiteral("PRAGMA %1.user_version = %2").arg(SqlText::quoted(table.schema)).arg(next),
-        table.fileName);
+    const qint64 next = std::max(keysHandedOut(session, table), highest.int64(0)) + 1;
+    if (next > maxKey)
+        throw EngineError(
+            table.fileName +
+            QStringLiteral(": ключи записей исчерпаны (выдан наибольший, %1)").arg(maxKey));
+    setKeysHandedOut(session, table, next);
     return next;
 }
 
 void keepAutoIncrementAbove(FolderSession &session, const TableRef &table, qint64 used)
 {
-    Statement handedOut =
-        session.prepare(QStringLiteral("PRAGMA %1.user_version").arg(SqlText::quoted(table.schema)),
-                        table.fileName);
-    handedOut.step();
-    if (handedOut.int64(0) >= used)
-        return;
-    session.execute(
-        QStringLiteral("PRAGMA %1.user_version = %2").arg(SqlText::quoted(table.schema)).arg(used),
-        table.fileName);
+    if (keysHandedOut(session, table) < used)
+        setKeysHandedOut(session, table, used);
 }
 
 } // namespace TableFiles

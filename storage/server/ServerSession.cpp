@@ -205,8 +205,14 @@ void ServerSession::connect()
     if (PQstatus(m_conn) != CONNECTION_OK) {
         const QString why = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
         const QString where = describeServer();
+        // Neither the address nor libpq's password and service files gave
+        // one: the window asks the user and tries again.
+        const bool wantsPassword =
+            PQconnectionNeedsPassword(m_conn) && !PQconnectionUsedPassword(m_conn);
         PQfinish(m_conn);
         m_conn = nullptr;
+        if (wantsPassword)
+            throw PasswordNeeded(where + QStringLiteral(": сервер просит пароль"));
         throw EngineError(where + QStringLiteral(": нет связи с сервером (") + why + ')');
     }
     setUp();
@@ -303,6 +309,8 @@ PgResult ServerSession::waitForResult(const QString &context)
 
 Statement ServerSession::prepare(const QString &sql, const QString &context)
 {
+    if (!SqlText::isSelect(sql))
+        requireWritable();
     return Statement(std::make_unique<PgStatement>(
         *this, ServerSql::translate(sql), context.isEmpty() ? ServerSql::tableOf(sql) : context));
 }
@@ -468,6 +476,15 @@ void ServerSession::keepAutoIncrementAbove(const TableRef &table, const QString 
         {table.qualified(), field.toLower(), used}, table.fileName);
 }
 
+qint64 ServerSession::keysHandedOut(const TableRef &table, const QString &field)
+{
+    const PgResult last = run(
+        QStringLiteral("SELECT coalesce(pg_catalog.pg_sequence_last_value(q.s), 0) FROM (SELECT "
+                       "pg_catalog.pg_get_serial_sequence($1, $2)::regclass AS s) q"),
+        {table.qualified(), field.toLower()}, table.fileName);
+    return last.rows() > 0 && !last.isBlank(0, 0) ? last.int64(0, 0) : 0;
+}
+
 namespace {
 
 // The condition that finds one row by its identity, its value bound as `$n`.
@@ -497,6 +514,7 @@ QString identityColumn(const TableRef &table)
 qint64 ServerSession::insertRow(const TableRef &table, const QList<FieldDef> &columns,
                                 QVariantList &values)
 {
+    requireWritable();
     QStringList names, marks, returned{identityColumn(table)};
     QVariantList given;
     QList<int> generated;
@@ -527,6 +545,7 @@ qint64 ServerSession::insertRow(const TableRef &table, const QList<FieldDef> &co
 qint64 ServerSession::updateRow(const TableRef &table, const QStringList &columns,
                                 const QVariantList &values, qint64 identity)
 {
+    requireWritable();
     QStringList assignments;
     for (int i = 0; i < columns.size(); ++i)
         assignments << QStringLiteral("%1 = $%2").arg(quotedLower(columns[i])).arg(i + 1);
@@ -542,6 +561,7 @@ qint64 ServerSession::updateRow(const TableRef &table, const QStringList &column
 
 void ServerSession::deleteRow(const TableRef &table, qint64 identity)
 {
+    requireWritable();
     run(QStringLiteral("DELETE FROM %1 WHERE %2").arg(table.qualified(), identityMatch(table, 1)),
         {identityValue(table, identity)}, table.fileName);
 }

@@ -33,17 +33,23 @@ public:
     QList<IndexDef> indexes(const TableRef &table) override;
     void addIndex(const QString &fileName, const IndexDef &index) override;
     void deleteIndex(const QString &fileName, const QString &indexName) override;
+    bool hasSameIndex(const QString &fileName, const IndexDef &index) override;
     void createTable(const QString &fileName, const QList<FieldDef> &fields) override;
     void alterTable(const QString &fileName, const QList<AlterAction> &actions) override;
     std::unique_ptr<TableChange> startTableChange(const QString &fileName, int position,
                                                   const QStringList &keptFields) override;
     void removeChangeLeftovers() override {}
+    // Only the program's own role makes tables in a catalogue's database.
+    QString foreignObjects(const QStringList &) override { return {}; }
+    void removeForeignObjects(const QStringList &) override {}
     ValueLoss conversionLoss(const TableRef &table, const FieldDef &from,
                              const FieldDef &to) override;
     int packTable(const QString &fileName, QString *message = nullptr) override;
+    qint64 storedSize(const QString &fileName) override;
 
     qint64 nextAutoIncrement(const TableRef &table, const QString &field) override;
     void keepAutoIncrementAbove(const TableRef &table, const QString &field, qint64 used) override;
+    qint64 keysHandedOut(const TableRef &table, const QString &field) override;
 
     qint64 insertRow(const TableRef &table, const QList<FieldDef> &columns,
                      QVariantList &values) override;

@@ -413,3 +413,32 @@ std::unique_ptr<TableChange> ServerSession::startTableChange(const QString &file
 {
     return std::make_unique<ServerTableChange>(*this, fileName, position, keptFields);
 }
+
+bool ServerSession::hasSameIndex(const QString &fileName, const IndexDef &index)
+{
+    const TableRef table = tableByFile(fileName);
+    const auto existing =
+        serverIndexNamed(*this, table, index.primary ? QStringLiteral("Primary") : index.name);
+    if (!existing || existing->index.unique != (index.unique || index.primary) ||
+        existing->index.fields.size() != index.fields.size())
+        return false;
+    const QList<FieldDef> tableFields = fields(table);
+    bool overText = false;
+    for (int i = 0; i < index.fields.size(); ++i) {
+        if (existing->index.fields[i].compare(index.fields[i].trimmed(), Qt::CaseInsensitive) != 0)
+            return false;
+        const auto field = fieldNamed(tableFields, existing->index.fields[i]);
+        overText = overText || (field && field->isText());
+    }
+    // Text fields are in the catalogue's order exactly when the index ignores case.
+    return existing->index.caseInsensitive == (index.caseInsensitive && overText);
+}
+
+qint64 ServerSession::storedSize(const QString &fileName)
+{
+    if (!hasTable(fileName))
+        return 0;
+    return run(QStringLiteral("SELECT pg_catalog.pg_total_relation_size($1::regclass)"),
+               {tableName(fileName)}, fileName)
+        .int64(0, 0);
+}

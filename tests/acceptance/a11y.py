@@ -7,12 +7,14 @@ the desktop's accessibility bus.
     a11y.py press NAME [WINDOW]  presses the button, check box or radio button NAME
                             (of the window captioned WINDOW, where names repeat)
     a11y.py focus NAME      puts the focus on the control NAME (a text box by its label)
+    a11y.py rows NAME       prints the rows of the table NAME, a line a row, cells
+                            joined by " | "
 """
 import sys
 
 import pyatspi
 
-CONTROLS = {"push button", "check box", "radio button", "text"}
+CONTROLS = {"push button", "check box", "radio button", "text", "table"}
 
 
 def walk(node):
@@ -54,6 +56,11 @@ def main(command, argument, window=None):
         control(argument, window).queryAction().doAction(0)
     elif command == "focus":
         control(argument).queryComponent().grabFocus()
+    elif command == "rows":
+        table = control(argument).queryTable()
+        for row in range(table.nRows):
+            print(" | ".join(table.getAccessibleAt(row, column).name
+                             for column in range(table.nColumns)))
     else:
         sys.exit(__doc__)
 

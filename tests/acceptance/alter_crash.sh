@@ -9,6 +9,8 @@ ROWS=${ALTER_ROWS:-200000}
 
 mkdir -p "$T/pristine"
 printf '[Quillon]\nPATH=%s\nDEFAULT DRIVER=Paradox\n' "$DATA" >"$T/alias.cfg"
+# A folder the alias names is never made by the program (only on a first start).
+mkdir -p "$DATA"
 mkdir -p "$XDG_CONFIG_HOME/Quillon"
 cp "$T/alias.cfg" "$XDG_CONFIG_HOME/Quillon/aliases.cfg"
 "$QUILLON" --check >/dev/null

@@ -22,7 +22,7 @@ wait_box() { # title: a window of that title other than the main window must com
     shot "no-box"
     fail "no box '$1'"
 }
-menu() { # presses: opens the backup menu with F10 and picks an entry from the keyboard
+menu() { # presses: opens the toolbar menu with F10 and picks an entry from the keyboard
     xdotool windowfocus --sync "$WINDOW"
     xdotool key F10
     sleep 0.4
@@ -34,7 +34,8 @@ file_name() { # path: typed into the file dialog
     xdotool key Return
 }
 
-menu Down
+# Below "Открыть каталог..." and "Недавние каталоги".
+menu Down Down Down
 wait_box 'Резервная копия'
 file_name "$T/copy.zip"
 wait_box 'Квиллон'
@@ -49,7 +50,7 @@ sleep 0.5
 shot after-delete
 expect_eq "Дуб deleted" "Ёлка" "$(q_plain "$DATA/FIRMS.DB" 'select group_concat(Name) from FIRMS')"
 
-menu Down Down
+menu Down Down Down Down
 wait_box 'Восстановить из копии'
 file_name "$T/copy.zip"
 wait_box 'Квиллон'

@@ -3,21 +3,32 @@
 # maker and a seller chosen by typing in the drop-downs, the seller's firm
 # opened from the item editor and renamed, the new name seen in the seller
 # grid; then the firm's items list from the firm editor with the item under
-# both headings; every row checked with the sqlite3 shell.
+# both headings, read as a screen reader reads it, and opened from there with
+# Enter; every row checked with the sqlite3 shell.
+# The lists are read through the accessibility bus, in a private session bus.
+if [ -z "${QUILLON_SESSION_BUS:-}" ]; then
+    QUILLON_SESSION_BUS=1 exec dbus-run-session -- bash "$0" "$@"
+fi
 source "$(dirname "$0")/lib.sh"
+A11Y="/usr/bin/python3 $(dirname "$(realpath "$0")")/a11y.py"
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 "$QUILLON" --check >/dev/null
 q "$DATA/FIRMS.DB" "insert into FIRMS (FirmID, Name, GroupID) values (1, 'Альфа', 0), (2, 'Бета', 0), (3, 'Гамма', 0)"
 
 start_x
+# The program finds the accessibility bus only when it is there before it starts.
+/usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
+BUS_PID=$!
+trap 'kill "$BUS_PID" 2>/dev/null || true; cleanup' EXIT
+sleep 1
 start_app "$T"
 
 click_in "$WINDOW" 262 59 # the items tab
 click_in "$WINDOW" 392 363 # "Добавить"
 ITEM=$(wait_window '^Новый( — Квиллон)?$')
 echo "ok - \"Добавить\" on the items tab opens the new item"
-key ctrl+a
-say "Болт"
+say "Болт" # the new item's name is selected: typing replaces it
 key Tab Tab Tab Tab Insert F2 # the maker grid: a new row, its drop-down
 say "гам"
 key Return Tab Tab Insert F2 # the seller grid
@@ -53,7 +64,14 @@ click_in "$FIRM" $((WIDTH - 40)) $((HEIGHT - 45)) # "Элементы..."
 LIST=$(wait_window '^Список элементов')
 shot items-list
 import -window "$LIST" "$BUILD/screenshots/items-list-only.png"
-echo "ok - the firm's items list opens"
+expect_eq "the item under \"Производимые\"" "Болт | " "$($A11Y rows Производимые)"
+expect_eq "the item under \"Продаваемые\"" "Болт | " "$($A11Y rows Продаваемые)"
+$A11Y focus Продаваемые
+key Return
+wait_window '^Болт( — Квиллон)?$' >/dev/null
+echo "ok - Enter in the list opens the item"
+key shift+Tab Return # from the name box back to "Закрыть", pressed with Enter
+gone '^Болт'
 size_of "$LIST"
 click_in "$LIST" $((WIDTH - 46)) 31 # "Закрыть"
 gone '^Список элементов'
@@ -62,4 +80,4 @@ click_in "$FIRM" $((WIDTH - 40)) $((HEIGHT - 18)) # "Закрыть"
 gone '^Гамма-Плюс'
 echo "ok - the list and the firm editor closed"
 quit_app
-echo "10 passed, 0 failed"
+echo "13 passed, 0 failed"

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # A restore and an import are all or nothing: `quillon --restore` and
 # `quillon --import` are killed (kill -9) at many points; after each kill the
-# next start finds the catalogue old or new, whole, never a mix.
+# next start finds the catalogue old or new, whole, never a mix. A backup
+# killed midway leaves nothing behind once the program starts again.
 source "$(dirname "$0")/lib.sh"
+export TMPDIR=$T/tmp
+mkdir -p "$TMPDIR" "$T/out"
 ROWS=${KILL_ROWS:-200000}
 HALF=$((ROWS / 2))
 
 printf '[Quillon]\nPATH=%s\nDEFAULT DRIVER=Paradox\n' "$DATA" >"$T/alias.cfg"
+# A folder the alias names is never made by the program (only on a first start).
+mkdir -p "$DATA"
 mkdir -p "$XDG_CONFIG_HOME/Quillon"
 cp "$T/alias.cfg" "$XDG_CONFIG_HOME/Quillon/aliases.cfg"
 "$QUILLON" --check >/dev/null
@@ -69,3 +74,17 @@ duration=$(timed "$QUILLON" --import firms "$T/new.csv")
 echo "a whole import of $HALF firms takes $duration ms"
 expect_eq "import completes" "$ROWS" "$(q "$DATA/FIRMS.DB" 'select count(*) from FIRMS')"
 kill_at_points import "$duration" firms_whole "$QUILLON" --import firms "$T/new.csv"
+
+# A killed backup leaves a copy of the catalogue in the temporary folder and a
+# partial archive beside its target: the next start clears both.
+nothing_left() { # what
+    local left
+    left=$(ls -A "$TMPDIR" "$T/out" | grep -v -e '^copy2\.zip$' -e ':$' -e '^$' || true)
+    [ -z "$left" ] || fail "$1: left behind: $left"
+    rm -f "$T/out/copy2.zip"
+    echo "ok - $1: nothing left behind"
+}
+duration=$(timed "$QUILLON" --backup "$T/out/copy2.zip")
+echo "a whole backup of $HALF firms takes $duration ms"
+rm -f "$T/out/copy2.zip"
+kill_at_points backup "$duration" nothing_left "$QUILLON" --backup "$T/out/copy2.zip"

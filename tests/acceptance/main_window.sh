@@ -38,6 +38,9 @@ click "${ADD_RECORD[@]}"
 wait_box '^Новая( — Квиллон)?$'
 xdotool key shift+Tab space
 sleep 0.5
+# Left unfilled, it is offered for removal: Esc ("Нет") keeps it.
+xdotool key Escape
+sleep 0.5
 expect_eq "firm added under the root" "Новая|0" \
     "$(q_plain "$DATA/FIRMS.DB" "select Name || '|' || GroupID from FIRMS where Name = 'Новая'")"
 

@@ -3,6 +3,7 @@
 #include "BaseMaker.h"
 #include "Catalogue.h"
 #include "FileError.h"
+#include "ForeignObjects.h"
 #include "RecordingUi.h"
 #include "Restore.h"
 #include "Table.h"
@@ -15,27 +16,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+using TestCatalogue::contents;
 using TestCatalogue::shell;
 
 namespace {
 
 const QString description = QStringLiteral(QUILLON_SOURCE_DIR "/storage/base.ini");
-
-// Every row of every table, as the stock shell prints them.
-QString contents(const QString &directory, const QStringList &tables)
-{
-    QString all;
-    for (const QString &table : tables) {
-        all += table + '\n' +
-               shell(QDir(directory).filePath(table),
-                     QStringLiteral("SELECT * FROM \"%1\" ORDER BY rowid;")
-                         .arg(table.section('.', 0, 0)));
-    }
-    return all;
-}
 
 // The archive rewritten with `change` applied to its manifest and entries.
 void rewrite(const QString &from, const QString &to,
@@ -54,8 +44,8 @@ void rewrite(const QString &from, const QString &to,
     out.commit();
 }
 
-// The manifest's line for `name` made true to `data` again.
-void relist(QJsonObject &manifest, const QString &name, const QByteArray &data)
+// The manifest's line for `name` made true to `data` again; rows too when given.
+void relist(QJsonObject &manifest, const QString &name, const QByteArray &data, qint64 rows = -1)
 {
     QJsonArray files = manifest["files"].toArray();
     for (int i = 0; i < files.size(); ++i) {
@@ -64,6 +54,8 @@ void relist(QJsonObject &manifest, const QString &name, const QByteArray &data)
             entry["size"] = double(data.size());
             entry["sha256"] = QString::fromLatin1(
                 QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+            if (rows >= 0)
+                entry["rows"] = double(rows);
             files[i] = entry;
         }
     }
@@ -74,6 +66,39 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every file of a folder, byte for byte.
+QByteArray fingerprint(const QString &directory)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString &name : QDir(directory).entryList(QDir::Files | QDir::Hidden, QDir::Name))
+        hash.addData(name.toUtf8() + readFile(QDir(directory).filePath(name)));
+    return hash.result();
+}
+
+// The archive rewritten with its table file `table` changed by the sqlite3
+// shell running `sql` (a file of SQL when it is long), the manifest made true again.
+void alterTable(const QString &from, const QString &to, const QString &table, const QString &sql,
+                qint64 listedRows)
+{
+    QTemporaryDir scratch;
+    rewrite(from, to, [&](QJsonObject &manifest, QMap<QString, QByteArray> &entries) {
+        const QString path = scratch.filePath(table);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(entries[table]);
+        file.close();
+        const QString script = scratch.filePath("change.sql");
+        QFile text(script);
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write(sql.toUtf8());
+        text.close();
+        const QString said = shell(path, ".read " + script);
+        QVERIFY2(said.isEmpty(), qPrintable(said));
+        entries[table] = readFile(path);
+        relist(manifest, table, entries[table], listedRows);
+    });
 }
 
 } // namespace
@@ -91,6 +116,7 @@ class BackupTest : public QObject
 
     void makeCatalogue(const QString &directory)
     {
+        QVERIFY(QDir().mkpath(directory));
         RecordingUi ui;
         QVERIFY(BaseMaker::verifyCatalogue(description, directory, false, false, ui));
         FolderSession session(directory);
@@ -105,14 +131,14 @@ class BackupTest : public QObject
 
     void expectRefused(const QString &archive, const QString &reason)
     {
-        const QString before = contents(m_data, m_tables);
+        const QByteArray before = fingerprint(m_data);
         try {
-            Restore::fromArchive(m_data, m_tables, archive);
+            Restore::fromArchive(m_data, description, archive);
             QFAIL("a bad archive was restored");
         } catch (const FileError &e) {
             QVERIFY2(e.message().contains(reason), qPrintable(e.message()));
         }
-        QCOMPARE(contents(m_data, m_tables), before);
+        QCOMPARE(fingerprint(m_data), before);
         const QStringList around =
             QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         QVERIFY2(!around.join(' ').contains("restor"), qPrintable(around.join(' ')));
@@ -143,7 +169,9 @@ private slots:
 
         const QString fresh = path("elsewhere/Data");
         QVERIFY(QDir().mkpath(path("elsewhere")));
-        QVERIFY(Restore::fromArchive(fresh, m_tables, m_archive).isEmpty());
+        const Restore::Outcome outcome = Restore::fromArchive(fresh, description, m_archive);
+        QVERIFY(outcome.aside.isEmpty());
+        QVERIFY(outcome.leftOut.isEmpty());
         QCOMPARE(contents(fresh, m_tables), contents(m_data, m_tables));
         QVERIFY(contents(fresh, m_tables).contains("Ёлка и Ко"));
         QVERIFY(!contents(fresh, m_tables).contains("не сохранено"));
@@ -166,9 +194,21 @@ private slots:
         FolderSession(m_data).execute("DELETE FROM Firms WHERE FirmID = 1");
         const QString changed = contents(m_data, m_tables);
 
-        const QString aside = Restore::fromArchive(m_data, m_tables, m_archive);
+        const QString aside = Restore::fromArchive(m_data, description, m_archive).aside;
         QCOMPARE(contents(m_data, m_tables), before);
         QCOMPARE(contents(aside, m_tables), changed);
+        // Restores keep the newest few former catalogues and say which went.
+        QStringList removed;
+        for (int i = 0; i < Restore::keptAside + 1; ++i) {
+            const Restore::Outcome next = Restore::fromArchive(m_data, description, m_archive);
+            removed += next.removedAsides;
+            for (const QString &gone : next.removedAsides)
+                QVERIFY(Restore::describe(next).contains(QDir::toNativeSeparators(gone)));
+        }
+        QCOMPARE(removed.size(), 2);
+        QCOMPARE(removed.first(), aside);
+        QCOMPARE(QDir(m_dir->path()).entryList({"Data.до-восстановления-*"}, QDir::Dirs).size(),
+                 Restore::keptAside);
     }
 
     void refusesDamagedOrForeignArchives()
@@ -192,7 +232,7 @@ private slots:
             files.removeAt(0);
             m["files"] = files;
         });
-        expectRefused(path("unlisted.zip"), "нет таблицы FIRMS.DB");
+        expectRefused(path("unlisted.zip"), "«FIRMS.DB», которого нет в описи");
 
         // A sound database of another program under a catalogue table's name.
         const QString other = path("other.db");
@@ -209,7 +249,7 @@ private slots:
         // The bytes were changed and the manifest not.
         rewrite(m_archive, path("resummed.zip"),
                 [&](QJsonObject &, QMap<QString, QByteArray> &e) { e["ITEMS.DB"] = foreign; });
-        expectRefused(path("resummed.zip"), "ITEMS.DB повреждён");
+        expectRefused(path("resummed.zip"), "не совпадает");
 
         rewrite(m_archive, path("escape.zip"), [](QJsonObject &m, QMap<QString, QByteArray> &) {
             QJsonArray files = m["files"].toArray();
@@ -248,7 +288,7 @@ private slots:
 
         const QString staging = path(".Data.restoring");
         QVERIFY(QDir().mkpath(staging));
-        Backup::verify(m_archive, m_tables, staging);
+        Backup::readInto(m_archive, description, staging);
         if (state != "staging") {
             QFile marker(path(".Data.restore"));
             QVERIFY(marker.open(QIODevice::WriteOnly));
@@ -268,7 +308,155 @@ private slots:
             QCOMPARE(contents(path("Data.old"), m_tables), current);
     }
 
-    void dailyBackupOncePerDayKeepingTheNewest()
+    // Hostile table files: each is refused, with the live catalogue left byte
+    // for byte, or neutralised: the restored catalogue holds only what the
+    // program itself creates, with the backup's rows, and what was left out is named.
+    void hostileBackupsAreRefusedOrNeutralised_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<bool>("refused");
+        const QString firms =
+            "\"FirmID\" AutoInc, \"Name\" CHAR(240), \"Sinonyms\" CHAR(240), "
+            "\"Description\" CHAR(240), \"Address\" CHAR(200), \"Email\" "
+            "CHAR(100), \"WWW\" CHAR(60), \"Phones\" CHAR(60), \"GroupID\" Integer";
+        const QString recreate = "DROP INDEX ByName; ALTER TABLE FIRMS RENAME TO Old; "
+                                 "CREATE TABLE FIRMS (%1)%2; INSERT INTO FIRMS SELECT * FROM Old; "
+                                 "DROP TABLE Old;";
+        QTest::newRow("trigger deleting other firms")
+            << "CREATE TRIGGER wipe AFTER INSERT ON FIRMS BEGIN DELETE FROM FIRMS WHERE "
+               "FirmID <> new.FirmID; END;"
+            << "FIRMS.DB: триггер «wipe»" << false;
+        QTest::newRow("trigger that never ends")
+            << "CREATE TRIGGER spin AFTER INSERT ON FIRMS BEGIN SELECT count(*) FROM (WITH "
+               "RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r) SELECT i FROM r); END;"
+            << "триггер «spin»" << false;
+        QTest::newRow("triggers rewriting addresses")
+            << "CREATE TRIGGER mail AFTER UPDATE ON FIRMS BEGIN UPDATE FIRMS SET Email = "
+               "'x@evil.example', WWW = 'evil.example'; END;"
+            << "триггер «mail»" << false;
+        QTest::newRow("a table and a view standing in for others")
+            << "CREATE TABLE Items (ItemID, Name); INSERT INTO Items VALUES (1, 'Подделка'); "
+               "CREATE VIEW Files AS SELECT 1 AS FileID;"
+            << "FIRMS.DB: таблица «Items»\nFIRMS.DB: представление «Files»" << false;
+        QTest::newRow("a rule refusing new firms")
+            << recreate.arg(firms + ", CHECK (FirmID < 3)", "") << "правило CHECK" << false;
+        QTest::newRow("keys handed out up to the limit") << "PRAGMA user_version = 2147483640;"
+                                                         << "счётчик ключей 2147483640" << false;
+        QTest::newRow("without row numbers")
+            << recreate.arg(firms + ", PRIMARY KEY (FirmID)", " WITHOUT ROWID") << "WITHOUT ROWID"
+            << false;
+        QTest::newRow("a foreign column")
+            << "ALTER TABLE FIRMS ADD COLUMN Secret TEXT; UPDATE FIRMS SET Secret = 'x';"
+            << "поле «Secret»" << false;
+        QTest::newRow("an expression index")
+            << "CREATE INDEX Shout ON FIRMS (substr(Name, 1, 3) || zeroblob(1000));"
+            << "индекс «Shout» с выражением" << false;
+        QTest::newRow("a default of megabytes")
+            << recreate.arg(
+                   QString(firms).replace("\"GroupID\" Integer", "\"GroupID\" Integer DEFAULT x'" +
+                                                                     QString(3000000, '0') + "'"),
+                   "")
+            << "определение длиннее" << true;
+        QTest::newRow("a key past the integer range")
+            << "UPDATE FIRMS SET FirmID = 5000000000 WHERE FirmID = 2;"
+            << "5000000000" << true;
+    }
+    void hostileBackupsAreRefusedOrNeutralised()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, said);
+        QFETCH(bool, refused);
+        Backup::create(m_data, m_tables, description, m_archive);
+        const QString before = contents(m_data, m_tables);
+        // Rows enough that the file's size passes, so its definition is read.
+        alterTable(m_archive, path("hostile.zip"), "FIRMS.DB", sql, 1000);
+        if (refused) {
+            expectRefused(path("hostile.zip"), said);
+            return;
+        }
+        const Restore::Outcome outcome =
+            Restore::fromArchive(m_data, description, path("hostile.zip"));
+        QVERIFY2(outcome.leftOut.join('\n').contains(said), qPrintable(outcome.leftOut.join('\n')));
+        QVERIFY(Restore::describe(outcome).contains(said));
+        QCOMPARE(ForeignObjects::inCatalogue(m_data, m_tables).size(), 0);
+        QCOMPARE(contents(m_data, m_tables), before);
+        // The restored catalogue works as the program's own.
+        FolderSession session(m_data);
+        Table firms;
+        firms.setSession(&session);
+        firms.setTableName("FIRMS.DB");
+        firms.open();
+        firms.append();
+        firms.fieldByName("Name")->setAsString("Новая");
+        firms.post();
+        QCOMPARE(firms.fieldByName("FirmID")->asInteger(), 3);
+        firms.close();
+        session.execute("UPDATE Firms SET Email = 'a@b.example' WHERE FirmID = 1");
+        QCOMPARE(shell(QDir(m_data).filePath("FIRMS.DB"),
+                       "select count(*), max(Email), max(WWW) is null from FIRMS"),
+                 QString("3|a@b.example|1"));
+        QCOMPARE(shell(QDir(m_data).filePath("FIRMS.DB"), "pragma user_version"), QString("3"));
+    }
+
+    // Entries that do not belong in a backup refuse it before anything is
+    // written, and so do sizes past what the listed rows can need.
+    void strayOrOversizedEntriesRefuseTheArchive_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("out of the folder") << "../evil.DB"
+                                           << "вне папки копии «../evil.DB»";
+        QTest::newRow("absolute path") << "/tmp/evil.DB"
+                                       << "вне папки копии «/tmp/evil.DB»";
+        QTest::newRow("unlisted") << "notes.txt"
+                                  << "«notes.txt», которого нет в описи";
+        QTest::newRow("oversized") << ""
+                                   << "в описи";
+        QTest::newRow("more rows than listed") << ""
+                                               << "строк 2, а в описи 1";
+    }
+    void strayOrOversizedEntriesRefuseTheArchive()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QString, said);
+        Backup::create(m_data, m_tables, description, m_archive);
+        const QString tag = QTest::currentDataTag();
+        rewrite(m_archive, path("stray.zip"), [&](QJsonObject &m, QMap<QString, QByteArray> &e) {
+            if (!entry.isEmpty()) {
+                e[entry] = "x";
+            } else if (tag == "oversized") {
+                e["FIRMS.DB"].append(QByteArray(3 << 20, '\0'));
+                relist(m, "FIRMS.DB", e["FIRMS.DB"]);
+            } else {
+                QJsonArray files = m["files"].toArray();
+                QJsonObject first = files[0].toObject();
+                first["rows"] = 1;
+                files[0] = first;
+                m["files"] = files;
+            }
+        });
+        expectRefused(path("stray.zip"), said);
+    }
+
+    void aSymbolicLinkRefusesTheArchive()
+    {
+        Backup::create(m_data, m_tables, description, m_archive);
+        QProcess python;
+        python.start("python3", {"-c",
+                                 "import sys, zipfile\n"
+                                 "z = zipfile.ZipFile(sys.argv[1], 'a')\n"
+                                 "i = zipfile.ZipInfo('link.DB')\n"
+                                 "i.create_system = 3\n"
+                                 "i.external_attr = 0o120777 << 16\n"
+                                 "z.writestr(i, '/etc/passwd')\n",
+                                 m_archive});
+        QVERIFY(python.waitForFinished());
+        QCOMPARE(python.exitCode(), 0);
+        expectRefused(m_archive, "ссылка «link.DB»");
+    }
+
+    void dailyBackupPerCatalogueKeepingTheNewest()
     {
         const QString folder = path("Backups");
         QVERIFY(QDir().mkpath(folder));
@@ -279,14 +467,45 @@ private slots:
         for (int day = 0; day < 4; ++day)
             QVERIFY(
                 !AutoBackup::runDaily(m_data, m_tables, description, folder, first.addDays(day), 3)
-                     .isEmpty());
+                     .made.isEmpty());
         QVERIFY(AutoBackup::runDaily(m_data, m_tables, description, folder, first.addDays(3), 3)
-                    .isEmpty());
+                    .made.isEmpty());
         QVERIFY(AutoBackup::runDaily(m_data, m_tables, description, folder, first.addDays(9), 0)
-                    .isEmpty());
+                    .made.isEmpty());
+        // A second catalogue opened the same day gets a backup of its own.
+        const QString second = path("Склад/Data");
+        makeCatalogue(second);
+        QVERIFY(!AutoBackup::runDaily(second, m_tables, description, folder, first.addDays(3), 3)
+                     .made.isEmpty());
+        const QString label = AutoBackup::catalogueLabel(m_data);
+        QVERIFY(label.startsWith(QFileInfo(m_dir->path()).fileName() + "-Data-"));
+        QVERIFY(AutoBackup::catalogueLabel(second).startsWith("Склад-Data-"));
         QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
-                 QStringList({"Квиллон-2026-01-02.zip", "Квиллон-2026-01-03.zip",
-                              "Квиллон-2026-01-04.zip", "мой архив.zip"}));
+                 QStringList({"Квиллон-" + label + "-2026-01-02.zip",
+                              "Квиллон-" + label + "-2026-01-03.zip",
+                              "Квиллон-" + label + "-2026-01-04.zip",
+                              AutoBackup::dailyName(second, first.addDays(3)), "мой архив.zip"}));
+        // A folder that is gone is not backed up.
+        QVERIFY(AutoBackup::runDaily(path("Нет/Data"), m_tables, description, folder,
+                                     first.addDays(3), 3)
+                    .made.isEmpty());
+    }
+
+    // A catalogue emptied (or another one in its place) never pushes the good
+    // backups out without a word.
+    void aMuchSmallerCatalogueKeepsTheOlderBackups()
+    {
+        const QString folder = path("Backups");
+        const QDate first(2026, 1, 1);
+        for (int day = 0; day < 2; ++day)
+            AutoBackup::runDaily(m_data, m_tables, description, folder, first.addDays(day), 2);
+        FolderSession(m_data).execute("DELETE FROM Firms");
+        FolderSession(m_data).execute("DELETE FROM Files");
+        const AutoBackup::Daily daily =
+            AutoBackup::runDaily(m_data, m_tables, description, folder, first.addDays(2), 2);
+        QVERIFY2(daily.warning.contains("намного меньше") && daily.warning.contains("было 5"),
+                 qPrintable(daily.warning));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 3);
     }
 };
 

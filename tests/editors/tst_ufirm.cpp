@@ -201,6 +201,28 @@ private slots:
         QCOMPARE(dm->tblFirms.state(), DataSetState::Browse);
     }
 
+    void escapeUndoesOnlyTheBoxItIsPressedIn()
+    {
+        startWith({"Альфа"});
+        m_editor->DBEdit1->setFocus();
+        m_editor->DBEdit1->selectAll();
+        type(m_editor->DBEdit1, "Бета");
+        for (DBEdit *box : {m_editor->DBEdit4, m_editor->DBEdit5}) {
+            box->setFocus();
+            type(box, "набрано");
+        }
+        QTest::keyClick(m_editor->DBEdit5, Qt::Key_Escape);
+        QCOMPARE(m_editor->DBEdit5->text(), QString());
+        QCOMPARE(m_editor->DBEdit1->text(), QString("Бета"));
+        QTest::keyClick(m_editor->DBEdit5, Qt::Key_Escape); // a second Esc does nothing more
+        QVERIFY(m_editor->isVisible());
+        QCOMPARE(m_editor->DBEdit4->text(), QString("набрано"));
+        m_editor->close();
+        QCOMPARE(stored("FIRMS.DB", "select Name || '|' || Address || '|' || "
+                                    "coalesce(Phones, 'blank') from FIRMS"),
+                 QString("Бета|набрано|blank"));
+    }
+
     void aFailedPostKeepsTheWindowOpen()
     {
         startWith({"Альфа"});
@@ -304,7 +326,7 @@ private slots:
         if (!QFile(path("locked.txt")).open(QIODevice::ReadOnly)) {
             Dialogs::answerNextOpenFile(path("locked.txt"));
             QTest::mouseClick(files()->cmdAdd, Qt::LeftButton);
-            QVERIFY2(Dialogs::asked().last().startsWith("Не удаётся прочитать файл"),
+            QVERIFY2(Dialogs::asked().last().endsWith(": нет прав на чтение файла"),
                      qPrintable(Dialogs::asked().last()));
         }
         QCOMPARE(dm->qFirmFiles.recordCount(), 0);

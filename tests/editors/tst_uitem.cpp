@@ -103,6 +103,44 @@ private slots:
         QCOMPARE(relations(), QString("2m1 1s1 2s1"));
     }
 
+    void aNewRowWithNothingChosenIsNeverStored_data()
+    {
+        QTest::addColumn<QString>("grid");
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("otherField");
+        QTest::newRow("makers") << "DBGridEh1"
+                                << "CRFIRMS"
+                                << "Type";
+        QTest::newRow("sellers") << "DBGridEh2"
+                                 << "CRFIRMS"
+                                 << "Type";
+        QTest::newRow("folders") << "DBGridEh3"
+                                 << "CRFOLDERS"
+                                 << "FirmID";
+    }
+
+    void aNewRowWithNothingChosenIsNeverStored()
+    {
+        QFETCH(QString, grid);
+        QFETCH(QString, table);
+        QFETCH(QString, otherField);
+        startWith({});
+        run("Insert Into Folders (FolderID, Description) Values (1, 'Склад')");
+        dm->tblFolder.refresh();
+        openEditor();
+        auto *rows = m_editor->findChild<DBGrid *>(grid);
+        rows->setFocus();
+        QTest::keyClick(rows, Qt::Key_Insert);
+        QTest::keyClick(rows, Qt::Key_Return);
+        QCOMPARE(rows->dataSet()->state(), DataSetState::Browse);
+        // A row with something else in it but no firm or folder: dropped on closing.
+        QTest::keyClick(rows, Qt::Key_Insert);
+        rows->dataSet()->fieldByName(otherField)->setAsString("1");
+        m_editor->close();
+        QVERIFY(!m_editor->isVisible());
+        QCOMPARE(stored(table + ".DB", "select count(*) from " + table), QString("0"));
+    }
+
     void aMakerIsFoundInTheDropDownByItsFirstLetters()
     {
         startWith({}, {"Гамма", "Бета", "Бетон", "Альфа"});

@@ -100,6 +100,44 @@ QByteArray ods(const QString &text)
                                     "</office:document-content>"}});
 }
 
+QByteArray lockedPdf()
+{
+    QFile file(QStringLiteral(QUILLON_FIXTURES "/locked.pdf"));
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+QByteArray brokenXmlDocx()
+{
+    return zip({{"word/document.xml", "<w:document xmlns:w=\"urn:w\"><w:body><w:p><w:t>Болты</w:t>"
+                                      "</w:p><w:p><w:t>Гайки</w"}});
+}
+
+QByteArray encryptedDocx()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("doc.zip");
+    int error = 0;
+    zip_t *archive = zip_open(path.toUtf8().constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    static const QByteArray xml = "<w:document xmlns:w=\"urn:w\"><w:t>Болты</w:t></w:document>";
+    zip_source_t *source = zip_source_buffer(archive, xml.constData(), zip_uint64_t(xml.size()), 0);
+    const zip_int64_t index = zip_file_add(archive, "word/document.xml", source, 0);
+    zip_file_set_encryption(archive, zip_uint64_t(index), ZIP_EM_AES_256, "secret");
+    zip_close(archive);
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+QByteArray packed(const QByteArray &bytes)
+{
+    TStreamPacker packer;
+    packer.Method = clMax;
+    packer.InputStream()->write(bytes);
+    packer.Execute();
+    return packer.OutputStream()->data();
+}
+
 QByteArray xls()
 {
     QFile file(QStringLiteral(QUILLON_FIXTURES "/price.xls"));
@@ -147,16 +185,12 @@ QByteArray damagedPdf()
 qint64 attach(Query &files, const QString &ownerField, qint64 ownerKey, const QString &description,
               const QByteArray &bytes)
 {
-    TStreamPacker packer;
-    packer.Method = clMax;
-    packer.InputStream()->write(bytes);
-    packer.Execute();
     dm->FileAppendAllowed = true;
     files.append();
     files.fieldByName(ownerField)->setAsInteger(ownerKey);
     files.fieldByName("Description")->setAsString(description);
     files.fieldByName("FileName")->setAsString(description.left(13));
-    files.fieldByName("File")->setBytes(packer.OutputStream()->data());
+    files.fieldByName("File")->setBytes(packed(bytes));
     files.post();
     dm->FileAppendAllowed = false;
     return files.fieldByName("FileID")->asInteger();

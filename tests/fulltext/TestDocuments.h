@@ -26,6 +26,14 @@ QByteArray zip(const QList<std::pair<QString, QByteArray>> &entries);
 // A document.xml of `size` zero-ish bytes that packs to almost nothing.
 QByteArray zipBomb(qint64 size);
 QByteArray damagedPdf();
+// The PDF in fixtures/ that opens only with a password.
+QByteArray lockedPdf();
+// A DOCX whose document part is cut off in the middle of its XML.
+QByteArray brokenXmlDocx();
+// A DOCX whose document part is encrypted.
+QByteArray encryptedDocx();
+// The bytes packed as the catalogue stores them.
+QByteArray packed(const QByteArray &bytes);
 
 // Attaches a file as the editors do: the guard lowered around the append,
 // the bytes packed at the highest level, the row posted. Returns its FileID.

@@ -1,14 +1,16 @@
 #include "Catalogue.h"
 #include "FileIndexer.h"
+#include "FolderSession.h"
 #include "IndexSync.h"
 #include "RecordingUi.h"
 #include "SPacker.h"
 #include "TestDocuments.h"
 #include "UData.h"
-#include "folder/FolderSession.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -195,22 +197,26 @@ private slots:
         QCOMPARE(sync.syncAll().extracted, 1);
         QCOMPARE(sync.index().search("болт").size(), 1);
         // The designed tables know nothing of it.
-        QCOMPARE(
-            TestCatalogue::shell(FolderSession::findFileIn(dataDirectory(), "Files.DB"), ".tables")
-                .trimmed()
-                .toUpper(),
-            QStringLiteral("FILES"));
+        QCOMPARE(TestCatalogue::shell(FolderSession::findFileIn(dataDirectory(), "Files.DB"), ".tables")
+                     .trimmed()
+                     .toUpper(),
+                 QStringLiteral("FILES"));
     }
 
-    // For scripts: the owner, the file's description and the words in their place.
+    // For scripts: the owner, the file's description and the words in their
+    // place; the files whose text was not read, each with its reason.
     void commandLine()
     {
         attach(2, "price.pdf", pdf("Анкерные болты"));
+        attach(2, "locked.pdf", lockedPdf());
         QProcess rebuild;
         rebuild.start(program, {"--rebuild-index"});
         QVERIFY(rebuild.waitForFinished(30000));
         QCOMPARE(rebuild.exitCode(), 0);
         QVERIFY(QString::fromUtf8(rebuild.readAllStandardOutput()).contains("текст прочитан: 1"));
+        QCOMPARE(QString::fromUtf8(rebuild.readAllStandardError()).trimmed(),
+                 QStringLiteral("Текст не прочитан: Фирма «Бета», файл «locked.pdf»: файл "
+                                "защищён паролем"));
         QProcess find;
         find.start(program, {"--find-in-files", "болтов"});
         QVERIFY(find.waitForFinished(30000));
@@ -220,6 +226,78 @@ private slots:
         find.start(program, {"--find-in-files", "гвозди"});
         QVERIFY(find.waitForFinished(30000));
         QCOMPARE(find.exitCode(), 1);
+    }
+
+    // Killed while a file is read, the program takes its extraction process
+    // with it and leaves no copy of a document behind.
+    void extractionEndsWithTheProgram()
+    {
+        for (int i = 0; i < 40; ++i)
+            attach(1, QStringLiteral("price%1.html").arg(i),
+                   "<html><body>" + QByteArray(4 << 20, '&') + "</body></html>");
+        QTemporaryDir temporary;
+        QProcess rebuild;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TMPDIR", temporary.path());
+        rebuild.setProcessEnvironment(environment);
+        rebuild.start(program, {"--rebuild-index"});
+        QVERIFY(rebuild.waitForStarted());
+        const auto extraction = [&] {
+            QProcess pgrep;
+            pgrep.start("pgrep",
+                        {"-P", QString::number(rebuild.processId()), "-f", "extract-server"});
+            pgrep.waitForFinished();
+            return pgrep.readAllStandardOutput().trimmed().toLongLong();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(extraction() > 0, 20000);
+        const qint64 child = extraction();
+        rebuild.kill();
+        rebuild.waitForFinished();
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QStringLiteral("/proc/%1").arg(child)), 5000);
+        QCOMPARE(QDir(temporary.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList());
+    }
+
+    // Paused, the indexer begins no file; a restore's new catalogue is
+    // followed at once, its old words forgotten.
+    void pauseAndRestore()
+    {
+        attach(1, "old.csv", csvUtf8("Болты"));
+        FileIndexer indexer(dataDirectory(), program);
+        QSignalSpy synced(&indexer, &FileIndexer::synced);
+        indexer.setPaused(true);
+        indexer.syncAll();
+        QVERIFY(!synced.wait(1500));
+        QVERIFY(indexer.search("болт").isEmpty());
+        indexer.setPaused(false);
+        QVERIFY(synced.wait(30000));
+        QCOMPARE(descriptions(indexer.search("болт")), QStringList{"old.csv"});
+
+        // The restore's swap: another catalogue's files under the same folder name.
+        QTemporaryDir other;
+        const QString otherData = other.filePath("Data");
+        QVERIFY(QDir().mkpath(otherData));
+        QFile::copy(FolderSession::findFileIn(dataDirectory(), "Files.DB"),
+                    QDir(otherData).filePath("FILES.DB"));
+        m_dm.reset();
+        {
+            TestCatalogue::pointAliasAt(otherData);
+            Tdm restored(m_ui);
+            restored.DataModuleCreate();
+            restored.TMPQuery.setSql({"Delete From Files"});
+            restored.TMPQuery.execSql();
+            restored.TMPQuery.setSql({"Insert Into Firms (FirmID, Name) Values (1, 'Альфа')"});
+            restored.TMPQuery.execSql();
+            restored.RebuildFirmQuery();
+            QVERIFY(restored.qFirms.locate("FirmID", 1));
+            TestDocuments::attach(restored.qFirmFiles, "FirmID", 1, "new.csv", csvUtf8("Гайки"));
+        }
+        QVERIFY(QDir().rename(dataDirectory(), m_dir->filePath("Data.aside")));
+        QVERIFY(QDir().rename(otherData, dataDirectory()));
+        indexer.catalogueReplaced();
+        QVERIFY(synced.wait(30000));
+        QCOMPARE(descriptions(indexer.search("гайка")), QStringList{"new.csv"});
+        QVERIFY(indexer.search("болт").isEmpty());
     }
 };
 

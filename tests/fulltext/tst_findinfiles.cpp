@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,7 +33,7 @@ class FindInFilesTest : public QObject
     {
         m_form->RadioGroup1->setItemIndex(scope);
         m_form->Edit1->setText(name);
-        // "и" between the conditions: the empty texts then hold for every record.
+        // Only the name is typed: the empty boxes add no condition, whatever joins them.
         m_form->ComboBox1->setCurrentIndex(SearchStatement::And);
         m_form->ComboBox2->setCurrentIndex(SearchStatement::And);
         m_form->CheckBoxInFiles->setChecked(inFiles);
@@ -106,6 +107,23 @@ private slots:
         QCOMPARE(m_form->FileMatchLabel->text(),
                  QStringLiteral("«spec.csv»: Артикул;Наименование 1;«болты»"));
         QCOMPARE(find("\"болты анкерные\"", true), QStringList{});
+    }
+
+    void theListKeepsEightRowsWhenTheFileColumnAndWordsAppear()
+    {
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        const QSize window = m_form->size();
+        const QRect list = m_form->DBGrid1->geometry();
+        QCOMPARE(find("болтам", true), QStringList{"Метиз-Торг"});
+        QCOMPARE(m_form->DBGrid1->columns().size(), 4);
+        QCOMPARE(m_form->size(), window);
+        QCOMPARE(m_form->DBGrid1->geometry(), list);
+        QVERIFY(m_form->DBGrid1->viewport()->height() >=
+                8 * m_form->DBGrid1->verticalHeader()->defaultSectionSize());
+        QCOMPARE(m_form->FileMatchLabel->text(),
+                 QStringLiteral("«price.pdf»: Анкерные «болты» М8"));
+        QVERIFY(m_form->FileMatchLabel->isVisible());
     }
 
     void typedTextNeverBreaksTheSearch()

@@ -1,9 +1,13 @@
 #include "FileError.h"
+#include "Leftovers.h"
 #include "TempFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestTempFiles : public QObject
@@ -91,6 +95,58 @@ private Q_SLOTS:
         }
         QVERIFY(!FileExists(path));
         QVERIFY(!FileExists(QString()));
+    }
+
+    // What a killed run left is cleared; a run still going keeps its own.
+    void leftoversOfEndedRunsAreCleared()
+    {
+        QTemporaryDir home;
+        const QByteArray savedTemp = qgetenv("TMPDIR"), savedData = qgetenv("XDG_DATA_HOME");
+        qputenv("TMPDIR", home.filePath("tmp").toUtf8());
+        qputenv("XDG_DATA_HOME", home.filePath("share").toUtf8());
+        QVERIFY(QDir().mkpath(home.filePath("tmp")) && QDir().mkpath(home.filePath("out")));
+        QProcess ended;
+        ended.start("sleep", {"0.1"});
+        QVERIFY(ended.waitForStarted());
+        const qint64 dead = ended.processId();
+        QVERIFY(ended.waitForFinished());
+
+        const QString deadFolder = home.filePath(QString("tmp/quillon-%1-abcdef").arg(dead));
+        QVERIFY(QDir().mkpath(deadFolder));
+        QFile copy(deadFolder + "/FIRMS.DB");
+        QVERIFY(copy.open(QIODevice::WriteOnly));
+        copy.close();
+        const PrivateTempDir mine;
+        const QString records =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            "/Quillon/Unfinished";
+        QVERIFY(QDir().mkpath(records));
+        const QString target = home.filePath("out/copy.zip");
+        QFile record(records + QString("/%1-1").arg(dead));
+        QVERIFY(record.open(QIODevice::WriteOnly));
+        record.write(target.toUtf8());
+        record.close();
+        for (const char *name :
+             {"copy.zip.Ab12Cd", "copy.zip", "copy.zip.old", "other.zip.Ab12Cd"}) {
+            QFile file(home.filePath(QString("out/") + name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        {
+            const UnfinishedFile writing(home.filePath("out/live.zip"));
+            QFile partial(home.filePath("out/live.zip.Zz99Yy"));
+            QVERIFY(partial.open(QIODevice::WriteOnly));
+            partial.close();
+            Leftovers::clearOfEndedRuns();
+            QVERIFY(QFileInfo::exists(partial.fileName()));
+        }
+
+        QVERIFY(!QFileInfo::exists(deadFolder));
+        QVERIFY(QFileInfo::exists(mine.path()));
+        QCOMPARE(QDir(home.filePath("out")).entryList(QDir::Files, QDir::Name),
+                 QStringList({"copy.zip", "copy.zip.old", "live.zip.Zz99Yy", "other.zip.Ab12Cd"}));
+        QVERIFY(QDir(records).isEmpty());
+        qputenv("TMPDIR", savedTemp);
+        qputenv("XDG_DATA_HOME", savedData);
     }
 
     void unusableTemporaryFolderIsReported()

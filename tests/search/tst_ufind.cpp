@@ -1,4 +1,6 @@
+#include "Application.h"
 #include "DBGrid.h"
+#include "Dialogs.h"
 #include "RadioGroup.h"
 #include "RecordingUi.h"
 #include "SearchStatement.h"
@@ -105,19 +107,23 @@ private slots:
         QTest::addColumn<int>("joiner2");
         QTest::addColumn<QStringList>("expected");
         const int a = SearchStatement::And, o = SearchStatement::Or;
-        const QStringList all = {"Болт М6", "Гайка", "Шайба", "болт с 'кавычкой'", "Провод", "-"};
-        QTest::newRow("empty texts with 'или' find every record with a non-blank field")
+        QTest::newRow("one text, joiners 'или'") << "шайба"
+                                                 << ""
+                                                 << "" << o << o << QStringList{"Шайба"};
+        QTest::newRow("one text, joiners 'и'") << "шайба"
+                                               << ""
+                                               << "" << a << a << QStringList{"Шайба"};
+        QTest::newRow("synonyms alone")
             << ""
+            << "винт"
+            << "" << o << o << QStringList{"Болт М6", "болт с 'кавычкой'"};
+        QTest::newRow("name and description joined by the joiner above the description")
+            << "провод"
             << ""
-            << "" << o << o << all;
-        QTest::newRow("empty texts with 'и' need all three fields non-blank")
-            << ""
-            << ""
-            << "" << a << a << QStringList{"Болт М6", "Шайба", "болт с 'кавычкой'", "Провод"};
-        QTest::newRow("a filled text with 'или' still finds the other non-blank fields")
-            << "шайба"
-            << ""
-            << "" << o << o << all;
+            << "медь" << o << a << QStringList{"Провод"};
+        QTest::newRow("name or description") << "провод"
+                                             << ""
+                                             << "кольцо" << a << o << QStringList{"Провод"};
         QTest::newRow("lower-case Cyrillic finds either case")
             << "болт"
             << ""
@@ -168,6 +174,29 @@ private slots:
         QCOMPARE(m_form->DBGrid1->model()->rowCount(), names.size());
     }
 
+    void withEveryTextBlankNothingRuns()
+    {
+        find("шайба", "", "");
+        for (const bool same : {false, true}) {
+            m_form->CheckBox1->setChecked(same);
+            find(" \t", "", same ? "крепёж" : "");
+            QCOMPARE(Dialogs::asked().constLast(), QString("Введите текст для поиска"));
+        }
+        QCOMPARE(Dialogs::asked().size(), 2);
+        QCOMPARE(found(), QStringList{"Шайба"}); // the last result stays
+        QCOMPARE(m_form->StatusPanel->text(), QString("Найдено записей - 1"));
+    }
+
+    void allThreeTextsMakeTheDesignedStatement()
+    {
+        const auto statement = SearchStatement::build(
+            SearchStatement::Firms, {"a", "b", "c", SearchStatement::And, SearchStatement::Or});
+        QCOMPARE(statement.sql, QString("Select * From Firms Where Upper(Name) like :NamePattern "
+                                        "and Upper(Sinonyms) like :SinonymsPattern or "
+                                        "Upper(Description) like :DescriptionPattern"));
+        QCOMPARE(statement.parameters.value("SinonymsPattern"), QVariant("%B%"));
+    }
+
     void hostileTextsFindNothingAndChangeNothing()
     {
         for (const QString &text :
@@ -183,7 +212,6 @@ private slots:
 
     void theCutAt255CharactersLosesTheClosingWildcard()
     {
-        QCOMPARE(SearchStatement::pattern(""), QString("%%"));
         QCOMPARE(SearchStatement::pattern(" a'b "), QString("%A'B%"));
         const QString long253(253, QChar(u'ж'));
         QCOMPARE(SearchStatement::pattern(long253), "%" + QString(253, QChar(u'Ж')) + "%");
@@ -241,13 +269,19 @@ private slots:
         m_form->ComboBox2->setCurrentIndex(SearchStatement::And);
         QTest::keyClick(m_form->Edit1, Qt::Key_Return);
         QCOMPARE(found(), QStringList{"Шайба"});
+        // Enter on a focused button presses that button, not "Найти".
+        m_form->Button2->setFocus();
+        QTest::keyClick(m_form->Button2, Qt::Key_Return);
+        QVERIFY(m_form->Edit1->text().isEmpty());
+        QVERIFY(Dialogs::asked().isEmpty());
+        QVERIFY(!m_form->qFind.active());
         // Esc closes the window from the result list too.
         m_form->DBGrid1->setFocus();
         QTest::keyClick(m_form->DBGrid1, Qt::Key_Escape);
         QVERIFY(!m_form->isVisible());
     }
 
-    void aDoubleClickOpensTheFoundFirmAndPutsTheTableBack()
+    void aFoundFirmOpensFromTheListAndTheTableGoesBack()
     {
         WindowFixture::run("Insert Into Firms (FirmID, Name) Values (2, 'Альфа')");
         dm->closeDataSets();
@@ -268,8 +302,8 @@ private slots:
             }
         });
         m_form->show();
-        const QRect firstRow = m_form->DBGrid1->visualRect(m_form->DBGrid1->model()->index(0, 0));
-        QTest::mouseDClick(m_form->DBGrid1->viewport(), Qt::LeftButton, {}, firstRow.center());
+        m_form->DBGrid1->setFocus();
+        QTest::keyClick(m_form->DBGrid1, Qt::Key_Return); // as a double click does
         QCOMPARE(caption, QString("Болтовня"));
         QCOMPARE(current, QString("Болтовня"));
         QCOMPARE(dm->tblFirms.masterSource(), &dm->dsMainFirms);
@@ -280,5 +314,10 @@ private slots:
     }
 };
 
-QTEST_MAIN(FindWindowTest)
+int main(int argc, char **argv)
+{
+    Application app(argc, argv);
+    FindWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_ufind.moc"

@@ -1,4 +1,5 @@
 #include "Catalogue.h"
+#include "Dialogs.h"
 #include "EngineError.h"
 #include "RadioGroup.h"
 #include "RecordingUi.h"
@@ -12,6 +13,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -146,16 +148,22 @@ private slots:
         };
         QTest::mouseClick(options.Button4, Qt::LeftButton); // "Сжать": packs, alters nothing
         QVERIFY(!m_fixture.place->storedColumns("ITEMS.DB").contains("GroupID"));
+        QVERIFY2(Dialogs::asked().constLast().startsWith("Сжатие закончено. Сжато таблиц: 10, "),
+                 qPrintable(Dialogs::asked().constLast()));
         QTest::mouseClick(options.Button3, Qt::LeftButton); // "Проверить"
         QVERIFY(m_fixture.place->storedColumns("ITEMS.DB").contains("GroupID"));
+        QCOMPARE(
+            Dialogs::asked().constLast(),
+            QString("Проверка закончена. Проверено таблиц: 10. Изменена структура: ITEMS.DB."));
         QCOMPARE(tables, 20);
         QVERIFY(m_errors.isEmpty());
         QVERIFY(!SplashForm->isVisible());
         QVERIFY(options.isEnabled() && options.isVisible());
         for (DataSource *source : dm->dataSources())
             QVERIFY2(source->dataSet()->active(), qPrintable(source->objectName()));
-        QCOMPARE(dm->qFirms.fieldByName("Name")->asString(), QString("Альфа"));
-        QCOMPARE(dm->tblFirms.fieldByName("Name")->asString(), QString("Альфа"));
+        // The lists stand where they stood.
+        QCOMPARE(dm->qFirms.fieldByName("Name")->asString(), QString("Бета"));
+        QCOMPARE(dm->tblFirms.fieldByName("Name")->asString(), QString("Бета"));
     }
 
     void aFailedRunHidesTheSplashAndLeavesTheWindowUsable()
@@ -177,6 +185,7 @@ private slots:
         TfrmFind find;
         frmFind = &find;
         find.RadioGroup1->setItemIndex(1);
+        find.Edit1->setText("болт");
         find.Button1Click();
         run("Delete From Items Where ItemID=1");
         TfrmOption options;

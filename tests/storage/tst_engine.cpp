@@ -27,6 +27,9 @@ class EngineTest : public QObject
     std::unique_ptr<Place> m_place;
     std::unique_ptr<Session> m_session;
 
+    // A file in the folder of a folder catalogue.
+    QString file(const QString &name) const { return m_place->location() + '/' + name; }
+
     QString stored(const QString &table, const QString &sql) const
     {
         return m_place->stored(table, sql);
@@ -291,6 +294,13 @@ private slots:
         QCOMPARE(reread.directory("Quillon"), QString("/srv/Каталог/Data"));
         QVERIFY_THROWS_EXCEPTION(EngineError, reread.aliasParams("Other"));
 
+        // Written by hand, with blanks around "=".
+        QFile edited(Aliases::configFile());
+        QVERIFY(edited.open(QIODevice::WriteOnly));
+        edited.write("[Quillon]\n  PATH = /x/Мои данные  \nDEFAULT DRIVER =Paradox\n");
+        edited.close();
+        QCOMPARE(Aliases().directory("Quillon"), QString("/x/Мои данные"));
+
         QFile damaged(Aliases::configFile());
         QVERIFY(damaged.open(QIODevice::WriteOnly));
         damaged.write("PATH without a section\n");
@@ -467,6 +477,157 @@ private slots:
         psql.waitForFinished(30000);
         QCOMPARE(QString::fromUtf8(psql.readAllStandardOutput()).trimmed(),
                  QString("1:Склад 2\n2:Офис"));
+    }
+
+    void everyTableNameIsQualifiedWithItsSchema_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("qualified");
+        QTest::newRow("list") << "Select * From Firms\n\norder by name"
+                              << "Select * From \"FIRMS\".Firms\n\norder by name";
+        QTest::newRow("join and subquery")
+            << "SELECT Items.Name FROM Crfirms, Items WHERE Items.ItemID in (Select ItemID "
+               "From GrpItm Where GroupID=1)"
+            << "SELECT Items.Name FROM \"CRFIRMS\".Crfirms, \"ITEMS\".Items WHERE Items.ItemID "
+               "in (Select ItemID From \"GRPITM\".GrpItm Where GroupID=1)";
+        QTest::newRow("alias, comma after it")
+            << "Select F.* From Files F, Items I Where F.ItemID=I.ItemID"
+            << "Select F.* From \"FILES\".Files F, \"ITEMS\".Items I Where F.ItemID=I.ItemID";
+        QTest::newRow("writes") << "Delete From Files Where FirmID=1; Insert Into Firms (Name) "
+                                   "Values ('from Items'); Update Firms Set Name='x'"
+                                << "Delete From \"FILES\".Files Where FirmID=1; Insert Into "
+                                   "\"FIRMS\".Firms (Name) Values ('from Items'); Update "
+                                   "\"FIRMS\".Firms Set Name='x'";
+        QTest::newRow("quoted, commented")
+            << "SELECT * FROM /* Items */ \"Firms\" -- from Items\n"
+            << "SELECT * FROM /* Items */ \"FIRMS\".\"Firms\" -- from Items\n";
+        QTest::newRow("left as written")
+            << "SELECT a, b FROM \"FIRMS\".\"FIRMS\", pragma_table_info('Items'), (SELECT 1), "
+               "Nowhere ORDER BY a, b"
+            << "SELECT a, b FROM \"FIRMS\".\"FIRMS\", pragma_table_info('Items'), (SELECT 1), "
+               "Nowhere ORDER BY a, b";
+    }
+    void everyTableNameIsQualifiedWithItsSchema()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, qualified);
+        const QStringList tables = {"FIRMS", "ITEMS", "FILES", "CRFIRMS", "GRPITM"};
+        QCOMPARE(SqlText::qualifyTables(sql,
+                                        [&](const QString &name) {
+                                            const QString upper = name.toUpper();
+                                            return tables.contains(upper) ? upper : QString();
+                                        }),
+                 qualified);
+    }
+
+    // Objects a table file brought from elsewhere never run and never stand
+    // in for another file's table; constraint errors are named for what they are.
+    void foreignObjectsInAFileNeverRun()
+    {
+        if (m_place->onServer())
+            QSKIP("a table file of a folder");
+        createCatalogue(*m_session);
+        run("Insert Into Items (ItemID, Name) Values (1, 'Болт')");
+        run("Insert Into Firms (FirmID, Name) Values (1, 'Первая')");
+        m_session->releaseTables();
+        shell(file("FIRMS.DB"),
+              "CREATE TABLE Items (ItemID, Name); INSERT INTO Items VALUES (9, 'Подделка');"
+              "CREATE VIEW Files AS SELECT 1 AS FileID;"
+              "CREATE TRIGGER wipe AFTER INSERT ON FIRMS BEGIN DELETE FROM FIRMS; END;"
+              "CREATE TRIGGER tag BEFORE UPDATE ON FIRMS BEGIN SELECT raise(ABORT, 'no'); END;");
+        // FIRMS.DB is attached first, so its Items would be found first by name.
+        QCOMPARE(column("Select Name From Firms"), QStringList({"Первая"}));
+        QCOMPARE(column("Select Name From Items"), QStringList({"Болт"}));
+        QCOMPARE(column("Select count(*) From Files"), QStringList({"0"}));
+        run("Insert Into Firms (FirmID, Name) Values (2, 'Вторая')");
+        run("Update Firms Set Email='a@b' Where FirmID=1");
+        QCOMPARE(shell(file("FIRMS.DB"), "select count(*), max(Email) from FIRMS"),
+                 QString("2|a@b"));
+
+        auto messageOf = [&](const QString &sql) {
+            try {
+                run(sql);
+            } catch (const EngineError &e) {
+                return e.message();
+            }
+            return QString();
+        };
+        m_session->tableByFile("FOLDERS.DB");
+        run("Create Unique Index \"FOLDERS\".Once On Folders (Description)");
+        run("Insert Into Folders (FolderID, Description) Values (1, 'Склад')");
+        QVERIFY(messageOf("Insert Into Folders (FolderID, Description) Values (2, 'Склад')")
+                    .contains("такой ключ уже есть"));
+        m_session->releaseTables();
+        shell(file("CHECKED.DB"), "CREATE TABLE CHECKED (A INTEGER CHECK (A > 0));");
+        const QString refused = messageOf("Insert Into Checked (A) Values (-1)");
+        QVERIFY2(refused.contains("CHECKED.DB") && refused.contains("отклонено правилом"),
+                 qPrintable(refused));
+    }
+
+    void readOnlySessionRefusesEveryWrite()
+    {
+        createCatalogue(*m_session);
+        run("Insert Into Firms (FirmID, Name) Values (1, 'Первая')");
+        m_session->setReadOnly("только чтение: чужие объекты");
+        const QByteArray before = m_place->snapshot();
+        for (const char *write : {"Insert Into Firms (Name) Values ('x')", "Delete From Firms",
+                                  "Update Firms Set Name = 'y'"}) {
+            QVERIFY_THROWS_EXCEPTION(EngineError, run(write));
+        }
+        auto firms = openTable(*m_session, "FIRMS.DB");
+        firms->open();
+        QCOMPARE(firms->fieldByName("Name")->asString(), QString("Первая"));
+        firms->append();
+        firms->fieldByName("Name")->setAsString("Новая");
+        try {
+            firms->post();
+            QFAIL("a post was written to a read-only catalogue");
+        } catch (const EngineError &e) {
+            QCOMPARE(e.message(), QString("только чтение: чужие объекты"));
+        }
+        firms->cancel();
+        firms->close();
+        QCOMPARE(m_place->snapshot(), before);
+        m_session->setReadOnly({});
+        run("Insert Into Firms (Name) Values ('x')");
+    }
+
+    // A restore puts another folder in place of the data directory: a
+    // connection on the old files never writes into the new one.
+    void writesRefusedOnceTheFolderWasReplaced()
+    {
+        if (m_place->onServer())
+            QSKIP("a folder of table files");
+        createCatalogue(*m_session);
+        run("Insert Into Folders (FolderID, Description) Values (1, 'Склад')");
+        const QString aside = m_place->location() + ".aside";
+        QVERIFY(QDir().rename(m_place->location(), aside));
+        QVERIFY(QDir().mkpath(m_place->location()));
+        QVERIFY(QFile::copy(aside + "/FOLDERS.DB", file("FOLDERS.DB")));
+        for (const char *write : {"Insert Into Folders (Description) Values ('x')",
+                                  "Delete From Folders Where FolderID=1"}) {
+            try {
+                run(write);
+                QFAIL("written into a folder that was replaced");
+            } catch (const EngineError &e) {
+                QVERIFY2(e.message().contains("заменили"), qPrintable(e.message()));
+            }
+        }
+        QCOMPARE(shell(file("FOLDERS.DB"), "select count(*) from FOLDERS"), QString("1"));
+        QVERIFY(!QFileInfo::exists(file("FOLDERS.DB-journal")));
+        m_session->releaseTables(); // the catalogue opened again
+        run("Delete From Folders Where FolderID=1");
+        QCOMPARE(shell(file("FOLDERS.DB"), "select count(*) from FOLDERS"), QString("0"));
+        QDir(aside).removeRecursively();
+    }
+
+    void keysStopAtTheIntegerLimit()
+    {
+        createCatalogue(*m_session);
+        const TableRef folders = m_session->tableByFile("FOLDERS.DB");
+        m_session->keepAutoIncrementAbove(folders, "FolderID", 2147483646);
+        QCOMPARE(m_session->nextAutoIncrement(folders, "FolderID"), 2147483647);
+        QVERIFY_THROWS_EXCEPTION(EngineError, m_session->nextAutoIncrement(folders, "FolderID"));
     }
 
     void selectShapesAreRecognised()

@@ -1,10 +1,12 @@
 #include "Aliases.h"
 #include "Catalogue.h"
 #include "EngineError.h"
+#include "ForeignObjects.h"
 #include "RecordingUi.h"
 #include "SettingsStore.h"
 #include "UData.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -78,6 +80,9 @@ class DataModuleTest : public QObject
         m_dm->openDataSets();
     }
 
+    // A file in the folder of a folder catalogue.
+    QString data(const QString &name = {}) const { return m_place->location() + '/' + name; }
+
     QStringList names(DataSet &list)
     {
         QStringList result;
@@ -145,6 +150,80 @@ private slots:
         QVERIFY(m_dm->tblFirms.active() && m_dm->qItems.active());
         QCOMPARE(stored("FIRMS.DB", "select Phones from FIRMS where FirmID = 1"),
                  QString("офис 12"));
+    }
+
+    // Objects the program did not make, in a folder copied from elsewhere:
+    // the catalogue opens read-only and nothing of them runs; once the user
+    // agrees they go, and the catalogue opens as usual.
+    void foreignObjectsOpenReadOnlyUntilRemoved()
+    {
+        if (m_place->onServer())
+            QSKIP("table files of a folder");
+        fillCatalogue();
+        m_dm.reset();
+        TestCatalogue::shell(data("FIRMS.DB"),
+              "CREATE TRIGGER wipe AFTER INSERT ON FIRMS BEGIN DELETE FROM FIRMS; END;"
+              "CREATE VIEW Files AS SELECT 1 AS FileID;"
+              "CREATE TABLE Items (ItemID, Name); INSERT INTO Items VALUES (9, 'Подделка');");
+        TestCatalogue::shell(data("ITEMS.DB"), "PRAGMA user_version = 2147483647;");
+        const QByteArray before = m_place->snapshot();
+        m_ui = RecordingUi();
+        m_ui.answer = false;
+        start();
+        QCOMPARE(m_ui.questions.size(), 1);
+        for (const char *found : {"FIRMS.DB: триггер «wipe»", "FIRMS.DB: представление «Files»",
+                                  "FIRMS.DB: таблица «Items»", "ITEMS.DB: счётчик ключей"})
+            QVERIFY2(m_ui.questions[0].contains(QString::fromUtf8(found)),
+                     qPrintable(m_ui.questions[0]));
+        QCOMPARE(names(m_dm->qItems), QStringList({"Болт", "Гайка"}));
+        QCOMPARE(m_dm->qFirmFiles.recordCount(), 1);
+        m_dm->tblFolder.append();
+        m_dm->tblFolder.fieldByName("Description")->setAsString("Новая папка");
+        try {
+            m_dm->tblFolder.post();
+            QFAIL("a read-only catalogue took a new row");
+        } catch (const EngineError &e) {
+            QVERIFY2(e.message().contains("только для чтения") && e.message().contains("wipe"),
+                     qPrintable(e.message()));
+        }
+        m_dm->tblFolder.cancel();
+        m_dm.reset();
+        QCOMPARE(m_place->snapshot(), before);
+
+        m_ui = RecordingUi();
+        start();
+        QVERIFY(!m_dm->Main_sess()->isReadOnly());
+        QVERIFY(ForeignObjects::inCatalogue(data(), Tdm::describedTables()).isEmpty());
+        QCOMPARE(names(m_dm->qFirms), QStringList({"Альфа", "Бета"}));
+        add(m_dm->tblItem, {"Name", "Шайба"});
+        QCOMPARE(m_dm->tblItem.fieldByName("ItemID")->asInteger(), 3);
+        m_dm->tblFirms.append();
+        m_dm->tblFirms.fieldByName("Name")->setAsString("Гамма");
+        m_dm->tblFirms.post();
+        QCOMPARE(TestCatalogue::shell(data("FIRMS.DB"), "select count(*) from FIRMS"), QString("3"));
+        QCOMPARE(TestCatalogue::shell(data("FIRMS.DB"), "select group_concat(type || ' ' || name, '; ') from "
+                                         "sqlite_master"),
+                 QString("table FIRMS; index Primary; index ByName"));
+    }
+
+    // An unmounted drive or a moved folder is not a new, empty catalogue.
+    void aFolderThatIsGoneIsSaidToBeGoneAndNotMadeAgain()
+    {
+        if (m_place->onServer())
+            QSKIP("a folder of table files");
+        fillCatalogue();
+        m_dm.reset();
+        QVERIFY(QDir(data()).removeRecursively());
+        m_ui = RecordingUi();
+        m_ui.answer = false;
+        QVERIFY_THROWS_EXCEPTION(EAbort, start());
+        QCOMPARE(m_ui.questions.size(), 1);
+        QVERIFY(m_ui.questions[0].contains(QDir::toNativeSeparators(data().chopped(1))));
+        QVERIFY(!QFileInfo::exists(data()));
+        m_dm.reset();
+        m_ui.answer = true; // the user asks for a new catalogue there
+        start();
+        QCOMPARE(QDir(data()).entryList(QDir::Files).size(), 10);
     }
 
     void storedSettingsAreReadAndADamagedStoreGivesDefaults()

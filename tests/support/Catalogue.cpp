@@ -1,6 +1,7 @@
 #include "Catalogue.h"
 
 #include "Aliases.h"
+#include "CatalogueLocation.h"
 #include "Query.h"
 #include "SettingsStore.h"
 #include "folder/FolderSession.h"
@@ -361,6 +362,9 @@ std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool 
 void pointAliasAt(const QString &location)
 {
     QFile::remove(RegistryKey::defaultFilePath());
+    QFile::remove(windowPlacesFilePath());
+    if (!CatalogueLocation::isServer(location))
+        QDir().mkpath(location);
     Aliases aliases;
     aliases.addStandardAlias("Quillon", location, "Paradox");
     aliases.saveConfigFile();
@@ -374,6 +378,18 @@ QString shell(const QString &file, const QString &sql, bool extension)
                   << QStringLiteral(".load %1/../../storage/libquillon-sqlite")
                          .arg(QCoreApplication::applicationDirPath());
     return run(QStringLiteral("sqlite3"), arguments << file << sql);
+}
+
+QString contents(const QString &directory, const QStringList &tables)
+{
+    QString all;
+    for (const QString &table : tables) {
+        all += table + '\n' +
+               shell(QDir(directory).filePath(table),
+                     QStringLiteral("SELECT * FROM \"%1\" ORDER BY rowid;")
+                         .arg(table.section('.', 0, 0)));
+    }
+    return all;
 }
 
 } // namespace TestCatalogue

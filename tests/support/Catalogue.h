@@ -117,12 +117,15 @@ void insertRows(Session &session, const QString &table, const QStringList &colum
 std::unique_ptr<Table> openTable(Session &session, const QString &file);
 std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool live = false);
 
-// A fresh start for a data module: the alias points at `location` and no
-// settings are stored.
+// A fresh start for a data module: the alias points at `location` (a folder
+// is made now if need be, empty) and no settings are stored.
 void pointAliasAt(const QString &location);
 
 // Runs the sqlite3 shell on one table file and returns what it printed; with
 // `extension`, the shell has the program's collation and upper() first.
 QString shell(const QString &file, const QString &sql, bool extension = false);
+
+// Every row of every table of a data directory, as the stock shell prints them.
+QString contents(const QString &directory, const QStringList &tables);
 
 } // namespace TestCatalogue

@@ -36,6 +36,9 @@ public:
         return place->stored(table, sql);
     }
 
+    // A file in the folder of a folder catalogue.
+    QString data(const QString &file = {}) const { return place->location() + '/' + file; }
+
     // Runs a statement through the data module's scratch query.
     static void run(const QString &sql)
     {

@@ -25,6 +25,9 @@ protected:
         return m_place->stored(table, sql);
     }
 
+    // A file in the folder of a folder catalogue.
+    QString data(const QString &file = {}) const { return m_place->location() + '/' + file; }
+
     void run(const QString &sql)
     {
         dm->TMPQuery.setSql({sql});

@@ -12,7 +12,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -103,6 +105,18 @@ private slots:
         });
         QTest::keyClick(m_form.get(), Qt::Key_F10);
         QVERIFY(shown);
+        // Each entry is reached by a letter of its own.
+        QStringList letters;
+        for (const QAction *action : menu->actions()) {
+            if (action->isSeparator())
+                continue;
+            const QString text = action->text();
+            const qsizetype mark = text.indexOf('&');
+            QVERIFY2(mark >= 0 && mark + 1 < text.size(), qPrintable(text));
+            const QString letter = text.mid(mark + 1, 1).toLower();
+            QVERIFY2(!letters.contains(letter), qPrintable(text));
+            letters << letter;
+        }
     }
 
     void backupThenRestoreBringsADeletedFirmBack()
@@ -152,13 +166,19 @@ private slots:
         start();
         QFile csv(path("in.csv"));
         QVERIFY(csv.open(QIODevice::WriteOnly));
-        csv.write(QString("Название;Телефоны\r\nКлён;5\r\nдуб;6\r\n;7\r\n").toUtf8());
+        // The last line holds a byte that is not UTF-8: it is shown refused.
+        csv.write(QString("Название;Телефоны\r\nКлён;5\r\nдуб;6\r\n;7\r\n").toUtf8() +
+                  "Ясен\xFF;8\r\n");
         csv.close();
-        QString summary;
+        QString summary, lastLine;
+        QColor lastColour;
         setImportWindowRunner([&](ImportDialog &dialog) {
             auto *group = dialog.findChild<QComboBox *>("GroupChoice");
             group->setCurrentIndex(group->findData(1));
             summary = dialog.findChild<QLabel *>("Summary")->text();
+            auto *preview = dialog.findChild<QTableWidget *>("PreviewGrid");
+            lastLine = preview->verticalHeaderItem(3)->text();
+            lastColour = preview->item(3, 0)->background().color();
             return dialog.runImport();
         });
         Dialogs::answerNextOpenFile(csv.fileName());
@@ -166,10 +186,45 @@ private slots:
         setImportWindowRunner({});
         QVERIFY2(summary.startsWith("Будет добавлено записей: 1\nУже есть в каталоге: 1"),
                  qPrintable(summary));
+        QVERIFY(summary.endsWith("Отклонено строк: 2"));
+        QCOMPARE(lastLine, QString("5"));
+        QCOMPARE(lastColour, QColor(255, 220, 220));
         QCOMPARE(firmNames(), QStringList({"Дуб", "Ёлка", "Клён"}));
         QCOMPARE(TestCatalogue::shell(path("Data/GRPFRM.DB"),
                                       "SELECT group_concat(FirmID) FROM GrpFrm WHERE GroupID = 1;"),
                  QString("2,3"));
+        // The file dialog offered the kinds an import reads.
+        QVERIFY(Dialogs::asked().contains(
+            "Импорт фирм\nТаблицы (*.csv *.txt *.xlsx *.xls *.ods);;Все файлы (*)"));
+    }
+
+    // A file whose first line is a page of text in hundreds of columns: the
+    // window and its buttons stay on the screen.
+    void importWindowStaysOnTheScreen()
+    {
+        start();
+        QStringList header;
+        for (int i = 0; i < 250; ++i)
+            header.append(QString(200, QChar(0x0416 + i % 20)));
+        QFile csv(path("wide.csv"));
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write((header.join(';') + "\r\n" + header.join(';') + "\r\n").toUtf8());
+        csv.close();
+        QRect window, button, screen;
+        setImportWindowRunner([&](ImportDialog &dialog) {
+            dialog.show();
+            screen = dialog.screen()->availableGeometry();
+            window = dialog.frameGeometry();
+            auto *load = dialog.findChild<QWidget *>("LoadButton");
+            button = QRect(load->mapTo(&dialog, QPoint(0, 0)), load->size());
+            return false;
+        });
+        Dialogs::answerNextOpenFile(csv.fileName());
+        trigger("acImport");
+        setImportWindowRunner({});
+        QVERIFY2(window.width() <= screen.width() && window.height() <= screen.height(),
+                 qPrintable(QString("%1x%2").arg(window.width()).arg(window.height())));
+        QVERIFY(QRect(QPoint(0, 0), window.size()).contains(button));
     }
 };
 

@@ -2,7 +2,13 @@
 #include "Dialogs.h"
 #include "EngineError.h"
 
+#include <QCheckBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -45,6 +51,34 @@ private slots:
         QVERIFY(Application::guarded([] {}));
         QCOMPARE(shown.size(), 2);
         Application::setErrorSink({});
+    }
+
+    void enterPressesTheFocusedButtonOfAnyWindow()
+    {
+        QDialog window;
+        auto *layout = new QVBoxLayout(&window);
+        auto *find = new QPushButton("Найти");
+        auto *clear = new QPushButton("Новый поиск");
+        auto *picture = new QToolButton;
+        auto *text = new QLineEdit;
+        auto *box = new QCheckBox("Одинаковое во всех полях");
+        for (QWidget *w : std::initializer_list<QWidget *>{find, clear, picture, text, box})
+            layout->addWidget(w);
+        picture->setFocusPolicy(Qt::StrongFocus);
+        clear->setAutoDefault(false);
+        find->setDefault(true);
+        QStringList pressed;
+        QObject::connect(find, &QPushButton::clicked, [&] { pressed << "Найти"; });
+        QObject::connect(clear, &QPushButton::clicked, [&] { pressed << "Новый поиск"; });
+        QObject::connect(picture, &QToolButton::clicked, [&] { pressed << "картинка"; });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        for (QWidget *w : std::initializer_list<QWidget *>{clear, picture, text, box}) {
+            w->setFocus();
+            QTest::keyClick(w, Qt::Key_Return);
+        }
+        // A text box and a check box leave Enter to the window's default button.
+        QCOMPARE(pressed, QStringList({"Новый поиск", "картинка", "Найти", "Найти"}));
     }
 
     // The boxes speak Russian on any session language, and a question built

@@ -68,13 +68,15 @@ private slots:
         QCOMPARE(m_place->stored("FIRMS.DB", "select Name from FIRMS where FirmID = 2"),
                  QString("Гамма"));
 
-        // A value set by code shows at once; Esc puts the record back.
+        // A value set by code shows at once; Esc puts the box's own field
+        // back to the stored value and leaves the rest of the record in edit.
         m_firms->edit();
         m_firms->fieldByName("Name")->setAsString("Дельта");
         QCOMPARE(edit.text(), QString("Дельта"));
         QTest::keyClick(&edit, Qt::Key_Escape);
-        QCOMPARE(m_firms->state(), DataSetState::Browse);
+        QCOMPARE(m_firms->state(), DataSetState::Edit);
         QCOMPARE(edit.text(), QString("Гамма"));
+        m_firms->cancel();
 
         m_firms->close();
         QCOMPARE(edit.text(), QString());

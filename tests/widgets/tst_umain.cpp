@@ -4,10 +4,14 @@
 #include "DBGrid.h"
 #include "Dialogs.h"
 #include "GroupTree.h"
+#include "RecordEditor.h"
 #include "RecordingUi.h"
+#include "SelectableTree.h"
 #include "SettingsStore.h"
 #include "UData.h"
+#include "UFirm.h"
 #include "UMain.h"
+#include "UTree.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -41,17 +45,24 @@ class MainWindowTest : public QObject
         dm->TMPQuery.execSql();
     }
 
-    void startWith(const QStringList &firms)
+    void startWith(const QStringList &firms, const QStringList &firmGroups = {})
     {
         m_dm = std::make_unique<Tdm>(m_ui);
         m_dm->DataModuleCreate();
         int id = 0;
         for (const QString &name : firms)
             run(QString("Insert Into Firms (FirmID, Name) Values (%1, '%2')").arg(++id).arg(name));
+        id = 0;
+        for (const QString &name : firmGroups)
+            run(QString(
+                    "Insert Into GrFirms (GroupID, UpGroupID, Description) Values (%1, 0, '%2')")
+                    .arg(++id)
+                    .arg(name));
         run("Insert Into Items (ItemID, Name) Values (1, 'Болт')");
         m_dm->closeDataSets();
         m_dm->openDataSets();
         m_form = std::make_unique<TMainForm>();
+        MainForm = m_form.get();
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     }
@@ -92,36 +103,54 @@ private slots:
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
     }
 
-    void incrementalSearchFollowsTheTypedLetters()
+    void typeToFindKeepsWhatIsTyped_data()
     {
-        startWith({"Zeta", "абажур", "Абрикос", "Бор", "Жук", "Журнал"});
+        QTest::addColumn<QString>("typed"); // ⇧ Shift, ⌫ Backspace, ↑ the Up arrow
+        QTest::addColumn<QString>("buffer");
+        QTest::addColumn<QString>("found");
+        const auto row = [](const char *name, const QString &typed, const QString &buffer,
+                            const QString &found) {
+            QTest::newRow(name) << typed << buffer << found;
+        };
+        row("letters in any case", "⇧Аб", "Аб", "абажур");
+        row("quote marks in names are skipped", "ооо ром", "ооо ром", "ООО «Ромашка»");
+        row("a capital in the middle", "ооо ⇧Ромб", "ооо Ромб", "ООО Ромб");
+        row("a name that begins with a quote mark", "рома", "рома", "«Ромашка»");
+        row("digits", "12", "12", "12345");
+        row("Ё is read as Е", "ёлк", "ёлк", "Елка");
+        row("Backspace takes the last character back", "журнх⌫", "журн", "Журнал");
+        row("no such firm: the list stays", "жуq", "жуq", "Жук");
+        row("a key that types nothing empties the buffer", "жур↑", "", "Жук");
+    }
+
+    void typeToFindKeepsWhatIsTyped()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, buffer);
+        QFETCH(QString, found);
+        startWith({"Zeta", "абажур", "Абрикос", "Елка", "Жук", "Журнал", "12345", "ООО Ромб",
+                   "ООО «Ромашка»", "Роман", "«Ромашка»"});
         DBGrid *list = m_form->DBGrid2;
         list->setFocus();
-        key(list, Qt::Key_Shift);
-        type(list, "А");
-        type(list, "б");
-        QCOMPARE(statusText(), QString("Аб"));
-        QCOMPARE(currentFirm(), QString("абажур"));
-        type(list, "р");
-        QCOMPARE(currentFirm(), QString("Абрикос"));
-        type(list, "1"); // a digit keeps the buffer and adds nothing
-        QCOMPARE(statusText(), QString("Абр"));
-        key(list, Qt::Key_Space, " "); // a blank empties it
-        QCOMPARE(statusText(), QString());
-        // Letters on keys a Western keyboard does not have keep the buffer too.
-        type(list, "ж");
-        type(list, "у");
-        type(list, "р");
-        QCOMPARE(statusText(), QString("жур"));
-        QCOMPARE(currentFirm(), QString("Журнал"));
-        type(list, "Zq"); // no firm: the list stays where it is
-        QCOMPARE(currentFirm(), QString("Журнал"));
-        key(list, Qt::Key_Up);
-        QCOMPARE(statusText(), QString());
-        QCOMPARE(currentFirm(), QString("Жук"));
-        key(list, Qt::Key_Home);
+        for (const QChar c : typed) {
+            if (c == u'⇧')
+                key(list, Qt::Key_Shift);
+            else if (c == u'⌫')
+                key(list, Qt::Key_Backspace, "\b");
+            else if (c == u'↑')
+                key(list, Qt::Key_Up);
+            else
+                type(list, c);
+        }
+        QCOMPARE(statusText(), buffer);
+        QCOMPARE(currentFirm(), found);
+    }
+
+    void theSearchBufferHoldsAtMost255Characters()
+    {
+        startWith({"Альфа"});
         for (int i = 0; i < 300; ++i)
-            type(list, "z");
+            type(m_form->DBGrid2, "z");
         QCOMPARE(statusText().size(), 255);
     }
 
@@ -180,6 +209,99 @@ private slots:
         QCOMPARE(editorCaption, QString("Новый"));
         QCOMPARE(stored("ITEMS.DB", "select Name from ITEMS order by ItemID"),
                  QString("Болт\nНовый"));
+    }
+
+    // Runs `edit` on the editor "Добавить" opens, then closes it.
+    void addWithEditor(const std::function<void(RecordEditor *)> &edit)
+    {
+        QTimer::singleShot(0, [edit] {
+            auto *editor = qobject_cast<RecordEditor *>(QApplication::activeModalWidget());
+            if (!editor)
+                return;
+            edit(editor);
+            editor->close();
+        });
+        QTest::mouseClick(m_form->SpeedButton4, Qt::LeftButton);
+    }
+
+    QString firmNames()
+    {
+        return stored("FIRMS.DB", "select Name from FIRMS order by FirmID").replace('\n', ',');
+    }
+
+    void aNewRecordsNameIsReplacedByTypingAndAnUnfilledOneMayGo()
+    {
+        startWith({"Альфа"});
+        QString caption;
+        addWithEditor([&](RecordEditor *editor) {
+            type(editor->focusWidget(), "Ромашка");
+            caption = editor->windowTitle();
+        });
+        QCOMPARE(caption, QString("Ромашка"));
+        QCOMPARE(firmNames(), QString("Альфа,Ромашка"));
+        QVERIFY(Dialogs::asked().isEmpty());
+
+        addWithEditor([](RecordEditor *) {}); // left as it was made, and kept ("Нет")
+        QCOMPARE(Dialogs::asked(), QStringList({"Запись не заполнена. Удалить её?"}));
+        QCOMPARE(firmNames(), QString("Альфа,Ромашка,Новая"));
+
+        Dialogs::answerNextYesNo(true);
+        addWithEditor([](RecordEditor *) {});
+        QCOMPARE(firmNames(), QString("Альфа,Ромашка,Новая"));
+        QCOMPARE(stored("FIRMS.DB", "select max(FirmID) from FIRMS"), QString("3"));
+        QCOMPARE(dm->qFirms.recordCount(), 3);
+        QCOMPARE(dm->qListFirm.recordCount(), 3);
+        QCOMPARE(dm->tblFirms.masterSource(), &dm->dsMainFirms);
+        QCOMPARE(m_ui.questions, QStringList()); // no second question before the removal
+    }
+
+    void aRecordAddedUnderAGroupBelongsToIt()
+    {
+        startWith({"Альфа"}, {"Опт"});
+        m_form->TreeGrpFirm->setCurrentItem(m_form->TreeGrpFirm->nodesInOrder().at(1));
+        QVERIFY(dm->qFirms.isEmpty());
+        int mark = -1;
+        addWithEditor([&](RecordEditor *editor) {
+            mark = prepareGroupAssignment(editor, GroupOwner::Firm)
+                       ->TreeView1->nodesInOrder()
+                       .at(1)
+                       ->stateIndex();
+            type(editor->focusWidget(), "Опт-1");
+        });
+        QCOMPARE(mark, 3); // the type dialog shows the group ticked
+        QCOMPARE(stored("GRPFRM.DB", "select FirmID || ':' || GroupID from GRPFRM"),
+                 QString("2:1"));
+        QCOMPARE(dm->qFirms.recordCount(), 1);
+        QCOMPARE(currentFirm(), QString("Опт-1"));
+
+        // An unfilled one removed takes its membership along.
+        Dialogs::answerNextYesNo(true);
+        addWithEditor([](RecordEditor *) {});
+        QCOMPARE(
+            stored("GRPFRM.DB", "select FirmID || ':' || GroupID from GRPFRM order by 1"),
+            QString("2:1"));
+        QCOMPARE(firmNames(), QString("Альфа,Опт-1"));
+        QCOMPARE(dm->qFirms.recordCount(), 1);
+    }
+
+    void aFailedAddLeavesNothingToPostLater()
+    {
+        startWith({"Альфа"});
+        // Another program holds the firm table for writing.
+        dm->Main_sess()->setBusyTimeout(50);
+        TestCatalogue::TableHolder holder(*m_place, "FIRMS.DB");
+        QVERIFY(holder.holds());
+        addWithEditor([](RecordEditor *) { QFAIL("no editor opens on a record not stored"); });
+        QCOMPARE(m_errors.size(), 1);
+        m_errors.clear();
+        holder.release();
+
+        QCOMPARE(dm->tblFirms.state(), DataSetState::Browse);
+        QCOMPARE(dm->tblFirms.masterSource(), &dm->dsMainFirms);
+        dm->qFirms.last();
+        dm->tblFirms.refresh();
+        QCOMPARE(firmNames(), QString("Альфа"));
+        QCOMPARE(dm->qFirms.recordCount(), 1);
     }
 
     void foldersAreAddedThroughThePromptAndTheirPanelHides()
@@ -241,6 +363,47 @@ private slots:
         QVERIFY(dm->qItems.isEmpty());
     }
 
+    void deletingTheFolderTheListsStandOnMovesThemOn()
+    {
+        writeBoolSetting("FolderFilter", true);
+        startWith({"Альфа", "Бета"});
+        for (const int folder : {1, 2}) {
+            run(QString("Insert Into Folders (FolderID, Description) Values (%1, 'Папка')")
+                    .arg(folder));
+            run(QString("Insert Into CrFolders (FolderID, FirmID, ItemID) Values (%1, %1, 0)")
+                    .arg(folder));
+        }
+        dm->tblFolder.refresh();
+        dm->tblFolderAfterScroll(dm->tblFolder);
+        QCOMPARE(currentFirm(), QString("Альфа"));
+        QCOMPARE(dm->qFirms.recordCount(), 1);
+        QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton);
+        QCOMPARE(dm->tblFolder.fieldByName("FolderID")->asInteger(), 2);
+        QCOMPARE(currentFirm(), QString("Бета"));
+        QCOMPARE(dm->qFirms.recordCount(), 1);
+        QTest::mouseClick(m_form->SpeedButton3, Qt::LeftButton); // the last folder
+        QVERIFY(dm->tblFolder.isEmpty());
+        QCOMPARE(dm->qFirms.recordCount(), 2);
+        QCOMPARE(dm->qItems.recordCount(), 1);
+        QCOMPARE(m_ui.questions.size(), 2);
+    }
+
+    void enterOpensTheCurrentRecord()
+    {
+        startWith({"Альфа", "Бета"});
+        dm->qFirms.last();
+        QString caption;
+        QTimer::singleShot(0, [&] {
+            if (QWidget *editor = QApplication::activeModalWidget()) {
+                caption = editor->windowTitle();
+                editor->close();
+            }
+        });
+        m_form->DBGrid2->setFocus();
+        key(m_form->DBGrid2, Qt::Key_Return);
+        QCOMPARE(caption, QString("Бета"));
+    }
+
     void aNewFolderWithTheFilterOnShowsItsEmptyMembershipAtOnce()
     {
         writeBoolSetting("FolderFilter", true);
@@ -260,6 +423,27 @@ private slots:
         dm->tblFolder.fieldByName("Description")->setAsString("Офис 2");
         dm->tblFolder.post();
         QVERIFY(dm->qFirms.isEmpty());
+    }
+
+    void windowsComeBackAsTheyWereLeft()
+    {
+        startWith({"Альфа"});
+        QCOMPARE(m_form->size(), QSize(586, 402)); // the designed size the first time
+        m_form->setGeometry(40, 60, 700, 500);
+        {
+            TfrmEditFirm editor(m_form.get());
+            QCOMPARE(editor.geometry().center(), m_form->geometry().center());
+            editor.show();
+            editor.resize(620, 450);
+            editor.close();
+        }
+        m_form->close();
+        m_form = std::make_unique<TMainForm>();
+        QCOMPARE(m_form->geometry(), QRect(40, 60, 700, 500));
+        m_form->show();
+        TfrmEditFirm again(m_form.get());
+        QCOMPARE(again.size(), QSize(620, 450));
+        QCOMPARE(again.geometry().center(), m_form->geometry().center());
     }
 
     void theExitKeyClosesTheWindowFromAnywhere()
