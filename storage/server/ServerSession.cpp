@@ -344,6 +344,8 @@ bool ServerSession::hasTable(const QString &fileName)
 // primary index over one integer field), else by its place in the table.
 TableRef ServerSession::tableByFile(const QString &fileName)
 {
+    if (const auto known = m_tables.constFind(fileName.toUpper()); known != m_tables.constEnd())
+        return *known;
     const PgResult found = run(
         QStringLiteral(
             "SELECT c.relname, (SELECT a.attname FROM pg_catalog.pg_index i "
@@ -359,8 +361,10 @@ TableRef ServerSession::tableByFile(const QString &fileName)
         throw EngineError(fileName + QStringLiteral(": таблица не найдена в базе ") +
                           describeServer());
     const QString key = found.value(0, 1).toString();
-    return {schema, found.value(0, 0).toString(), fileName.toUpper(),
-            key.isEmpty() ? QStringLiteral("ctid") : key};
+    const TableRef table{schema, found.value(0, 0).toString(), fileName.toUpper(),
+                         key.isEmpty() ? QStringLiteral("ctid") : key};
+    m_tables.insert(table.fileName, table);
+    return table;
 }
 
 QList<FieldDef> ServerSession::fields(const TableRef &table)
@@ -428,6 +432,8 @@ void ServerSession::rollbackTransaction(bool nested) noexcept
     } catch (...) {
         // A connection that is gone took the transaction with it.
     }
+    // What was looked up inside the transaction may be gone with it.
+    forgetStructure();
 }
 
 bool ServerSession::inTransaction() const

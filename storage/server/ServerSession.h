@@ -60,7 +60,7 @@ public:
     void setBusyTimeout(int milliseconds) override;
     void setKeepAlive(std::function<void()> keepAlive) override { m_keepAlive = keepAlive; }
     void setTrace(std::function<void(const QString &sql)> trace) override { m_trace = trace; }
-    void releaseTables() override {}
+    void releaseTables() override { forgetStructure(); }
     bool inTransaction() const override;
 
     // Runs a text in the server's own dialect with positional values ($1...),
@@ -105,7 +105,11 @@ private:
     [[noreturn]] void throwResultError(pg_result *result, const QString &context);
     PgResult waitForResult(const QString &context);
     void ensureCollation();
-    void forgetStructure() { m_columns.clear(); }
+    void forgetStructure()
+    {
+        m_columns.clear();
+        m_tables.clear();
+    }
     unsigned tableOid(const QString &fileName);
     static QString nextKey(const TableRef &table, const QString &field);
     void numberNewRows(const TableRef &table, const QString &column);
@@ -116,5 +120,8 @@ private:
     std::function<void()> m_keepAlive;
     std::function<void(const QString &)> m_trace;
     QHash<quint64, Column> m_columns; // (table << 16 | column) -> as declared
+    // Tables already looked up, by their file name in upper case: a list
+    // names its table at every page, and the server's catalogue is a query away.
+    QHash<QString, TableRef> m_tables;
     QString m_changeCopy;
 };

@@ -109,6 +109,11 @@ private:
             ++m_pos;
         const QString text = m_in.mid(start, m_pos - start);
         const QString upper = text.toUpper();
+        // A blob literal X'00FF' is the server's '\x00FF'::bytea.
+        if (upper == QLatin1String("X") && m_pos < m_in.size() && m_in.at(m_pos) == '\'') {
+            token(QStringLiteral("'\\x") + literal().mid(1) + QStringLiteral("::bytea"));
+            return;
+        }
         if (m_patternOpen && m_operandSeen && m_depth == m_patternDepth && endsPattern(upper)) {
             if (upper == QLatin1String("ESCAPE"))
                 m_patternOpen = false;

@@ -390,6 +390,8 @@ void ServerSession::addIndex(const QString &fileName, const IndexDef &index)
                  SqlText::quoted(indexName(fileName, name)), table.qualified(),
                  columns.join(QStringLiteral(", "))),
         {}, fileName);
+    // A primary index may give the rows their identity.
+    forgetStructure();
 }
 
 void ServerSession::deleteIndex(const QString &fileName, const QString &indexName)
@@ -406,6 +408,7 @@ void ServerSession::deleteIndex(const QString &fileName, const QString &indexNam
         run(QStringLiteral("ALTER TABLE %1 DROP CONSTRAINT %2")
                 .arg(table.qualified(), SqlText::quoted(existing->constraint)),
             {}, fileName);
+    forgetStructure();
 }
 
 std::unique_ptr<TableChange> ServerSession::startTableChange(const QString &fileName, int position,

@@ -589,7 +589,7 @@ private slots:
         firms->close();
         QCOMPARE(m_place->snapshot(), before);
         m_session->setReadOnly({});
-        run("Insert Into Firms (Name) Values ('x')");
+        run("Insert Into Firms (FirmID, Name) Values (2, 'x')");
     }
 
     // A restore puts another folder in place of the data directory: a
