@@ -4,11 +4,11 @@
 #include "EngineError.h"
 #include "FileConnection.h"
 #include "FileError.h"
+#include "FolderSession.h"
 #include "Leftovers.h"
 #include "Manifest.h"
-#include "FolderSession.h"
-#include "SqliteStatement.h"
 #include "SqlText.h"
+#include "SqliteStatement.h"
 #include "TempFiles.h"
 #include "ZipFile.h"
 

@@ -39,9 +39,9 @@ inline void useCatalogue(const char *location)
 {
     const QString given = QString::fromLocal8Bit(location);
     Aliases aliases;
-    aliases.addStandardAlias("Quillon",
-                             CatalogueLocation::isServer(given) ? given : QDir(given).absolutePath(),
-                             "Paradox");
+    aliases.addStandardAlias(
+        "Quillon", CatalogueLocation::isServer(given) ? given : QDir(given).absolutePath(),
+        "Paradox");
     aliases.saveConfigFile();
     writeBoolSetting("CheckOnLoad", false);
 }

@@ -40,7 +40,8 @@ std::optional<CatalogueFile> CatalogueFiles::row(qint64 fileId)
 
 std::optional<QByteArray> CatalogueFiles::packed(qint64 fileId)
 {
-    Statement statement = m_session->prepare(QStringLiteral("Select File From Files Where FileID = ?"));
+    Statement statement =
+        m_session->prepare(QStringLiteral("Select File From Files Where FileID = ?"));
     statement.bind(1, fileId);
     if (!statement.step())
         return std::nullopt;

@@ -48,7 +48,10 @@ public:
     ValueLoss conversionLoss(const TableRef &table, const FieldDef &from,
                              const FieldDef &to) override;
     int packTable(const QString &fileName, QString *message = nullptr) override;
-    qint64 storedSize(const QString &fileName) override { return QFileInfo(findFile(fileName)).size(); }
+    qint64 storedSize(const QString &fileName) override
+    {
+        return QFileInfo(findFile(fileName)).size();
+    }
 
     qint64 nextAutoIncrement(const TableRef &table, const QString &field) override;
     void keepAutoIncrementAbove(const TableRef &table, const QString &field, qint64 used) override;

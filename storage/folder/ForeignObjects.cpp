@@ -2,8 +2,8 @@
 
 #include "EngineError.h"
 #include "FileConnection.h"
-#include "FreshCopy.h"
 #include "FolderSession.h"
+#include "FreshCopy.h"
 #include "SqlText.h"
 #include "TableFiles.h"
 #include "TextRules.h"

@@ -43,10 +43,10 @@ SourceTable describe(const QString &sourcePath, const QString &fileName);
 // Copies every row of `sourceTable` into the table of the same name as the
 // fresh file `targetPath`, in one transaction. Reading every row is the
 // check of the old file that matters: a damaged page fails the copy, and
-// nothing else of the file (its indexes, its free pages) is kept to be checked. With `convert` each value is converted as a post converts it
-// (a text cut to its field's size, a key past the integer range refused);
-// without, values are kept as they are stored. Throws EngineError naming the
-// file and the cause; the fresh file then holds no row.
+// nothing else of the file (its indexes, its free pages) is kept to be checked. With `convert` each
+// value is converted as a post converts it (a text cut to its field's size, a key past the integer
+// range refused); without, values are kept as they are stored. Throws EngineError naming the file
+// and the cause; the fresh file then holds no row.
 Copied copyRows(const QString &sourcePath, const QString &sourceTable, const QString &targetPath,
                 const QList<Column> &columns, bool convert, const Limits &limits = {});
 

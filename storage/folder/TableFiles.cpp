@@ -30,7 +30,8 @@ struct IndexColumn
     QString collation;
 };
 
-QList<IndexColumn> indexColumnList(FolderSession &session, const TableRef &table, const QString &index)
+QList<IndexColumn> indexColumnList(FolderSession &session, const TableRef &table,
+                                   const QString &index)
 {
     Statement info =
         session.prepare(QStringLiteral("PRAGMA %1.index_xinfo(%2)")
@@ -56,7 +57,8 @@ QStringList indexColumns(FolderSession &session, const TableRef &table, const QS
     return names;
 }
 
-std::optional<IndexDef> findIndex(FolderSession &session, const TableRef &table, const QString &name)
+std::optional<IndexDef> findIndex(FolderSession &session, const TableRef &table,
+                                  const QString &name)
 {
     for (const IndexDef &index : indexes(session, table)) {
         const QString sqliteName = index.primary ? primaryIndexName : index.name;
@@ -262,7 +264,8 @@ void alterTable(FolderSession &session, const QString &fileName, const QList<Alt
     FolderSession::Transaction transaction(session);
     for (const AlterAction &action : actions) {
         if (action.kind == AlterAction::Drop) {
-            const FieldDef field = existingField(fields(session, table), action.field.name, fileName);
+            const FieldDef field =
+                existingField(fields(session, table), action.field.name, fileName);
             dropIndexesOver(session, table, field.name);
             session.execute(QStringLiteral("ALTER TABLE %1 DROP COLUMN %2")
                                 .arg(table.qualified(), SqlText::quoted(field.name)),

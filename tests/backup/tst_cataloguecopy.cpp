@@ -1,9 +1,9 @@
-#include "FolderSession.h"
 #include "Backup.h"
 #include "BaseMaker.h"
 #include "Catalogue.h"
 #include "CatalogueCopy.h"
 #include "EngineError.h"
+#include "FolderSession.h"
 #include "RecordingUi.h"
 #include "TableFiles.h"
 

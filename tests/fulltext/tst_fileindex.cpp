@@ -197,10 +197,11 @@ private slots:
         QCOMPARE(sync.syncAll().extracted, 1);
         QCOMPARE(sync.index().search("болт").size(), 1);
         // The designed tables know nothing of it.
-        QCOMPARE(TestCatalogue::shell(FolderSession::findFileIn(dataDirectory(), "Files.DB"), ".tables")
-                     .trimmed()
-                     .toUpper(),
-                 QStringLiteral("FILES"));
+        QCOMPARE(
+            TestCatalogue::shell(FolderSession::findFileIn(dataDirectory(), "Files.DB"), ".tables")
+                .trimmed()
+                .toUpper(),
+            QStringLiteral("FILES"));
     }
 
     // For scripts: the owner, the file's description and the words in their

@@ -161,10 +161,11 @@ private slots:
             QSKIP("table files of a folder");
         fillCatalogue();
         m_dm.reset();
-        TestCatalogue::shell(data("FIRMS.DB"),
-              "CREATE TRIGGER wipe AFTER INSERT ON FIRMS BEGIN DELETE FROM FIRMS; END;"
-              "CREATE VIEW Files AS SELECT 1 AS FileID;"
-              "CREATE TABLE Items (ItemID, Name); INSERT INTO Items VALUES (9, 'Подделка');");
+        TestCatalogue::shell(
+            data("FIRMS.DB"),
+            "CREATE TRIGGER wipe AFTER INSERT ON FIRMS BEGIN DELETE FROM FIRMS; END;"
+            "CREATE VIEW Files AS SELECT 1 AS FileID;"
+            "CREATE TABLE Items (ItemID, Name); INSERT INTO Items VALUES (9, 'Подделка');");
         TestCatalogue::shell(data("ITEMS.DB"), "PRAGMA user_version = 2147483647;");
         const QByteArray before = m_place->snapshot();
         m_ui = RecordingUi();
@@ -200,9 +201,11 @@ private slots:
         m_dm->tblFirms.append();
         m_dm->tblFirms.fieldByName("Name")->setAsString("Гамма");
         m_dm->tblFirms.post();
-        QCOMPARE(TestCatalogue::shell(data("FIRMS.DB"), "select count(*) from FIRMS"), QString("3"));
-        QCOMPARE(TestCatalogue::shell(data("FIRMS.DB"), "select group_concat(type || ' ' || name, '; ') from "
-                                         "sqlite_master"),
+        QCOMPARE(TestCatalogue::shell(data("FIRMS.DB"), "select count(*) from FIRMS"),
+                 QString("3"));
+        QCOMPARE(TestCatalogue::shell(data("FIRMS.DB"),
+                                      "select group_concat(type || ' ' || name, '; ') from "
+                                      "sqlite_master"),
                  QString("table FIRMS; index Primary; index ByName"));
     }
 

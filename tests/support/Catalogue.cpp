@@ -177,8 +177,9 @@ OwnServer::OwnServer()
 {
     static int made = 0;
     // Below the build folder, which the server's own system user can reach.
-    m_folder = QCoreApplication::applicationDirPath() +
-               QStringLiteral("/own-server-%1-%2").arg(QCoreApplication::applicationPid()).arg(++made);
+    m_folder =
+        QCoreApplication::applicationDirPath() +
+        QStringLiteral("/own-server-%1-%2").arg(QCoreApplication::applicationPid()).arg(++made);
     m_uri = run(QStringLiteral("start"));
 }
 

@@ -277,9 +277,8 @@ private slots:
         // An unfilled one removed takes its membership along.
         Dialogs::answerNextYesNo(true);
         addWithEditor([](RecordEditor *) {});
-        QCOMPARE(
-            stored("GRPFRM.DB", "select FirmID || ':' || GroupID from GRPFRM order by 1"),
-            QString("2:1"));
+        QCOMPARE(stored("GRPFRM.DB", "select FirmID || ':' || GroupID from GRPFRM order by 1"),
+                 QString("2:1"));
         QCOMPARE(firmNames(), QString("Альфа,Опт-1"));
         QCOMPARE(dm->qFirms.recordCount(), 1);
     }
