@@ -5,7 +5,12 @@
 # A test marked BOTH_KINDS runs twice: on a folder catalogue (NAME) and on a
 # database of the tests' own PostgreSQL server (NAME_server), which the
 # fixture `test_server` starts before and stops after.
-set(QUILLON_TEST_SERVER_DIR ${CMAKE_BINARY_DIR}/test-server)
+# The server lives in a short folder under /tmp: the `postgres` user that runs
+# it as root must reach it (a clone under /root is closed to it), and a Unix
+# socket's path may not be longer than 107 bytes. One folder per build.
+string(MD5 QUILLON_BUILD_HASH "${CMAKE_BINARY_DIR}")
+string(SUBSTRING "${QUILLON_BUILD_HASH}" 0 12 QUILLON_BUILD_HASH)
+set(QUILLON_TEST_SERVER_DIR /tmp/quillon-test-server-${QUILLON_BUILD_HASH})
 set(QUILLON_TEST_SERVER "postgresql:///postgres?host=${QUILLON_TEST_SERVER_DIR}&user=postgres")
 
 function(quillon_register_test name executable)

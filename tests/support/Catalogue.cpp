@@ -176,10 +176,11 @@ void Place::removeTable(const QString &table) const
 OwnServer::OwnServer()
 {
     static int made = 0;
-    // Below the build folder, which the server's own system user can reach.
-    m_folder =
-        QCoreApplication::applicationDirPath() +
-        QStringLiteral("/own-server-%1-%2").arg(QCoreApplication::applicationPid()).arg(++made);
+    // Under /tmp, which the server's own system user can reach, with a path
+    // short enough for the server's Unix socket.
+    m_folder = QStringLiteral("/tmp/quillon-own-server-%1-%2")
+                   .arg(QCoreApplication::applicationPid())
+                   .arg(++made);
     m_uri = run(QStringLiteral("start"));
 }
 
