@@ -28,8 +28,11 @@ int workerCount()
 }
 
 // How long stored texts wait for their commit: a commit a file would cost
-// more than most files, and a search sees the texts once committed.
-constexpr qint64 commitEveryMs = 500;
+// more than most files, and a search sees the texts once committed. Each
+// commit leaves a small segment of the index that later ones merge again:
+// on a busy machine, commits every half second took up to a fifth of the
+// indexing thread's work.
+constexpr qint64 commitEveryMs = 2000;
 
 QByteArray hashOf(const QByteArray &packed)
 {

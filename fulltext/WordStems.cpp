@@ -6,6 +6,7 @@
 #include <libstemmer.h>
 #include <memory>
 #include <sqlite3.h>
+#include <string>
 #include <vector>
 
 struct WordStems::Stemmers
@@ -115,15 +116,18 @@ struct Tokenizer
     QHash<QByteArray, QByteArray> recent;
     static constexpr qsizetype recentLimit = 50000;
 
-    QByteArray stem(const QByteArray &folded, const WordSorts &sorts)
+    QByteArray stem(const std::string &folded, const WordSorts &sorts)
     {
-        const auto known = recent.constFind(folded);
+        // Looked up in place: a copy of the word is made only to remember it.
+        const auto known =
+            recent.constFind(QByteArray::fromRawData(folded.data(), qsizetype(folded.size())));
         if (known != recent.constEnd())
             return *known;
         if (recent.size() >= recentLimit)
             recent.clear();
+        const QByteArray word(folded.data(), qsizetype(folded.size()));
         return *recent.insert(
-            folded, stems.stemFolded(folded, sorts.cyrillic, sorts.latin, sorts.lettersOnly));
+            word, stems.stemFolded(word, sorts.cyrillic, sorts.latin, sorts.lettersOnly));
     }
 };
 
@@ -139,23 +143,31 @@ void deleteTokenizer(Fts5Tokenizer *tokenizer)
 }
 
 // Appends a character to UTF-8 text.
-void appendUtf8(QByteArray &out, char32_t c)
+template <typename Bytes> void appendUtf8(Bytes &out, char32_t c)
 {
     if (c < 0x80) {
-        out += char(c);
+        out.push_back(char(c));
     } else if (c < 0x800) {
-        out += char(0xc0 | (c >> 6));
-        out += char(0x80 | (c & 0x3f));
+        out.push_back(char(0xc0 | (c >> 6)));
+        out.push_back(char(0x80 | (c & 0x3f)));
     } else if (c < 0x10000) {
-        out += char(0xe0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3f));
-        out += char(0x80 | (c & 0x3f));
+        out.push_back(char(0xe0 | (c >> 12)));
+        out.push_back(char(0x80 | ((c >> 6) & 0x3f)));
+        out.push_back(char(0x80 | (c & 0x3f)));
     } else {
-        out += char(0xf0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3f));
-        out += char(0x80 | ((c >> 6) & 0x3f));
-        out += char(0x80 | (c & 0x3f));
+        out.push_back(char(0xf0 | (c >> 18)));
+        out.push_back(char(0x80 | ((c >> 12) & 0x3f)));
+        out.push_back(char(0x80 | ((c >> 6) & 0x3f)));
+        out.push_back(char(0x80 | (c & 0x3f)));
     }
+}
+
+// The character at `at`: ASCII, most of a price list, without the decoder.
+inline std::pair<char32_t, int> characterAt(const unsigned char *text, int length, int at)
+{
+    if (text[at] < 0x80)
+        return {text[at], 1};
+    return decodeAt(text, length, at);
 }
 
 // Cuts the text into words as it goes, folding each character once: the
@@ -165,17 +177,17 @@ int tokenize(Fts5Tokenizer *tokenizer, void *context, int, const char *text, int
 {
     auto *self = reinterpret_cast<Tokenizer *>(tokenizer);
     const auto *bytes = reinterpret_cast<const unsigned char *>(text);
-    QByteArray folded;
+    std::string folded; // keeps its room from word to word
     int at = 0;
     while (at < length) {
-        auto [c, size] = decodeAt(bytes, length, at);
+        auto [c, size] = characterAt(bytes, length, at);
         Folded f = fold(c);
         if (f.sort == Sort::None) {
             at += size;
             continue;
         }
         const int start = at;
-        folded.resize(0); // keeps its room for the next word
+        folded.clear();
         WordSorts sorts;
         while (f.sort != Sort::None) {
             sorts.add(f.sort);
@@ -183,12 +195,17 @@ int tokenize(Fts5Tokenizer *tokenizer, void *context, int, const char *text, int
             at += size;
             if (at >= length)
                 break;
-            std::tie(c, size) = decodeAt(bytes, length, at);
+            std::tie(c, size) = characterAt(bytes, length, at);
             f = fold(c);
         }
-        // Numbers and codes, half of a price list, are their own stems.
-        const QByteArray stem = sorts.stemmed() ? self->stem(folded, sorts) : folded;
-        const int rc = token(context, 0, stem.constData(), int(stem.size()), start, at);
+        int rc;
+        if (sorts.stemmed()) {
+            const QByteArray stem = self->stem(folded, sorts);
+            rc = token(context, 0, stem.constData(), int(stem.size()), start, at);
+        } else {
+            // Numbers and codes, half of a price list, are their own stems.
+            rc = token(context, 0, folded.data(), int(folded.size()), start, at);
+        }
         if (rc != SQLITE_OK)
             return rc;
     }
