@@ -18,6 +18,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using TestCatalogue::contents;
 using TestCatalogue::shell;
@@ -275,6 +278,7 @@ private slots:
         QTest::newRow("marker written") << "marker" << true;
         QTest::newRow("old catalogue moved aside") << "aside" << true;
         QTest::newRow("swapped, marker left") << "swapped" << true;
+        QTest::newRow("marker written, still running elsewhere") << "running" << true;
     }
     void interruptedRestoreEndsWhole()
     {
@@ -298,6 +302,23 @@ private slots:
             QVERIFY(QDir().rename(m_data, path("Data.old")));
         if (state == "swapped")
             QVERIFY(QDir().rename(staging, m_data));
+        // A restore under way holds its folder locked: another start leaves
+        // it alone, and a second restore is refused.
+        const int running = state == "running" ? ::open(qPrintable(staging), O_RDONLY) : -1;
+        if (running >= 0) {
+            QCOMPARE(::flock(running, LOCK_EX), 0);
+            QString refusal;
+            try {
+                Restore::fromArchive(m_data, description, m_archive);
+            } catch (const FileError &e) {
+                refusal = e.message();
+            }
+            QVERIFY2(refusal.contains("уже восстанавливается"), qPrintable(refusal));
+            Restore::finishInterrupted(m_data);
+            QVERIFY(QFileInfo::exists(QDir(staging).filePath("FIRMS.DB")));
+            QCOMPARE(contents(m_data, m_tables), current);
+            ::close(running);
+        }
 
         Restore::finishInterrupted(m_data);
         QCOMPARE(contents(m_data, m_tables), restored ? backedUp : current);
