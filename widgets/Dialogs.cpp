@@ -121,6 +121,11 @@ int Dialogs::choose(QWidget *parent, const QString &text, const QStringList &but
         added << box.addButton(button, QMessageBox::AcceptRole);
     if (!added.isEmpty())
         box.setDefaultButton(qobject_cast<QPushButton *>(added.constFirst()));
+    // A box whose buttons all choose something ignores Esc and the close box;
+    // an unseen button of its own closes it without a choice.
+    QAbstractButton *closing = box.addButton(QMessageBox::Cancel);
+    closing->hide();
+    box.setEscapeButton(closing);
     remember(caption(), box.text(), added);
     if (script().on)
         return nextAnswer(script().choices, text, -1);
