@@ -10,6 +10,7 @@
 #include "ZipFile.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -483,11 +484,23 @@ private slots:
         QFile other(QDir(folder).filePath("мой архив.zip"));
         QVERIFY(other.open(QIODevice::WriteOnly));
         other.close();
+        // Partial archives of killed runs: one long untouched goes, a fresh
+        // one may still be written and stays.
+        for (const QString partial : {"Квиллон-Data-1a2b-2025-12-30.zip.Ab12Cd",
+                                      "Квиллон-Data-1a2b-2025-12-31.zip.Zz99Yy"}) {
+            QFile file(QDir(folder).filePath(partial));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            if (partial.contains("12-30"))
+                QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-7200),
+                                         QFileDevice::FileModificationTime));
+        }
         const QDate first(2026, 1, 1);
         for (int day = 0; day < 4; ++day)
             QVERIFY(
                 !AutoBackup::runDaily(m_data, m_tables, description, folder, first.addDays(day), 3)
                      .made.isEmpty());
+        QCOMPARE(QDir(folder).entryList({"*.zip.*"}), {"Квиллон-Data-1a2b-2025-12-31.zip.Zz99Yy"});
+        QVERIFY(QFile::remove(QDir(folder).filePath("Квиллон-Data-1a2b-2025-12-31.zip.Zz99Yy")));
         QVERIFY(AutoBackup::runDaily(m_data, m_tables, description, folder, first.addDays(3), 3)
                     .made.isEmpty());
         QVERIFY(AutoBackup::runDaily(m_data, m_tables, description, folder, first.addDays(9), 0)
