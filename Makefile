@@ -19,8 +19,14 @@ build: configure
 run: build
 	./$(BUILD)/quillon
 
+# SANITIZE=ON runs the same tests in the sanitized build instead (what CI does:
+# one build and one run of every test rather than two of each).
+ifeq ($(SANITIZE),ON)
+test: sanitize
+else
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
+endif
 
 # Every test under the address and undefined-behaviour sanitizers, in a build
 # of their own (the program and the extraction process it starts included).

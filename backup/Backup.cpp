@@ -36,8 +36,7 @@ FileSum sumOf(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw FileError(path + QStringLiteral(": не удаётся прочитать (") + file.errorString() +
-                        ')');
+        throw FileError(cannotRead(path, file.errorString()));
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(&file);
     return {file.size(), hash.result().toHex()};

@@ -7,7 +7,6 @@
 #include "Xlsx.h"
 #include "ZipFile.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -48,8 +47,7 @@ Kind kindOf(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw FileError(QDir::toNativeSeparators(path) +
-                        QStringLiteral(": не удаётся прочитать (") + file.errorString() + ')');
+        throw FileError(cannotRead(path, file.errorString()));
     const QByteArray head = file.read(headBytes);
     if (head.startsWith("PK\x03\x04"))
         return zipKind(path);

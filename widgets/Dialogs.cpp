@@ -121,11 +121,10 @@ int Dialogs::choose(QWidget *parent, const QString &text, const QStringList &but
         added << box.addButton(button, QMessageBox::AcceptRole);
     if (!added.isEmpty())
         box.setDefaultButton(qobject_cast<QPushButton *>(added.constFirst()));
-    // A box whose buttons all choose something ignores Esc and the close box;
-    // an unseen button of its own closes it without a choice.
-    QAbstractButton *closing = box.addButton(QMessageBox::Cancel);
-    closing->hide();
-    box.setEscapeButton(closing);
+    // A box of accepting buttons alone ignores Esc and its close box; an
+    // unseen way out lets both end it with no choice made.
+    box.setEscapeButton(box.addButton(QMessageBox::Cancel));
+    box.escapeButton()->hide();
     remember(caption(), box.text(), added);
     if (script().on)
         return nextAnswer(script().choices, text, -1);

@@ -22,8 +22,9 @@ expect_eq "import of a missing XLSX" "$T/нет.xlsx: файл не найден
 expect_eq "restore from a missing copy" "$T/нет.zip: файл не найден" "$(error_of --restore "$T/нет.zip")"
 expect_eq "export into a missing folder" "$T/нет/firms.csv: папка «$T/нет» не найдена" \
     "$(error_of --export firms "$T/нет/firms.csv")"
-echo "not a zip" >"$T/text.xlsx"
-expect_eq "import of a file that is no workbook" "$T/text.xlsx: файл не является zip-архивом" \
-    "$(error_of --import items "$T/text.xlsx")"
+printf 'PK\003\004 and no more' >"$T/broken.xlsx"
+expect_eq "import of a file that is no workbook" \
+    "«broken.xlsx» не является таблицей, которую можно загрузить: читаются таблицы CSV (текст), XLSX, XLS и ODS" \
+    "$(error_of --import items "$T/broken.xlsx")"
 expect_eq "nothing changed by the refusals" 0 "$(q_plain "$DATA/FIRMS.DB" 'select count(*) from FIRMS')"
 echo "7 passed, 0 failed"
