@@ -87,19 +87,27 @@ QString ftsString(const QString &words)
 FileTextIndex::FileTextIndex(const QString &dataDirectory, Opening opening)
 {
     const QString path = pathIn(dataDirectory);
-    if (opening == Opening::AsIs) {
-        open(path, SQLITE_OPEN_READWRITE);
-        return;
+    // A constructor that throws runs no destructor: a failure (a full disk
+    // while the schema is made) closes the connection here.
+    try {
+        if (opening == Opening::AsIs) {
+            open(path, SQLITE_OPEN_READWRITE);
+            return;
+        }
+        open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        if (usable())
+            return;
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        removeIn(dataDirectory);
+        m_startedEmpty = true;
+        open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        createSchema();
+    } catch (...) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw;
     }
-    open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    if (usable())
-        return;
-    sqlite3_close(m_db);
-    m_db = nullptr;
-    removeIn(dataDirectory);
-    m_startedEmpty = true;
-    open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    createSchema();
 }
 
 FileTextIndex::~FileTextIndex()
