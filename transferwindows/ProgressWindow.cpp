@@ -13,7 +13,10 @@ ProgressWindow::ProgressWindow(QWidget *parent, const QString &text, bool cancel
           std::make_unique<QProgressDialog>(text, QStringLiteral("Отмена"), 0, barSteps, parent))
 {
     m_dialog->setObjectName(QStringLiteral("ProgressWindow"));
-    m_dialog->setWindowTitle(QStringLiteral("Квиллон"));
+    // The work in the caption: the task bar says what is going on, and the
+    // message that ends the work (captioned with the program's name) is a
+    // window of its own kind.
+    m_dialog->setWindowTitle(text.endsWith(QStringLiteral("...")) ? text.chopped(3) : text);
     m_dialog->setWindowModality(Qt::ApplicationModal);
     m_dialog->setMinimumDuration(300);
     m_dialog->setAutoClose(false);

@@ -58,9 +58,8 @@ DIALOG=$(wait_window 'Выберите файл')
 sleep 0.5
 say "$T/Прайс зюзябры.csv"
 xdotool key Return
-sleep 1
-expect_eq "the price list is stored with the firm" 1 \
-    "$(q_plain "$DATA/FILES.DB" "select count(*) from Files where FirmID=900001")"
+expect_soon "the price list is stored with the firm" 1 \
+    q_plain "$DATA/FILES.DB" "select count(*) from Files where FirmID=900001"
 $A11Y press 'Закрыть' 'Зюзябра'
 sleep 0.5
 

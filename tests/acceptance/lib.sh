@@ -32,6 +32,16 @@ expect_eq() { # what, expected, actual
     echo "ok - $1"
 }
 
+expect_soon() { # what, expected, command...: as expect_eq, for work that may end a little later (10 s)
+    local what=$1 expected=$2
+    shift 2
+    for _ in $(seq 50); do
+        [ "$("$@")" = "$expected" ] && break
+        sleep 0.2
+    done
+    expect_eq "$what" "$expected" "$("$@")"
+}
+
 # The sqlite3 shell with the catalogue's collation, so that it may also write.
 q() {
     local file=$1
