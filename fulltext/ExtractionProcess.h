@@ -55,6 +55,9 @@ public:
     // then Damaged and meaningless.
     Extraction next(const std::function<bool()> &interrupted = {});
 
+    // Drops every queued file unanswered and ends the process.
+    void abandon();
+
     // The packed file's text, at once.
     Extraction extract(QByteArray packed, const std::function<bool()> &interrupted = {});
 

@@ -3,6 +3,9 @@
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
+#include <QScopeGuard>
+#include <QThread>
+#include <algorithm>
 
 // Warnings only unless asked for: the files skipped are listed where a user
 // looks (the toolbar menu, the command line's output).
@@ -10,13 +13,26 @@ Q_LOGGING_CATEGORY(indexLog, "quillon.fulltext", QtWarningMsg)
 
 namespace {
 
-// Files handed to the extraction process ahead of the one awaited: with one
-// ahead the process reads the next file while this thread stores the last.
-constexpr size_t filesAhead = 2;
+// Files handed to each extraction process ahead of the one awaited: with one
+// ahead a process reads the next file while this thread stores the last.
+constexpr size_t filesAheadEach = 2;
+
+// Extraction processes at most: two keep both cores of a small machine busy
+// while this thread stores texts; more would only contend with the user's
+// programs and multiply the memory a pass may take.
+constexpr int mostWorkers = 2;
+
+int workerCount()
+{
+    return std::clamp(QThread::idealThreadCount(), 1, mostWorkers);
+}
 
 // How long stored texts wait for their commit: a commit a file would cost
-// more than most files, and a search sees the texts once committed.
-constexpr qint64 commitEveryMs = 500;
+// more than most files, and a search sees the texts once committed. Each
+// commit leaves a small segment of the index that later ones merge again:
+// on a busy machine, commits every half second took up to a fifth of the
+// indexing thread's work.
+constexpr qint64 commitEveryMs = 2000;
 
 QByteArray hashOf(const QByteArray &packed)
 {
@@ -35,9 +51,18 @@ void logSkipped(const CatalogueFile &file, const Extraction &extraction)
 
 IndexSync::IndexSync(const QString &dataDirectory, const QString &extractProgram,
                      ExtractionLimits limits, SyncControl control, int niceness)
-    : m_control(std::move(control)), m_catalogue(dataDirectory), m_index(dataDirectory),
-      m_worker(extractProgram, limits, niceness)
-{}
+    : m_control(std::move(control)), m_catalogue(dataDirectory), m_index(dataDirectory)
+{
+    for (int i = workerCount(); i > 0; --i)
+        m_workers.push_back(std::make_unique<ExtractionWorker>(extractProgram, limits, niceness));
+}
+
+ExtractionWorker &IndexSync::leastBusyWorker()
+{
+    return **std::min_element(m_workers.begin(), m_workers.end(), [](const auto &a, const auto &b) {
+        return a->queued() < b->queued();
+    });
+}
 
 SyncReport IndexSync::syncAll()
 {
@@ -73,6 +98,14 @@ void IndexSync::readTexts(const QList<CatalogueFile> &files,
                           const QHash<qint64, IndexedFile> &known, SyncReport &report)
 {
     std::deque<Reading> queue;
+    // However the pass ends (cut short, or a failure to store), no file of
+    // it is left queued to be answered in the next one.
+    const auto leftovers = qScopeGuard([this] {
+        for (const auto &worker : m_workers) {
+            if (worker->queued() > 0)
+                worker->abandon();
+        }
+    });
     qsizetype next = 0;
     QElapsedTimer sinceCommit;
     sinceCommit.start();
@@ -80,7 +113,8 @@ void IndexSync::readTexts(const QList<CatalogueFile> &files,
     while (!interrupted()) {
         if (m_control.betweenFiles)
             m_control.betweenFiles();
-        while (queue.size() < filesAhead && next < files.size() && !interrupted()) {
+        while (queue.size() < filesAheadEach * m_workers.size() && next < files.size() &&
+               !interrupted()) {
             const CatalogueFile &file = files[next++];
             const auto entry = known.constFind(file.fileId);
             handOver(file, entry == known.constEnd() ? nullptr : &*entry, queue, report);
@@ -90,7 +124,10 @@ void IndexSync::readTexts(const QList<CatalogueFile> &files,
         if (m_control.reading)
             m_control.reading(queue.front().file.description,
                               int(files.size() - next + qsizetype(queue.size())));
-        const Extraction extraction = m_worker.next(m_control.interrupted);
+        // Each process answers in the order its files were given, and files
+        // are taken in the order handed over: the front's answer is its
+        // process's next one.
+        const Extraction extraction = queue.front().worker->next(m_control.interrupted);
         if (interrupted())
             break;
         store(queue.front(), extraction, report);
@@ -120,8 +157,9 @@ void IndexSync::handOver(const CatalogueFile &file, const IndexedFile *known,
         ++report.unchanged;
         return;
     }
-    queue.push_back({file, hash});
-    m_worker.submit(std::move(*packed));
+    ExtractionWorker &worker = leastBusyWorker();
+    queue.push_back({file, hash, &worker});
+    worker.submit(std::move(*packed));
 }
 
 void IndexSync::store(const Reading &reading, const Extraction &extraction, SyncReport &report)

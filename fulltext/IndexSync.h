@@ -7,16 +7,18 @@
 #include <QMetaType>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <vector>
 
 // How one pass over the attached files went.
 struct SyncReport
 {
-    int total = 0;       // files in the catalogue
-    int extracted = 0;   // files whose text was read anew
-    int unchanged = 0;   // files whose packed bytes were indexed already
-    int unsupported = 0; // kinds of file no text is read from
-    int failed = 0;      // damaged and locked files, files over a limit
-    int removed = 0;     // index entries of files no longer in the catalogue
+    int total = 0;        // files in the catalogue
+    int extracted = 0;    // files whose text was read anew
+    int unchanged = 0;    // files whose packed bytes were indexed already
+    int unsupported = 0;  // kinds of file no text is read from
+    int failed = 0;       // damaged and locked files, files over a limit
+    int removed = 0;      // index entries of files no longer in the catalogue
     bool finished = true; // false when the pass was interrupted
 };
 Q_DECLARE_METATYPE(SyncReport)
@@ -35,9 +37,9 @@ struct SyncControl
 };
 
 // Brings the index in line with the catalogue's attached files: the text of
-// new and changed files is read in an extraction process kept beside it,
-// and the files that are gone are forgotten. What changed is told by each
-// row's details and the size of its stored bytes, so that a pass with
+// new and changed files is read in a small pool of extraction processes kept
+// beside it, and the files that are gone are forgotten. What changed is told
+// by each row's details and the size of its stored bytes, so that a pass with
 // nothing to do reads no file; a file posted while the program runs is
 // compared by the hash of its bytes. Runs on any one thread.
 class IndexSync
@@ -61,6 +63,7 @@ private:
     {
         CatalogueFile file;
         QByteArray hash;
+        ExtractionWorker *worker; // the process the file was handed to
     };
     void readTexts(const QList<CatalogueFile> &files, const QHash<qint64, IndexedFile> &known,
                    SyncReport &report);
@@ -70,9 +73,12 @@ private:
                   SyncReport &report);
     void store(const Reading &reading, const Extraction &extraction, SyncReport &report);
     bool interrupted() const { return m_control.interrupted && m_control.interrupted(); }
+    ExtractionWorker &leastBusyWorker();
 
     SyncControl m_control;
     CatalogueFiles m_catalogue;
     FileTextIndex m_index;
-    ExtractionWorker m_worker;
+    // Each answers its files in the order given; a process is started only
+    // when a file is handed to it.
+    std::vector<std::unique_ptr<ExtractionWorker>> m_workers;
 };

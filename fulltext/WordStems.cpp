@@ -6,6 +6,7 @@
 #include <libstemmer.h>
 #include <memory>
 #include <sqlite3.h>
+#include <string>
 #include <vector>
 
 struct WordStems::Stemmers
@@ -25,21 +26,64 @@ namespace {
 // of junk: kept as it is, unstemmed.
 constexpr qsizetype longestStemmedWord = 128;
 
-bool isCyrillic(char32_t c)
+// What a character is to the index, after folding.
+enum class Sort : quint8
 {
-    return c >= 0x0400 && c <= 0x04ff;
-}
+    None,     // between words
+    Digit,    // 0-9
+    Latin,    // a-z
+    Cyrillic, // the Cyrillic block
+    Letter,   // a letter of another script
+    Number    // another digit or numeral
+};
 
-bool isLatinLetter(char32_t c)
+struct Folded
 {
-    return (c >= u'a' && c <= u'z');
-}
+    char32_t c;
+    Sort sort;
+};
 
-char32_t foldLetter(char32_t c)
+// Lower case, Ё read as Е (it is written Е as often as not). The letters
+// of price lists, ASCII and Russian, are told apart without a table look-up.
+Folded fold(char32_t c)
 {
+    if (c < 0x80) {
+        if (c >= u'a' && c <= u'z')
+            return {c, Sort::Latin};
+        if (c >= u'A' && c <= u'Z')
+            return {c + (u'a' - u'A'), Sort::Latin};
+        return {c, c >= u'0' && c <= u'9' ? Sort::Digit : Sort::None};
+    }
+    if (c >= 0x0430 && c <= 0x044f)
+        return {c, Sort::Cyrillic};
+    if (c >= 0x0410 && c <= 0x042f)
+        return {c + 0x20, Sort::Cyrillic};
+    if (c == 0x0401 || c == 0x0451)
+        return {0x0435, Sort::Cyrillic};
+    if (!QChar::isLetterOrNumber(c))
+        return {c, Sort::None};
     const char32_t lower = QChar::toLower(c);
-    return lower == 0x0451 ? char32_t(0x0435) : lower; // ё is written е as often as not
+    if (lower >= 0x0400 && lower <= 0x04ff)
+        return {lower, Sort::Cyrillic};
+    return {lower, QChar::isLetter(lower) ? Sort::Letter : Sort::Number};
 }
+
+// What the letters of a word tell about the way it is stemmed.
+struct WordSorts
+{
+    bool cyrillic = false;
+    bool latin = false;
+    bool lettersOnly = true;
+
+    void add(Sort sort)
+    {
+        cyrillic = cyrillic || sort == Sort::Cyrillic;
+        latin = latin || sort == Sort::Latin;
+        lettersOnly = lettersOnly && sort != Sort::Digit && sort != Sort::Number;
+    }
+    // A word of both alphabets ("М8x40") or with digits is a code: kept whole.
+    bool stemmed() const { return lettersOnly && (cyrillic != latin); }
+};
 
 // Decodes one UTF-8 character at `at`; returns it and its length in bytes.
 // Bytes that are no UTF-8 count as one character that is no letter.
@@ -62,11 +106,6 @@ std::pair<char32_t, int> decodeAt(const unsigned char *text, int length, int at)
     return {c, size};
 }
 
-bool isWordCharacter(char32_t c)
-{
-    return QChar::isLetterOrNumber(c);
-}
-
 // The FTS5 side: one tokenizer object per index connection, with its own
 // stemmers (they keep state between calls and are not shared).
 struct Tokenizer
@@ -77,14 +116,18 @@ struct Tokenizer
     QHash<QByteArray, QByteArray> recent;
     static constexpr qsizetype recentLimit = 50000;
 
-    QByteArray stem(const QByteArray &folded, bool cyrillic, bool latin, bool lettersOnly)
+    QByteArray stem(const std::string &folded, const WordSorts &sorts)
     {
-        const auto known = recent.constFind(folded);
+        // Looked up in place: a copy of the word is made only to remember it.
+        const auto known =
+            recent.constFind(QByteArray::fromRawData(folded.data(), qsizetype(folded.size())));
         if (known != recent.constEnd())
             return *known;
         if (recent.size() >= recentLimit)
             recent.clear();
-        return *recent.insert(folded, stems.stemFolded(folded, cyrillic, latin, lettersOnly));
+        const QByteArray word(folded.data(), qsizetype(folded.size()));
+        return *recent.insert(
+            word, stems.stemFolded(word, sorts.cyrillic, sorts.latin, sorts.lettersOnly));
     }
 };
 
@@ -100,56 +143,69 @@ void deleteTokenizer(Fts5Tokenizer *tokenizer)
 }
 
 // Appends a character to UTF-8 text.
-void appendUtf8(QByteArray &out, char32_t c)
+template <typename Bytes> void appendUtf8(Bytes &out, char32_t c)
 {
     if (c < 0x80) {
-        out += char(c);
+        out.push_back(char(c));
     } else if (c < 0x800) {
-        out += char(0xc0 | (c >> 6));
-        out += char(0x80 | (c & 0x3f));
+        out.push_back(char(0xc0 | (c >> 6)));
+        out.push_back(char(0x80 | (c & 0x3f)));
     } else if (c < 0x10000) {
-        out += char(0xe0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3f));
-        out += char(0x80 | (c & 0x3f));
+        out.push_back(char(0xe0 | (c >> 12)));
+        out.push_back(char(0x80 | ((c >> 6) & 0x3f)));
+        out.push_back(char(0x80 | (c & 0x3f)));
     } else {
-        out += char(0xf0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3f));
-        out += char(0x80 | ((c >> 6) & 0x3f));
-        out += char(0x80 | (c & 0x3f));
+        out.push_back(char(0xf0 | (c >> 18)));
+        out.push_back(char(0x80 | ((c >> 12) & 0x3f)));
+        out.push_back(char(0x80 | ((c >> 6) & 0x3f)));
+        out.push_back(char(0x80 | (c & 0x3f)));
     }
 }
 
+// The character at `at`: ASCII, most of a price list, without the decoder.
+inline std::pair<char32_t, int> characterAt(const unsigned char *text, int length, int at)
+{
+    if (text[at] < 0x80)
+        return {text[at], 1};
+    return decodeAt(text, length, at);
+}
+
 // Cuts the text into words as it goes, folding each character once: the
-// snippets of a search read every matching document again through here.
+// snippets of a search read documents again through here.
 int tokenize(Fts5Tokenizer *tokenizer, void *context, int, const char *text, int length,
              int (*token)(void *, int, const char *, int, int, int))
 {
     auto *self = reinterpret_cast<Tokenizer *>(tokenizer);
     const auto *bytes = reinterpret_cast<const unsigned char *>(text);
-    QByteArray folded;
+    std::string folded; // keeps its room from word to word
     int at = 0;
     while (at < length) {
-        auto [c, size] = decodeAt(bytes, length, at);
-        if (!isWordCharacter(c)) {
+        auto [c, size] = characterAt(bytes, length, at);
+        Folded f = fold(c);
+        if (f.sort == Sort::None) {
             at += size;
             continue;
         }
         const int start = at;
         folded.clear();
-        bool cyrillic = false, latin = false, lettersOnly = true;
-        while (isWordCharacter(c)) {
-            const char32_t f = foldLetter(c);
-            cyrillic = cyrillic || isCyrillic(f);
-            latin = latin || isLatinLetter(f);
-            lettersOnly = lettersOnly && QChar::isLetter(f);
-            appendUtf8(folded, f);
+        WordSorts sorts;
+        while (f.sort != Sort::None) {
+            sorts.add(f.sort);
+            appendUtf8(folded, f.c);
             at += size;
             if (at >= length)
                 break;
-            std::tie(c, size) = decodeAt(bytes, length, at);
+            std::tie(c, size) = characterAt(bytes, length, at);
+            f = fold(c);
         }
-        const QByteArray stem = self->stem(folded, cyrillic, latin, lettersOnly);
-        const int rc = token(context, 0, stem.constData(), int(stem.size()), start, at);
+        int rc;
+        if (sorts.stemmed()) {
+            const QByteArray stem = self->stem(folded, sorts);
+            rc = token(context, 0, stem.constData(), int(stem.size()), start, at);
+        } else {
+            // Numbers and codes, half of a price list, are their own stems.
+            rc = token(context, 0, folded.data(), int(folded.size()), start, at);
+        }
         if (rc != SQLITE_OK)
             return rc;
     }
@@ -261,24 +317,21 @@ WordStems::~WordStems()
 QByteArray WordStems::stem(const QString &word)
 {
     QByteArray folded;
-    bool cyrillic = false, latin = false, lettersOnly = true;
+    WordSorts sorts;
     for (char32_t c : word.toUcs4()) {
-        const char32_t f = foldLetter(c);
-        cyrillic = cyrillic || isCyrillic(f);
-        latin = latin || isLatinLetter(f);
-        lettersOnly = lettersOnly && QChar::isLetter(f);
-        appendUtf8(folded, f);
+        const Folded f = fold(c);
+        sorts.add(f.sort);
+        appendUtf8(folded, f.c);
     }
-    return stemFolded(folded, cyrillic, latin, lettersOnly);
+    return stemFolded(folded, sorts.cyrillic, sorts.latin, sorts.lettersOnly);
 }
 
 QByteArray WordStems::stemFolded(const QByteArray &folded, bool cyrillic, bool latin,
                                  bool lettersOnly)
 {
     sb_stemmer *stemmer = cyrillic ? m_stemmers->russian : latin ? m_stemmers->english : nullptr;
-    // A word of both alphabets ("М8x40") or with digits is a code: kept whole.
-    const bool plainWord = lettersOnly && !(cyrillic && latin);
-    if (!stemmer || !plainWord || folded.size() > longestStemmedWord)
+    const WordSorts sorts{cyrillic, latin, lettersOnly};
+    if (!stemmer || !sorts.stemmed() || folded.size() > longestStemmedWord)
         return folded;
     const sb_symbol *stemmed = sb_stemmer_stem(
         stemmer, reinterpret_cast<const sb_symbol *>(folded.constData()), int(folded.size()));
