@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <memory>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -97,6 +99,57 @@ void swapIn(const Places &places, const QString &aside)
     syncFolder(places.parent);
 }
 
+// A restore under way holds a lock on its staging folder for as long as it
+// runs, so that another start of the program (an import, the window) leaves
+// the folder alone instead of clearing it as the leftover of a killed run,
+// and a second restore of the same catalogue is refused while it runs.
+class StagingLock
+{
+public:
+    // Takes the lock on the folder at `path` if nobody holds it.
+    explicit StagingLock(const QString &path)
+    {
+        const QByteArray name = QFile::encodeName(path);
+        m_fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat opened
+        {
+        }, named{};
+        // The folder may have been removed and made again between the open
+        // and the lock: only the folder that still bears the name counts.
+        if (m_fd >= 0 && (::flock(m_fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(m_fd, &opened) != 0 ||
+                          ::stat(name.constData(), &named) != 0 || opened.st_ino != named.st_ino)) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~StagingLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    StagingLock(const StagingLock &) = delete;
+    StagingLock &operator=(const StagingLock &) = delete;
+
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+// The staging folder made and locked for this restore (a killed one's was
+// cleared by finishInterrupted).
+std::unique_ptr<StagingLock> takeStaging(const Places &places)
+{
+    if (!QDir().mkpath(places.staging))
+        throw FileError(places.staging + QStringLiteral(": не удаётся создать папку"));
+    auto lock = std::make_unique<StagingLock>(places.staging);
+    if (!lock->held())
+        throw FileError(QStringLiteral("Этот каталог уже восстанавливается из копии другой "
+                                       "программой; восстановление не выполнено. Повторите, "
+                                       "когда она закончит."));
+    return lock;
+}
+
 // A marker holds one plain folder name of the parent folder, nothing that leads elsewhere.
 QString readMarker(const Places &places)
 {
@@ -169,9 +222,7 @@ Outcome fromArchive(const QString &dataDirectory, const QString &descriptionFile
 {
     const Places places(dataDirectory);
     finishInterrupted(dataDirectory);
-    QDir(places.staging).removeRecursively();
-    if (!QDir().mkpath(places.staging))
-        throw FileError(places.staging + QStringLiteral(": не удаётся создать папку"));
+    const std::unique_ptr<StagingLock> staging = takeStaging(places);
     Outcome outcome;
     try {
         outcome.leftOut = Backup::readInto(archivePath, descriptionFile, places.staging, progress);
@@ -218,6 +269,13 @@ QString describe(const Outcome &outcome)
 void finishInterrupted(const QString &dataDirectory)
 {
     const Places places(dataDirectory);
+    std::unique_ptr<StagingLock> staging;
+    if (QFileInfo::exists(places.staging)) {
+        staging = std::make_unique<StagingLock>(places.staging);
+        // A restore still running in another program: nothing was interrupted.
+        if (!staging->held())
+            return;
+    }
     if (QFileInfo::exists(places.marker))
         swapIn(places, readMarker(places));
     else if (QFileInfo::exists(places.staging))

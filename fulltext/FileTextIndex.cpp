@@ -1,5 +1,6 @@
 #include "FileTextIndex.h"
 
+#include "SqliteStatement.h"
 #include "WordStems.h"
 
 #include <QDir>
@@ -15,6 +16,12 @@ constexpr int schemaVersion = 2;
 
 const QString indexFileName = QStringLiteral("FileText.idx");
 
+// A failure of the index file in the words a user reads, naming the file.
+IndexError failure(sqlite3 *db, int code)
+{
+    return IndexError(indexFileName + QStringLiteral(": ") + describeSqliteFailure(db, code), code);
+}
+
 class Prepared
 {
 public:
@@ -22,7 +29,7 @@ public:
     {
         const int rc = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr);
         if (rc != SQLITE_OK)
-            throw IndexError(QString::fromUtf8(sqlite3_errmsg(db)), rc);
+            throw failure(db, rc);
     }
     ~Prepared() { sqlite3_finalize(m_statement); }
     Prepared(const Prepared &) = delete;
@@ -43,7 +50,7 @@ public:
     {
         const int rc = sqlite3_step(m_statement);
         if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-            throw IndexError(QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_statement))), rc);
+            throw failure(sqlite3_db_handle(m_statement), rc);
         return rc == SQLITE_ROW;
     }
     qint64 integer(int column) const { return sqlite3_column_int64(m_statement, column); }
@@ -80,19 +87,27 @@ QString ftsString(const QString &words)
 FileTextIndex::FileTextIndex(const QString &dataDirectory, Opening opening)
 {
     const QString path = pathIn(dataDirectory);
-    if (opening == Opening::AsIs) {
-        open(path, SQLITE_OPEN_READWRITE);
-        return;
+    // A constructor that throws runs no destructor: a failure (a full disk
+    // while the schema is made) closes the connection here.
+    try {
+        if (opening == Opening::AsIs) {
+            open(path, SQLITE_OPEN_READWRITE);
+            return;
+        }
+        open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        if (usable())
+            return;
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        removeIn(dataDirectory);
+        m_startedEmpty = true;
+        open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        createSchema();
+    } catch (...) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw;
     }
-    open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    if (usable())
-        return;
-    sqlite3_close(m_db);
-    m_db = nullptr;
-    removeIn(dataDirectory);
-    m_startedEmpty = true;
-    open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    createSchema();
 }
 
 FileTextIndex::~FileTextIndex()
@@ -161,13 +176,9 @@ void FileTextIndex::createSchema()
 
 void FileTextIndex::exec(const char *sql) const
 {
-    char *error = nullptr;
-    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &error);
-    if (rc != SQLITE_OK) {
-        const QString cause = QString::fromUtf8(error);
-        sqlite3_free(error);
-        throw IndexError(cause, rc);
-    }
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        throw failure(m_db, rc);
 }
 
 bool IndexError::damaged() const

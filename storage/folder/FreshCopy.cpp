@@ -7,6 +7,7 @@
 #include "TableFiles.h"
 
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <sqlite3.h>
 
 namespace FreshCopy {
@@ -78,7 +79,7 @@ QString insertInto(const QString &targetTable, const QList<Column> &columns)
 // Copies the rows; the highest auto-increment value goes to `copied`.
 void copyEveryRow(const FileConnection &db, const QString &sourceTable, const QString &targetTable,
                   const QList<Column> &columns, bool convert, const QString &fileName,
-                  Copied &copied)
+                  Copied &copied, bool &refusedForRoom)
 {
     QList<Field> converters;
     for (const Column &column : columns)
@@ -99,24 +100,37 @@ void copyEveryRow(const FileConnection &db, const QString &sourceTable, const QS
                 copied.highestKey = std::max(copied.highestKey, value.toLongLong());
             write.bind(i + 1, value);
         }
-        write.step();
+        try {
+            write.step();
+        } catch (const EngineError &) {
+            // Asked at once: the rollback that follows forgets why.
+            refusedForRoom = sqlite3_errcode(db.handle()) == SQLITE_FULL;
+            throw;
+        }
         write.reset();
         ++copied.rows;
     }
 }
 
+// Whether a copy refused for want of room stopped at the fresh file's own
+// limit: the engine says "full" for both, but a disk with room for the whole
+// allowed size was not full.
+bool atSizeLimit(const QString &targetPath, const Limits &limits)
+{
+    return limits.maxBytes > 0 &&
+           QStorageInfo(QFileInfo(targetPath).absolutePath()).bytesAvailable() > limits.maxBytes;
+}
+
 // The engine's refusal told in terms of the copy: the file would grow past its
 // limit, or reading took longer than allowed.
 [[noreturn]] void rethrowInTermsOfTheCopy(const EngineError &e, const Clock &clock,
-                                          const FileConnection &db, const Limits &limits,
+                                          bool stoppedAtLimit, const Limits &limits,
                                           const QString &fileName)
 {
     if (clock.expired())
         throw EngineError(fileName + QStringLiteral(": строки читаются дольше отведённого "
                                                     "времени, копирование прервано"));
-    const qint64 pages = db.value(QStringLiteral("PRAGMA main.page_count")).toLongLong();
-    const qint64 pageSize = db.value(QStringLiteral("PRAGMA main.page_size")).toLongLong();
-    if (limits.maxBytes > 0 && (pages + 1) * pageSize >= limits.maxBytes)
+    if (stoppedAtLimit)
         throw EngineError(fileName +
                           QStringLiteral(": строк больше, чем помещается в размер, указанный "
                                          "для файла (%1 байт)")
@@ -171,18 +185,22 @@ Copied copyRows(const QString &sourcePath, const QString &sourceTable, const QSt
     }
     Copied copied;
     const Clock clock(db.handle(), limits);
+    bool refusedForRoom = false;
     try {
         copied.handedOut = db.value(QStringLiteral("PRAGMA src.user_version")).toLongLong();
         db.execute(QStringLiteral("BEGIN IMMEDIATE"));
         try {
-            copyEveryRow(db, sourceTable, stemOf(fileName), columns, convert, fileName, copied);
+            copyEveryRow(db, sourceTable, stemOf(fileName), columns, convert, fileName, copied,
+                         refusedForRoom);
             db.execute(QStringLiteral("COMMIT"));
         } catch (...) {
+            refusedForRoom |= sqlite3_errcode(db.handle()) == SQLITE_FULL;
             sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
             throw;
         }
     } catch (const EngineError &e) {
-        rethrowInTermsOfTheCopy(e, clock, db, limits, fileName);
+        rethrowInTermsOfTheCopy(e, clock, refusedForRoom && atSizeLimit(targetPath, limits), limits,
+                                fileName);
     }
     return copied;
 }

@@ -3,6 +3,7 @@
 #include "EngineError.h"
 
 #include <QByteArray>
+#include <cerrno>
 #include <sqlite3.h>
 
 namespace {
@@ -63,9 +64,18 @@ QString describeSqliteError(int code, const QString &engineMessage)
     return plain.isEmpty() ? engineMessage : plain + QStringLiteral(" (") + engineMessage + ')';
 }
 
+QString describeSqliteFailure(sqlite3 *db, int code)
+{
+    // A full disk met while writing a journal or a write-ahead log comes back
+    // as a bare I/O error; the system's own reason tells it apart.
+    if ((code & 0xFF) == SQLITE_IOERR && sqlite3_system_errno(db) == ENOSPC)
+        code = SQLITE_FULL;
+    return describeSqliteError(code, QString::fromUtf8(sqlite3_errmsg(db)));
+}
+
 void throwSqliteError(sqlite3 *db, int code, const QString &context)
 {
-    const QString cause = describeSqliteError(code, QString::fromUtf8(sqlite3_errmsg(db)));
+    const QString cause = describeSqliteFailure(db, code);
     if (context.isEmpty())
         throw EngineError(cause);
     throw EngineError(context + QStringLiteral(": ") + cause);
@@ -162,7 +172,7 @@ bool SqliteStatement::stepGuarded()
         rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK && rc != SQLITE_DONE) {
         // The cause is read before the rollback can replace it.
-        const QString cause = describeSqliteError(rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
+        const QString cause = describeSqliteFailure(m_db, rc);
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw EngineError(m_context.isEmpty() ? cause : m_context + QStringLiteral(": ") + cause);
     }

@@ -49,3 +49,5 @@ private:
 // The engine's error for a failed SQLite call, naming the table file involved.
 [[noreturn]] void throwSqliteError(sqlite3 *db, int code, const QString &context);
 QString describeSqliteError(int code, const QString &engineMessage);
+// The last failure of `db` (which returned `code`) in the same words.
+QString describeSqliteFailure(sqlite3 *db, int code);

@@ -88,3 +88,43 @@ duration=$(timed "$QUILLON" --backup "$T/out/copy2.zip")
 echo "a whole backup of $HALF firms takes $duration ms"
 rm -f "$T/out/copy2.zip"
 kill_at_points backup "$duration" nothing_left "$QUILLON" --backup "$T/out/copy2.zip"
+
+# Programs at once. Two imports of one file: the second adds nothing the
+# first added (or, kept waiting too long, says the table is busy). A restore
+# and an import: each ends with words that say what happened, and the
+# catalogue is the restored one, with the import's rows when it came after.
+SOME=20000
+head -n $((SOME + 1)) "$T/new.csv" >"$T/some.csv"
+clear_words() { # what, files...: each said what it did, or why not in plain words
+    local what=$1 file
+    shift
+    for file in "$@"; do
+        grep -q -e '^Добавлено' -e 'Каталог восстановлен' -e 'занята другой программой' \
+            -e 'папку каталога заменили' "$file" ||
+            fail "$what: unclear words: $(cat "$file")"
+        ! grep -q -i -e 'I/O' -e 'unable to open' "$file" || fail "$what: $(cat "$file")"
+    done
+}
+reset
+"$QUILLON" --import firms "$T/some.csv" >"$T/first.out" 2>&1 &
+first=$!
+"$QUILLON" --import firms "$T/some.csv" >"$T/second.out" 2>&1 || true
+wait "$first" || true
+clear_words "two imports at once" "$T/first.out" "$T/second.out"
+expect_eq "two imports at once add each name once" $((HALF + SOME)) \
+    "$(q "$DATA/FIRMS.DB" 'select count(*) from FIRMS')"
+expect_eq "one of the two imports added the names" 1 "$(cat "$T/first.out" "$T/second.out" | grep -c "^Добавлено: $SOME;")"
+
+for delay in 0 0.2 0.5 1 2; do
+    reset
+    "$QUILLON" --restore "$T/copy.zip" >"$T/restore.out" 2>&1 &
+    restoring=$!
+    sleep "$delay"
+    "$QUILLON" --import firms "$T/some.csv" >"$T/import.out" 2>&1 || true
+    wait "$restoring" || true
+    clear_words "restore and import $delay s apart" "$T/restore.out" "$T/import.out"
+    echo "restore and import $delay s apart: $(head -n 1 "$T/import.out")"
+    count=$(q "$DATA/FIRMS.DB" 'select count(*) from FIRMS')
+    [ "$count" = "$ROWS" ] || [ "$count" = $((ROWS + SOME)) ] || fail "restore and import $delay s apart: $count firms"
+    expect_eq "restore and import $delay s apart: $count firms, integrity" ok "$(q "$DATA/FIRMS.DB" 'pragma integrity_check')"
+done

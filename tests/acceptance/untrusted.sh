@@ -39,6 +39,9 @@ check_fails() { # what, expected text: --check must fail saying it
 "$QUILLON" --check >/dev/null
 q "$DATA/FIRMS.DB" "insert into FIRMS (FirmID, Name, GroupID) values (1, 'Дуб', 0), (2, 'Ёлка', 0)"
 q "$DATA/FIRMS.DB" "pragma user_version = 2"
+before=$(sums "$DATA")
+"$QUILLON" --check >/dev/null
+expect_eq "a check with nothing to change rewrote no table file" "$before" "$(sums "$DATA")"
 
 # aliases.cfg edited by hand, with blanks around "=".
 printf '[Quillon]\nPATH = %s\nDEFAULT DRIVER = Paradox\n' "$DATA" >"$XDG_CONFIG_HOME/Quillon/aliases.cfg"
@@ -123,14 +126,18 @@ mv "$T/elsewhere" "$DATA"
 
 # A folder the program may not write: a check with nothing to do succeeds
 # and writes nothing; one that must change says why it cannot.
+# The description with one index more: a check must write to follow it.
+with_new_index() { # folder: base.ini with an index on the firm types' names, put there
+    mkdir -p "$1"
+    iconv -f cp1251 -t utf-8 "$BUILD/base.ini" | sed 's/^ByParent=UpGroupID/ByParent=UpGroupID\nByName=Description/' |
+        iconv -f utf-8 -t cp1251 >"$1/base.ini"
+}
 if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
     shared=$(mktemp -d /tmp/quillon-readonly.XXXXXX)
     cp -a "$DATA" "$shared/Data"
     mkdir -p "$shared/config/Quillon"
     printf '[Quillon]\nPATH=%s\nDEFAULT DRIVER=Paradox\n' "$shared/Data" >"$shared/config/Quillon/aliases.cfg"
-    mkdir -p "$shared/changed"
-    iconv -f cp1251 -t utf-8 "$BUILD/base.ini" | sed 's/^ByParent=UpGroupID/ByParent=UpGroupID\nByName=Description/' |
-        iconv -f utf-8 -t cp1251 >"$shared/changed/base.ini"
+    with_new_index "$shared/changed"
     cp "$QUILLON" "$shared/quillon"
     chmod -R a+rX,go-w "$shared"
     as_nobody() { (cd "$1" && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$shared" \
@@ -145,4 +152,33 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
     echo "$said" | grep -q 'уже существует' && fail "the cause hidden behind 'already exists': $said"
     echo "ok - read-only folder: $said"
     rm -rf "$shared"
+fi
+
+# A disk with no room left (a small memory disk, filled): a check that must
+# write, a pack and an index rebuild each name the full disk, and every
+# table keeps its rows.
+if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
+    with_new_index "$T/changed"
+    mkdir -p "$T/disk"
+    said=$(unshare -m env DATA="$DATA" T="$T" QUILLON="$QUILLON" bash -c '
+        set -e
+        mount -t tmpfs -o size=4m tmpfs "$T/disk"
+        cp -a "$DATA" "$T/disk/Data"
+        printf "[Quillon]\nPATH=%s\nDEFAULT DRIVER=Paradox\n" "$T/disk/Data" >"$XDG_CONFIG_HOME/Quillon/aliases.cfg"
+        dd if=/dev/zero of="$T/disk/filler" bs=4k 2>/dev/null || true
+        for command in "--check" "--pack" "--rebuild-index"; do
+            echo "$command:"
+            (cd "$T/changed" && "$QUILLON" $command 2>&1 >/dev/null) && echo "succeeded"
+        done
+        rm "$T/disk/filler"
+        sqlite3 "$T/disk/Data/FIRMS.DB" "select \"rows: \" || count(*) from FIRMS"
+        umount "$T/disk"')
+    printf '[Quillon]\nPATH=%s\nDEFAULT DRIVER=Paradox\n' "$DATA" >"$XDG_CONFIG_HOME/Quillon/aliases.cfg"
+    echo "$said"
+    ! echo "$said" | grep -q succeeded || fail "a command on a full disk reported success"
+    expect_eq "each command on a full disk named the full disk" 3 \
+        "$(echo "$said" | grep -A1 -e '^--' | grep -c 'диск переполнен')"
+    echo "$said" | grep -q 'Ошибка сжатия FIRMS.DB: диск переполнен' || fail "the pack did not name its cause"
+    echo "$said" | grep -q 'FileText.idx: диск переполнен' || fail "the index rebuild did not name its cause"
+    expect_eq "the tables on the full disk kept their rows" "rows: 3" "$(echo "$said" | tail -n 1)"
 fi

@@ -11,6 +11,7 @@
 #include "folder/FolderSession.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -19,6 +20,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using TestCatalogue::contents;
 using TestCatalogue::shell;
@@ -276,6 +280,7 @@ private slots:
         QTest::newRow("marker written") << "marker" << true;
         QTest::newRow("old catalogue moved aside") << "aside" << true;
         QTest::newRow("swapped, marker left") << "swapped" << true;
+        QTest::newRow("marker written, still running elsewhere") << "running" << true;
     }
     void interruptedRestoreEndsWhole()
     {
@@ -299,6 +304,23 @@ private slots:
             QVERIFY(QDir().rename(m_data, path("Data.old")));
         if (state == "swapped")
             QVERIFY(QDir().rename(staging, m_data));
+        // A restore under way holds its folder locked: another start leaves
+        // it alone, and a second restore is refused.
+        const int running = state == "running" ? ::open(qPrintable(staging), O_RDONLY) : -1;
+        if (running >= 0) {
+            QCOMPARE(::flock(running, LOCK_EX), 0);
+            QString refusal;
+            try {
+                Restore::fromArchive(m_data, description, m_archive);
+            } catch (const FileError &e) {
+                refusal = e.message();
+            }
+            QVERIFY2(refusal.contains("уже восстанавливается"), qPrintable(refusal));
+            Restore::finishInterrupted(m_data);
+            QVERIFY(QFileInfo::exists(QDir(staging).filePath("FIRMS.DB")));
+            QCOMPARE(contents(m_data, m_tables), current);
+            ::close(running);
+        }
 
         Restore::finishInterrupted(m_data);
         QCOMPARE(contents(m_data, m_tables), restored ? backedUp : current);
@@ -463,11 +485,23 @@ private slots:
         QFile other(QDir(folder).filePath("мой архив.zip"));
         QVERIFY(other.open(QIODevice::WriteOnly));
         other.close();
+        // Partial archives of killed runs: one long untouched goes, a fresh
+        // one may still be written and stays.
+        for (const QString partial : {"Квиллон-Data-1a2b-2025-12-30.zip.Ab12Cd",
+                                      "Квиллон-Data-1a2b-2025-12-31.zip.Zz99Yy"}) {
+            QFile file(QDir(folder).filePath(partial));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            if (partial.contains("12-30"))
+                QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-7200),
+                                         QFileDevice::FileModificationTime));
+        }
         const QDate first(2026, 1, 1);
         for (int day = 0; day < 4; ++day)
             QVERIFY(
                 !AutoBackup::runDaily(m_data, m_tables, description, folder, first.addDays(day), 3)
                      .made.isEmpty());
+        QCOMPARE(QDir(folder).entryList({"*.zip.*"}), {"Квиллон-Data-1a2b-2025-12-31.zip.Zz99Yy"});
+        QVERIFY(QFile::remove(QDir(folder).filePath("Квиллон-Data-1a2b-2025-12-31.zip.Zz99Yy")));
         QVERIFY(AutoBackup::runDaily(m_data, m_tables, description, folder, first.addDays(3), 3)
                     .made.isEmpty());
         QVERIFY(AutoBackup::runDaily(m_data, m_tables, description, folder, first.addDays(9), 0)

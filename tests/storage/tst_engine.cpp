@@ -1,6 +1,7 @@
 #include "Aliases.h"
 #include "Catalogue.h"
 #include "EngineError.h"
+#include "FreshCopy.h"
 #include "Query.h"
 #include "Session.h"
 #include "SqlText.h"
@@ -619,6 +620,44 @@ private slots:
         run("Delete From Folders Where FolderID=1");
         QCOMPARE(shell(file("FOLDERS.DB"), "select count(*) from FOLDERS"), QString("0"));
         QDir(aside).removeRecursively();
+    }
+
+    // Rows copied into a fresh file stop at its limits of size and time,
+    // said as such, and leave the fresh file without a row.
+    void aFreshCopyStopsAtItsLimits_data()
+    {
+        QTest::addColumn<qint64>("maxBytes");
+        QTest::addColumn<int>("deadlineMs");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("size") << qint64(64 * 1024) << -1 << "строк больше, чем помещается";
+        QTest::newRow("time") << qint64(0) << 0 << "дольше отведённого времени";
+    }
+    void aFreshCopyStopsAtItsLimits()
+    {
+        QFETCH(qint64, maxBytes);
+        QFETCH(int, deadlineMs);
+        QFETCH(QString, said);
+        if (m_place->onServer())
+            QSKIP("table files of a folder");
+        QDir().mkpath(m_place->location());
+        shell(file("old.db"), "CREATE TABLE T (A INTEGER, B TEXT); WITH RECURSIVE n(i) AS "
+                              "(SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 50000) "
+                              "INSERT INTO T SELECT i, printf('%0100d', i) FROM n;");
+        shell(file("T.DB"), "CREATE TABLE T (A INTEGER, B TEXT);");
+        FreshCopy::Limits limits;
+        limits.maxBytes = maxBytes;
+        if (deadlineMs >= 0)
+            limits.deadline = QDeadlineTimer(deadlineMs);
+        const QList<FreshCopy::Column> columns{{FieldDef::fromDeclaration("A", "Integer"), "A"},
+                                               {FieldDef::fromDeclaration("B", "CHAR(200)"), "B"}};
+        try {
+            FreshCopy::copyRows(file("old.db"), "T", file("T.DB"), columns, true, limits);
+            QFAIL("the copy went past its limit");
+        } catch (const EngineError &e) {
+            QVERIFY2(e.message().startsWith("T.DB: ") && e.message().contains(said),
+                     qPrintable(e.message()));
+        }
+        QCOMPARE(shell(file("T.DB"), "SELECT count(*) FROM T"), QString("0"));
     }
 
     void keysStopAtTheIntegerLimit()

@@ -168,6 +168,8 @@ private slots:
             "CREATE TABLE Items (ItemID, Name); INSERT INTO Items VALUES (9, 'Подделка');");
         TestCatalogue::shell(data("ITEMS.DB"), "PRAGMA user_version = 2147483647;");
         const QByteArray before = m_place->snapshot();
+        // They are looked for at every start, the structure check on or off.
+        writeBoolSetting("CheckOnLoad", false);
         m_ui = RecordingUi();
         m_ui.answer = false;
         start();
