@@ -286,8 +286,8 @@ private slots:
         m_editor->close();
         QCOMPARE(Dialogs::lastShown().text, QString("Запись удалена другим пользователем.\n"
                                                     "Сохранить введённое как новую запись?"));
-        QCOMPARE(stored("FIRMS.DB", "select FirmID || '|' || Name || '|' || Phones from FIRMS"),
-                 QString("2|Ромашка|222"));
+        QCOMPARE(stored("FIRMS.DB", "select Name || '|' || Phones from FIRMS"),
+                 QString("Ромашка|222"));
         QVERIFY(m_errors.isEmpty());
     }
 
