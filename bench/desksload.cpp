@@ -45,7 +45,11 @@ struct Desk
     QRandomGenerator random;
     QTextStream out{stdout};
 
-    bool onFirm(qint64 id) { return data.tblFirms.locate(QStringLiteral("FirmID"), id); }
+    // The firm record follows the list's current firm, as in the window.
+    bool onFirm(qint64 id)
+    {
+        return data.qFirms.locate(QStringLiteral("FirmID"), id) && !data.tblFirms.isEmpty();
+    }
 
     // Posts, timing it; false on a conflict (the edit is dropped).
     bool timedPost()
@@ -87,6 +91,8 @@ struct Desk
     void remove()
     {
         const qint64 id = sharedFirms + 1 + random.bounded(std::max(1, 2 * sharedFirms));
+        // Firms the other desks added since: what their notices would bring.
+        data.qFirms.refresh();
         if (onFirm(id)) {
             data.tblFirms.deleteRecord();
             out << "delete\n";

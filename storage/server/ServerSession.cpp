@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QThread>
 #include <libpq-fe.h>
 #include <poll.h>
 
@@ -283,6 +284,10 @@ namespace {
 // The advisory lock of maintenance, one number for every catalogue of a
 // database ("quillon" in ASCII): one database holds one catalogue.
 constexpr qint64 maintenanceLockKey = 0x7175696c6c6f6e;
+// A check, pack or restore waits for the one under way this many times as
+// long as a post waits for a row (a minute by default): a check of twenty
+// desks started together takes that long.
+constexpr int maintenanceWaitFactor = 30;
 
 class ServerMaintenanceLock : public Session::MaintenanceLock
 {
@@ -304,14 +309,24 @@ private:
 
 } // namespace
 
+// Another desk's structure check at its start takes a moment: it is waited
+// for, within a bound, so that desks started together each check in turn.
 std::unique_ptr<Session::MaintenanceLock> ServerSession::lockForMaintenance()
 {
-    const PgResult taken = run(QStringLiteral("SELECT pg_catalog.pg_try_advisory_lock($1::bigint)"),
-                               {maintenanceLockKey});
-    if (!taken.value(0, 0).toBool())
-        throw EngineError(describeServer() +
-                          QStringLiteral(": каталог уже проверяет, сжимает или восстанавливает "
-                                         "другая программа. Повторите, когда она закончит."));
+    QElapsedTimer waited;
+    waited.start();
+    while (!run(QStringLiteral("SELECT pg_catalog.pg_try_advisory_lock($1::bigint)"),
+                {maintenanceLockKey})
+                .value(0, 0)
+                .toBool()) {
+        if (waited.elapsed() > qint64(m_lockTimeoutMs) * maintenanceWaitFactor)
+            throw EngineError(describeServer() +
+                              QStringLiteral(": каталог уже проверяет, сжимает или восстанавливает "
+                                             "другая программа. Повторите, когда она закончит."));
+        if (m_keepAlive)
+            m_keepAlive();
+        QThread::msleep(keepAliveIntervalMs);
+    }
     return std::make_unique<ServerMaintenanceLock>(*this);
 }
 

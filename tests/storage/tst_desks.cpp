@@ -275,6 +275,7 @@ private slots:
             QSKIP("a folder's window refuses such commands itself");
         {
             const auto held = m_mine->lockForMaintenance();
+            m_theirs->setBusyTimeout(10); // waits 30 times that for the one under way
             QVERIFY_THROWS_EXCEPTION(EngineError, m_theirs->lockForMaintenance());
         }
         QVERIFY(m_theirs->lockForMaintenance() != nullptr);
