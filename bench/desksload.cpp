@@ -48,7 +48,8 @@ struct Desk
     // The firm record follows the list's current firm, as in the window.
     bool onFirm(qint64 id)
     {
-        return data.qFirms.locate(QStringLiteral("FirmID"), id) && !data.tblFirms.isEmpty();
+        return data.qFirms.locate(QStringLiteral("FirmID"), id) && !data.tblFirms.isEmpty() &&
+               data.tblFirms.fieldByName(QStringLiteral("FirmID"))->asInteger() == id;
     }
 
     // Posts, timing it; false on a conflict (the edit is dropped).
@@ -85,6 +86,9 @@ struct Desk
         data.tblFirms.fieldByName(QStringLiteral("Name"))
             ->setAsString(QStringLiteral("Нагрузка %1").arg(random.generate()));
         timedPost();
+        // The new firm stands in the firm record beside the list's current
+        // one until the list moves: it moves now, as the window's list does.
+        data.qFirms.first();
     }
 
     // Only firms a desk added go: the shared ones keep their counters.
@@ -206,8 +210,12 @@ int lostUpdates(const QString &location, const Totals &totals)
     int lost = 0;
     while (counters.step()) {
         const qint64 stored = counters.value(1).toString().toLongLong();
-        if (stored != totals.edits.value(counters.int64(0)))
+        const qint64 posted = totals.edits.value(counters.int64(0));
+        if (stored != posted) {
+            QTextStream(stdout) << "firm " << counters.int64(0) << ": counter " << stored
+                                << ", edits posted " << posted << '\n';
             ++lost;
+        }
     }
     return lost;
 }
