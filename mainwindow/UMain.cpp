@@ -243,6 +243,9 @@ DBGrid *TMainForm::makeList(const char *name, DataSet *dataSet)
     auto *grid = new DBGrid(this);
     grid->setObjectName(QString::fromLatin1(name));
     grid->setDataSource(dataSet == &dm->qFirms ? &dm->dsMainFirms : &dm->dsMainItems);
+    // What a screen reader calls the list: it has no label of its own.
+    grid->setAccessibleName(dataSet == &dm->qFirms ? QStringLiteral("Список фирм")
+                                                   : QStringLiteral("Список элементов"));
     grid->setColumns({{QStringLiteral("Name"), QStringLiteral("Название"), 250}});
     grid->setReadOnly(true);
     bindListKeys(grid);

@@ -32,7 +32,7 @@ desk() { # starts a copy of the program on the catalogue; prints its process id
     echo $!
 }
 window_of() { timeout 30 xdotool search --sync --onlyvisible --pid "$1" --name '^Квиллон$' | head -n 1; }
-rows_of() { QUILLON_PID=$1 $A11Y rows DBGrid2 | cut -d'|' -f1 | sed 's/ *$//' | paste -sd,; }
+rows_of() { QUILLON_PID=$1 $A11Y rows "Список фирм" | cut -d'|' -f1 | sed 's/ *$//' | paste -sd,; }
 
 APP_PID=$(desk)
 WINDOW_A=$(window_of "$APP_PID") || fail "no first window"
