@@ -49,6 +49,15 @@ QString plainCause(const QString &state)
     return {};
 }
 
+// libpq's own words for a failed or lost connection: the first line says
+// what happened; the lines after it guess at causes over several lines.
+QString connectionCause(const pg_conn *conn)
+{
+    const QStringList lines =
+        QString::fromUtf8(PQerrorMessage(conn)).split('\n', Qt::SkipEmptyParts);
+    return lines.isEmpty() ? QString() : lines.first().simplified();
+}
+
 QString withContext(const QString &context, const QString &text)
 {
     return context.isEmpty() ? text : context + QStringLiteral(": ") + text;
@@ -203,7 +212,7 @@ void ServerSession::connect()
 {
     m_conn = PQconnectdb(m_uri.toUtf8().constData());
     if (PQstatus(m_conn) != CONNECTION_OK) {
-        const QString why = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+        const QString why = connectionCause(m_conn);
         const QString where = describeServer();
         // Neither the address nor libpq's password and service files gave
         // one: the window asks the user and tries again.
@@ -249,7 +258,7 @@ void ServerSession::ensureConnected()
 
 void ServerSession::throwConnectionLost(const QString &context)
 {
-    const QString why = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+    const QString why = connectionCause(m_conn);
     throw EngineError(withContext(context, QStringLiteral("нет связи с сервером ") +
                                                describeServer() + QStringLiteral(" (") + why +
                                                ')'));
