@@ -378,6 +378,9 @@ TableRef ServerSession::tableByFile(const QString &fileName)
 
 QList<FieldDef> ServerSession::fields(const TableRef &table)
 {
+    const QString file = table.fileName.toUpper();
+    if (const auto known = m_fields.constFind(file); known != m_fields.constEnd())
+        return *known;
     const PgResult columns =
         run(QStringLiteral("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod), "
                            "a.attidentity <> '', pg_catalog.col_description(a.attrelid, a.attnum) "
@@ -388,6 +391,7 @@ QList<FieldDef> ServerSession::fields(const TableRef &table)
     for (int row = 0; row < columns.rows(); ++row)
         result << fieldOf(columns.value(row, 0).toString(), columns.value(row, 1).toString(),
                           columns.int64(row, 2) != 0, columns.value(row, 3).toString());
+    m_fields.insert(file, result);
     return result;
 }
 

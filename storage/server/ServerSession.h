@@ -109,6 +109,8 @@ private:
     {
         m_columns.clear();
         m_tables.clear();
+        m_fields.clear();
+        m_indexes.clear();
     }
     unsigned tableOid(const QString &fileName);
     static QString nextKey(const TableRef &table, const QString &field);
@@ -123,5 +125,10 @@ private:
     // Tables already looked up, by their file name in upper case: a list
     // names its table at every page, and the server's catalogue is a query away.
     QHash<QString, TableRef> m_tables;
+    // Fields and indexes of the tables, by file name in upper case: every
+    // dataset opened at start asks for them, each a query of the server's
+    // catalogue; a structure change made here forgets them.
+    QHash<QString, QList<FieldDef>> m_fields;
+    QHash<QString, QList<IndexDef>> m_indexes;
     QString m_changeCopy;
 };

@@ -152,6 +152,8 @@ void ServerSession::alterTable(const QString &fileName, const QList<AlterAction>
     Transaction transaction(*this);
     ensureCollation();
     for (const AlterAction &action : actions) {
+        // Each action sees the columns the one before it left.
+        forgetStructure();
         if (action.kind == AlterAction::Drop) {
             const auto field = fieldNamed(fields(table), action.field.name);
             if (!field)
@@ -366,9 +368,13 @@ private:
 
 QList<IndexDef> ServerSession::indexes(const TableRef &table)
 {
+    const QString file = table.fileName.toUpper();
+    if (const auto known = m_indexes.constFind(file); known != m_indexes.constEnd())
+        return *known;
     QList<IndexDef> result;
     for (const ServerIndex &entry : serverIndexes(*this, table))
         result << entry.index;
+    m_indexes.insert(file, result);
     return result;
 }
 
