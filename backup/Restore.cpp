@@ -270,6 +270,8 @@ Restore::Outcome replaceInPlace(const QString &location, const QString &descript
     const QStringList tables = Backup::catalogueTables(descriptionFile);
     const PrivateTempDir scratch;
     const QString staging = scratch.filePath(QStringLiteral("Data"));
+    if (!QDir().mkpath(staging))
+        throw FileError(staging + QStringLiteral(": не удаётся создать папку"));
     Restore::Outcome outcome;
     outcome.leftOut = Backup::readInto(archivePath, descriptionFile, staging, report(0, 0.5));
     const std::unique_ptr<Session> fresh = Session::open(staging);

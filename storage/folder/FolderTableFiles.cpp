@@ -2,6 +2,7 @@
 #include "FileConnection.h"
 #include "FileError.h"
 #include "FolderSession.h"
+#include "SqliteStatement.h"
 
 #include <QDir>
 #include <QFile>
