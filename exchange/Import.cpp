@@ -3,7 +3,6 @@
 #include "EngineError.h"
 #include "Session.h"
 #include "Sheets.h"
-#include "SqlText.h"
 #include "TextRules.h"
 
 #include <QElapsedTimer>
