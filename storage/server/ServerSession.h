@@ -46,6 +46,10 @@ public:
                              const FieldDef &to) override;
     int packTable(const QString &fileName, QString *message = nullptr) override;
     qint64 storedSize(const QString &fileName) override;
+    bool holdsTables() override;
+    void dropTable(const QString &fileName) override;
+    void writeTableFiles(const QStringList &tables, const QString &folder,
+                         const std::function<void(double)> &progress) override;
 
     qint64 nextAutoIncrement(const TableRef &table, const QString &field) override;
     void keepAutoIncrementAbove(const TableRef &table, const QString &field, qint64 used) override;
