@@ -1,6 +1,8 @@
 #include "Application.h"
 #include "CatalogueChoice.h"
+#include "CatalogueLocation.h"
 #include "CatalogueWindow.h"
+#include "FileError.h"
 #include "FileIndexer.h"
 #include "IndexStatus.h"
 #include "Leftovers.h"
@@ -16,6 +18,7 @@
 #include "WindowsUi.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QFileInfo>
 #include <QStatusBar>
 #include <QTimer>
@@ -35,14 +38,25 @@ bool wantsMaintenance(int argc, char **argv)
     return false;
 }
 
+// A catalogue that is gone gets no index: nothing is made in its place. The
+// catalogue works without its index; the log says why there is none.
+bool hasIndexFolder(const QString &location)
+{
+    try {
+        return QFileInfo(CatalogueLocation::indexFolder(location)).isDir();
+    } catch (const FileError &e) {
+        qWarning().noquote() << e.message();
+        return false;
+    }
+}
+
 // The index of attached files follows the data module from now on; the
 // files new or changed since the last run are indexed in the background,
 // their progress shown at the right of the main window's status bar and the
 // indexing steered from the toolbar menu.
 std::unique_ptr<FileIndexer> startFileIndexer(Tdm &data, TMainForm &mainForm, TfrmFind &find)
 {
-    // A catalogue that is gone gets no index: nothing is made in its place.
-    if (!data.Main_sess() || !QFileInfo(data.Main_sess()->location()).isDir())
+    if (!data.Main_sess() || !hasIndexFolder(data.Main_sess()->location()))
         return nullptr;
     auto indexer = std::make_unique<FileIndexer>(data.Main_sess()->location(),
                                                  QCoreApplication::applicationFilePath());

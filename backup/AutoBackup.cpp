@@ -1,5 +1,6 @@
 #include "AutoBackup.h"
 
+#include "CatalogueLocation.h"
 #include "FileError.h"
 #include "SettingsStore.h"
 
@@ -65,7 +66,7 @@ QString shrinkage(const QString &dataDirectory, qint64 rows, const QString &prev
     return QStringLiteral("Каталог %1 намного меньше, чем в прошлой резервной копии (записей: %2, "
                           "было %3). Прежние копии сохранены, ни одна не удалена; проверьте, "
                           "тот ли это каталог.")
-        .arg(QDir::toNativeSeparators(dataDirectory))
+        .arg(QDir::toNativeSeparators(CatalogueLocation::withoutPassword(dataDirectory)))
         .arg(rows)
         .arg(before);
 }
@@ -85,16 +86,14 @@ int keptSetting()
                                        QStringLiteral("BackupsKept"), defaultKept));
 }
 
-QString catalogueLabel(const QString &dataDirectory)
+QString catalogueLabel(const QString &location)
 {
-    const QString path = QDir::cleanPath(QDir(dataDirectory).absolutePath());
-    const QFileInfo info(path);
-    const QString parent = QFileInfo(info.absolutePath()).fileName();
     const QString mark =
-        QString::fromLatin1(
-            QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex())
+        QString::fromLatin1(QCryptographicHash::hash(CatalogueLocation::identity(location).toUtf8(),
+                                                     QCryptographicHash::Sha256)
+                                .toHex())
             .left(4);
-    return readable((parent.isEmpty() ? QString() : parent + '-') + info.fileName()) + '-' + mark;
+    return readable(CatalogueLocation::shortLabel(location)) + '-' + mark;
 }
 
 QString dailyName(const QString &dataDirectory, const QDate &day)
@@ -107,7 +106,9 @@ Daily runDaily(const QString &dataDirectory, const QStringList &tables,
                const QString &descriptionFile, const QString &backupFolder, const QDate &today,
                int kept)
 {
-    if (kept <= 0 || !QFileInfo(dataDirectory).isDir())
+    // A folder that is gone is not made again for a backup, nor is a server
+    // that cannot be reached waited for.
+    if (kept <= 0 || !CatalogueLocation::unreachableCause(dataDirectory).isEmpty())
         return {};
     const QDir dir(backupFolder);
     const QString name = dailyName(dataDirectory, today);

@@ -17,9 +17,10 @@ QString folder();
 int keptSetting();
 
 // The part of a daily backup's name that tells its catalogue: the data
-// folder's name after its parent's, and a short mark of the whole path, so
-// that two catalogues never share a name ("Фирмы-Data-3fa2").
-QString catalogueLabel(const QString &dataDirectory);
+// folder's name after its parent's (a server's host and database), and a
+// short mark of the whole location, so that two catalogues never share a
+// name ("Фирмы-Data-3fa2", "office.lan-quillon-81c0").
+QString catalogueLabel(const QString &location);
 // "Квиллон-Фирмы-Data-3fa2-2026-01-02.zip".
 QString dailyName(const QString &dataDirectory, const QDate &day);
 

@@ -1,14 +1,14 @@
 #include "Backup.h"
 
 #include "BaseMaker.h"
+#include "CatalogueLocation.h"
 #include "EngineError.h"
 #include "FileConnection.h"
 #include "FileError.h"
-#include "FolderSession.h"
 #include "Leftovers.h"
 #include "Manifest.h"
+#include "Session.h"
 #include "SqlText.h"
-#include "SqliteStatement.h"
 #include "TempFiles.h"
 #include "ZipFile.h"
 
@@ -23,9 +23,6 @@
 #include <sqlite3.h>
 
 namespace {
-
-// Pages copied per backup step: about 4 MB, so progress moves several times a second.
-constexpr int pagesPerStep = 1024;
 
 struct FileSum
 {
@@ -43,29 +40,6 @@ FileSum sumOf(const QString &path)
     return {file.size(), hash.result().toHex()};
 }
 
-QString schemaOf(int position)
-{
-    return QStringLiteral("t%1").arg(position);
-}
-
-// Copies one attached table file into a file of its own through the backup interface.
-void copyTable(const FileConnection &source, const QString &schema, const QString &target,
-               const QString &table, const std::function<void(double)> &copied)
-{
-    const FileConnection copy(target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    sqlite3_backup *backup =
-        sqlite3_backup_init(copy.handle(), "main", source.handle(), schema.toUtf8().constData());
-    if (!backup)
-        throwSqliteError(copy.handle(), sqlite3_errcode(copy.handle()), table);
-    int rc = SQLITE_OK;
-    while ((rc = sqlite3_backup_step(backup, pagesPerStep)) == SQLITE_OK)
-        copied(1.0 - double(sqlite3_backup_remaining(backup)) /
-                         std::max(1, sqlite3_backup_pagecount(backup)));
-    sqlite3_backup_finish(backup);
-    if (rc != SQLITE_DONE)
-        throwSqliteError(copy.handle(), rc, table);
-}
-
 // The rows of the table a copy holds, for the manifest; -1 when they cannot be counted.
 qint64 rowsIn(const QString &copy, const QString &table)
 {
@@ -80,35 +54,19 @@ qint64 rowsIn(const QString &copy, const QString &table)
     }
 }
 
-// Copies every table while one read transaction holds them all: the copies
-// show the catalogue at one moment.
-QList<QString> copyTables(const QString &dataDirectory, const QStringList &tables,
+// Copies every table as a table file, all at one moment, whichever kind of
+// catalogue holds them: a backup holds table files of a folder catalogue.
+QList<QString> copyTables(const QString &location, const QStringList &tables,
                           const PrivateTempDir &into, const Backup::Progress &progress)
 {
-    const FileConnection source(QStringLiteral(":memory:"), SQLITE_OPEN_READWRITE);
-    // A save of the running program holds the tables for a moment only.
-    sqlite3_busy_timeout(source.handle(), 10000);
-    for (int i = 0; i < tables.size(); ++i) {
-        const QString path = FolderSession::findFileIn(dataDirectory, tables[i]);
-        if (path.isEmpty())
-            throw FileError(tables[i] + QStringLiteral(": таблица не найдена в каталоге ") +
-                            QDir::toNativeSeparators(dataDirectory));
-        Statement attach = source.prepare(QStringLiteral("ATTACH DATABASE ? AS ") + schemaOf(i));
-        attach.bind(1, path);
-        attach.step();
-    }
-    source.execute(QStringLiteral("BEGIN"));
-    for (int i = 0; i < tables.size(); ++i)
-        source.value(QStringLiteral("SELECT count(*) FROM %1.sqlite_master").arg(schemaOf(i)));
+    const std::unique_ptr<Session> session = Session::open(location);
+    session->writeTableFiles(tables, into.path(), [&progress](double done) {
+        if (progress)
+            progress(0.5 * done);
+    });
     QList<QString> copies;
-    for (int i = 0; i < tables.size(); ++i) {
-        copies.append(into.filePath(tables[i]));
-        copyTable(source, schemaOf(i), copies.last(), tables[i], [&](double copied) {
-            if (progress)
-                progress(0.5 * (i + copied) / tables.size());
-        });
-    }
-    source.execute(QStringLiteral("COMMIT"));
+    for (const QString &table : tables)
+        copies.append(into.filePath(table));
     return copies;
 }
 
@@ -158,12 +116,12 @@ QString proposedName(const QString &isoDate)
     return QStringLiteral("Квиллон-") + isoDate + QStringLiteral(".zip");
 }
 
-Summary create(const QString &dataDirectory, const QStringList &tables,
-               const QString &descriptionFile, const QString &archivePath, const Progress &progress)
+Summary create(const QString &location, const QStringList &tables, const QString &descriptionFile,
+               const QString &archivePath, const Progress &progress)
 {
     const QByteArray description = readDescriptionBytes(descriptionFile);
     PrivateTempDir scratch;
-    const QList<QString> copies = copyTables(dataDirectory, tables, scratch, progress);
+    const QList<QString> copies = copyTables(location, tables, scratch, progress);
 
     Summary summary;
     QJsonArray files;
@@ -185,7 +143,7 @@ Summary create(const QString &dataDirectory, const QStringList &tables,
         {QStringLiteral("program"), QStringLiteral("Квиллон")},
         {QStringLiteral("version"), QStringLiteral(QUILLON_VERSION)},
         {QStringLiteral("created"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-        {QStringLiteral("catalogue"), QDir(dataDirectory).absolutePath()},
+        {QStringLiteral("catalogue"), CatalogueLocation::identity(location)},
         {QStringLiteral("tables"), QJsonArray::fromStringList(tables)},
         {QStringLiteral("files"), files}};
     zip.addData(Manifest::fileName, QJsonDocument(manifest).toJson());

@@ -23,13 +23,14 @@ struct Summary
     qint64 totalRows() const;
 };
 
-// Copies every table of `tables` in `dataDirectory` at one moment (the tables
-// are read inside one read transaction, so a save made meanwhile is either in
-// every copy or in none) and writes the archive `archivePath`, which appears
-// whole or not at all. Throws FileError or EngineError with the cause.
-Summary create(const QString &dataDirectory, const QStringList &tables,
-               const QString &descriptionFile, const QString &archivePath,
-               const Progress &progress = {});
+// Copies every table of `tables` of the catalogue at `location` (a folder or
+// a server) at one moment, so that a save made meanwhile is either in every
+// copy or in none, each as a table file of a folder catalogue, and writes the
+// archive `archivePath`, which appears whole or not at all. The archive is
+// the same whichever kind of catalogue it came from. Throws FileError or
+// EngineError with the cause.
+Summary create(const QString &location, const QStringList &tables, const QString &descriptionFile,
+               const QString &archivePath, const Progress &progress = {});
 
 // The rows a backup's manifest lists by table file (-1 for a file an older
 // backup gave no count for). Throws FileError for a file that is no backup.

@@ -3,13 +3,13 @@
 #include "BaseMaker.h"
 #include "CatalogueLocation.h"
 #include "EngineError.h"
-#include "FolderSession.h"
+#include "Session.h"
 #include "StorageUi.h"
+#include "TableTransfer.h"
 
 #include <QCryptographicHash>
 #include <QDate>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <array>
@@ -75,33 +75,34 @@ QList<std::pair<QString, int>> columnsByName(const Statement &rows)
     return columns;
 }
 
-// Where a copy goes: made when it was not there, and taken away again when
-// the copy does not come about.
+// Where a copy goes: its folder made when it was not there, and the copy
+// taken away again when it does not come about.
 class Target
 {
 public:
     explicit Target(QString location)
-        : m_location(std::move(location)), m_existed(QFileInfo::exists(m_location))
+        : m_location(std::move(location)), m_made(CatalogueLocation::makePlaceFor(m_location))
     {}
 
-    void removeTables(const QStringList &tables) const
+    void removeTables(const QStringList &tables) const noexcept
     {
-        if (!m_existed) {
+        if (m_made) {
             QDir(m_location).removeRecursively();
             return;
         }
-        for (const QString &table : tables) {
-            const QString path = FolderSession::findFileIn(m_location, table);
-            if (!path.isEmpty()) {
-                QFile::remove(path);
-                QFile::remove(path + QStringLiteral("-journal"));
-            }
+        try {
+            const std::unique_ptr<Session> target = Session::open(m_location);
+            for (const QString &table : tables)
+                target->dropTable(table);
+        } catch (const std::exception &) {
+            // The copy's own failure is what the user is told; what is left
+            // keeps the place from being taken for empty, so nothing is lost.
         }
     }
 
 private:
     QString m_location;
-    bool m_existed;
+    bool m_made;
 };
 
 void refuseUnsuitable(const QString &from, const QString &to)
@@ -111,7 +112,10 @@ void refuseUnsuitable(const QString &from, const QString &to)
     if (!CatalogueLocation::holdsCatalogue(from))
         throw EngineError(
             QStringLiteral("Нет каталога: %1.").arg(CatalogueLocation::described(from)));
-    if (QFileInfo(from).canonicalFilePath() == QFileInfo(to).canonicalFilePath())
+    // A folder may also be reached by another path (a link).
+    const QString canonical = QFileInfo(from).canonicalFilePath();
+    if (CatalogueLocation::identity(from) == CatalogueLocation::identity(to) ||
+        (!canonical.isEmpty() && canonical == QFileInfo(to).canonicalFilePath()))
         throw EngineError(QStringLiteral("Каталог нельзя скопировать в него же."));
     if (QFileInfo(to).isFile())
         throw EngineError(QStringLiteral("%1 — это файл, а не папка.").arg(to));
@@ -119,41 +123,6 @@ void refuseUnsuitable(const QString &from, const QString &to)
         throw EngineError(QStringLiteral("Копировать можно только в пустое место, а там уже есть "
                                          "каталог: %1.")
                               .arg(CatalogueLocation::described(to)));
-}
-
-qint64 copyRows(Session &source, Session &target, const QString &table)
-{
-    Statement rows = source.prepare(QStringLiteral("Select * From ") + table);
-    QStringList names, values;
-    for (int i = 0; i < rows.columnCount(); ++i) {
-        names << rows.columnName(i);
-        values << QStringLiteral(":v%1").arg(i);
-    }
-    // Prepared first: the transaction covers the tables already reached.
-    Statement insert = target.prepare(QStringLiteral("Insert Into %1 (%2) Values (%3)")
-                                          .arg(table, names.join(','), values.join(',')));
-    Session::Transaction transaction(target);
-    qint64 count = 0;
-    while (rows.step()) {
-        for (int i = 0; i < names.size(); ++i)
-            insert.bind(i + 1, rows.value(i));
-        insert.step();
-        insert.reset();
-        ++count;
-    }
-    transaction.commit();
-    return count;
-}
-
-// The copy goes on handing out keys from where the original stood.
-void carryKeysHandedOut(Session &source, Session &target, const QString &file)
-{
-    const TableRef from = source.tableByFile(file);
-    const TableRef to = target.tableByFile(file);
-    for (const FieldDef &field : source.fields(from)) {
-        if (field.kind == FieldKind::AutoInc)
-            target.keepAutoIncrementAbove(to, field.name, source.keysHandedOut(from, field.name));
-    }
 }
 
 void compareTables(const QString &from, const QString &to, const QStringList &tables)
@@ -210,15 +179,14 @@ void copy(const QString &from, const QString &to, const QString &descriptionFile
     refuseUnsuitable(from, to);
     const Target target(to);
     try {
-        // The folders above a new folder are made too; the check makes the last one.
-        QDir().mkpath(QFileInfo(to).absolutePath());
         BaseMaker::verifyCatalogue(descriptionFile, to, false, false, ui);
         {
             const std::unique_ptr<Session> source = Session::open(from);
             const std::unique_ptr<Session> copied = Session::open(to);
             for (const QString &file : tables) {
-                const qint64 rows = copyRows(*source, *copied, tableName(file));
-                carryKeysHandedOut(*source, *copied, file);
+                const qint64 rows =
+                    TableTransfer::copyRows(*source, *copied, file, [&ui] { ui.keepAlive(); });
+                TableTransfer::carryKeysHandedOut(*source, *copied, file);
                 if (report)
                     report(file, rows);
             }

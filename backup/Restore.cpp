@@ -1,9 +1,14 @@
 #include "Restore.h"
 
+#include "AutoBackup.h"
+#include "CatalogueLocation.h"
 #include "EngineError.h"
 #include "FileConnection.h"
 #include "FileError.h"
 #include "FolderSession.h"
+#include "Session.h"
+#include "TableTransfer.h"
+#include "TempFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -213,6 +218,78 @@ QStringList removeOldAsides(const Places &places)
     return removed;
 }
 
+// The former catalogue kept before its tables are replaced in place: a
+// backup in the user's backups, named for the catalogue and the moment.
+QString keepFormer(const QString &location, const QStringList &tables,
+                   const QString &descriptionFile, const Backup::Progress &progress)
+{
+    const QString folder = AutoBackup::folder();
+    if (!QDir().mkpath(folder))
+        throw FileError(folder + QStringLiteral(": не удаётся создать папку"));
+    const QString base = QStringLiteral("Квиллон-") + AutoBackup::catalogueLabel(location) +
+                         QStringLiteral(".до-восстановления-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+    QString path = QDir(folder).filePath(base + QStringLiteral(".zip"));
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = QDir(folder).filePath(base + '-' + QString::number(n) + QStringLiteral(".zip"));
+    Backup::create(location, tables, descriptionFile, path, progress);
+    return path;
+}
+
+// Former catalogues kept by restores in place beyond the newest few go.
+QStringList removeOldFormer(const QString &location)
+{
+    const QDir folder(AutoBackup::folder());
+    QStringList kept =
+        folder.entryList({QStringLiteral("Квиллон-") + AutoBackup::catalogueLabel(location) +
+                          QStringLiteral(".до-восстановления-*.zip")},
+                         QDir::Files, QDir::Name);
+    QStringList removed;
+    while (kept.size() > Restore::keptAside) {
+        const QString path = folder.filePath(kept.takeFirst());
+        if (QFile::remove(path))
+            removed << path;
+    }
+    return removed;
+}
+
+// A catalogue that does not live in a folder of its own (a server's
+// database) cannot be swapped by renames: its tables are replaced where they
+// are, in one transaction, by those of the fresh catalogue made of the
+// archive. Until the commit every desk sees the former tables whole; a
+// failure on the way rolls everything back.
+Restore::Outcome replaceInPlace(const QString &location, const QString &descriptionFile,
+                                const QString &archivePath, const Backup::Progress &progress)
+{
+    const auto report = [&progress](double from, double share) {
+        return [&progress, from, share](double done) {
+            if (progress)
+                progress(from + share * done);
+        };
+    };
+    const QStringList tables = Backup::catalogueTables(descriptionFile);
+    const PrivateTempDir scratch;
+    const QString staging = scratch.filePath(QStringLiteral("Data"));
+    if (!QDir().mkpath(staging))
+        throw FileError(staging + QStringLiteral(": не удаётся создать папку"));
+    Restore::Outcome outcome;
+    outcome.leftOut = Backup::readInto(archivePath, descriptionFile, staging, report(0, 0.5));
+    const std::unique_ptr<Session> fresh = Session::open(staging);
+    const std::unique_ptr<Session> target = Session::open(location);
+    if (target->holdsTables())
+        outcome.aside = keepFormer(location, tables, descriptionFile, report(0.5, 0.25));
+    const auto copied = report(0.75, 0.25);
+    Session::Transaction transaction(*target);
+    for (int i = 0; i < tables.size(); ++i) {
+        target->dropTable(tables[i]);
+        TableTransfer::copyTable(*fresh, *target, tables[i]);
+        copied(double(i + 1) / tables.size());
+    }
+    transaction.commit();
+    outcome.removedAsides = removeOldFormer(location);
+    return outcome;
+}
+
 } // namespace
 
 namespace Restore {
@@ -220,6 +297,8 @@ namespace Restore {
 Outcome fromArchive(const QString &dataDirectory, const QString &descriptionFile,
                     const QString &archivePath, const Backup::Progress &progress)
 {
+    if (CatalogueLocation::isServer(dataDirectory))
+        return replaceInPlace(dataDirectory, descriptionFile, archivePath, progress);
     const Places places(dataDirectory);
     finishInterrupted(dataDirectory);
     const std::unique_ptr<StagingLock> staging = takeStaging(places);
@@ -268,6 +347,9 @@ QString describe(const Outcome &outcome)
 
 void finishInterrupted(const QString &dataDirectory)
 {
+    // A restore in place is one transaction: the server ended what was cut short.
+    if (CatalogueLocation::isServer(dataDirectory))
+        return;
     const Places places(dataDirectory);
     std::unique_ptr<StagingLock> staging;
     if (QFileInfo::exists(places.staging)) {

@@ -21,10 +21,12 @@ struct Outcome
     QStringList removedAsides; // older catalogues put aside, removed to keep their number
 };
 
-// Restores `archivePath` over `dataDirectory`, its tables made anew from the
-// description `descriptionFile`. A damaged, foreign or oversized archive, or
-// a catalogue that another program is writing to, throws FileError and
-// changes nothing.
+// Restores `archivePath` over the catalogue at `dataDirectory`, its tables
+// made anew from the description `descriptionFile`. A catalogue on a server
+// has no folder to swap: the former one is kept as a backup in the user's
+// backups folder (named in `aside`), and its tables are replaced in one
+// transaction. A damaged, foreign or oversized archive, or a catalogue that
+// another program is writing to, throws FileError and changes nothing.
 Outcome fromArchive(const QString &dataDirectory, const QString &descriptionFile,
                     const QString &archivePath, const Backup::Progress &progress = {});
 

@@ -173,9 +173,10 @@ int main(int argc, char **argv)
 
     SilentUi ui;
     Tdm data(ui);
+    // The data module's own statements count towards the start, as the window's do.
+    QObject::connect(&data, &Tdm::catalogueOpened, [&] { actions.follow(data.Main_sess()); });
     actions.start();
     data.DataModuleCreate();
-    actions.follow(data.Main_sess());
     TMainForm form;
     MainForm = &form;
     form.show();

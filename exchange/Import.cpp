@@ -3,7 +3,6 @@
 #include "EngineError.h"
 #include "Session.h"
 #include "Sheets.h"
-#include "SqlText.h"
 #include "TextRules.h"
 
 #include <QElapsedTimer>
@@ -286,9 +285,7 @@ public:
     void finish()
     {
         if (!m_added.isEmpty())
-            m_session.execute(QStringLiteral("PRAGMA %1.user_version = %2")
-                                  .arg(SqlText::quoted(m_base.schema))
-                                  .arg(m_nextKey - 1));
+            m_session.keepAutoIncrementAbove(m_base, m_tables.key, m_nextKey - 1);
     }
 
     QList<qint64> addedKeys() const { return m_added.values(); }

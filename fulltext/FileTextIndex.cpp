@@ -1,5 +1,6 @@
 #include "FileTextIndex.h"
 
+#include "CatalogueLocation.h"
 #include "SqliteStatement.h"
 #include "WordStems.h"
 
@@ -115,9 +116,9 @@ FileTextIndex::~FileTextIndex()
     sqlite3_close(m_db);
 }
 
-QString FileTextIndex::pathIn(const QString &dataDirectory)
+QString FileTextIndex::pathIn(const QString &location)
 {
-    return QDir(dataDirectory).filePath(indexFileName);
+    return QDir(CatalogueLocation::indexFolder(location)).filePath(indexFileName);
 }
 
 void FileTextIndex::removeIn(const QString &dataDirectory)

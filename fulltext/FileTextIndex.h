@@ -44,7 +44,7 @@ private:
 };
 
 // The text of the attached files, indexed by word stem, in a file of its own
-// beside the tables (never one of the catalogue's table files). It can always
+// kept by each desk (pathIn; never one of the catalogue's table files). It can always
 // be thrown away and made again from Files.DB; a missing, damaged or older
 // index file is replaced by an empty one on opening, which the next
 // synchronisation fills.
@@ -61,9 +61,11 @@ public:
     FileTextIndex(const FileTextIndex &) = delete;
     FileTextIndex &operator=(const FileTextIndex &) = delete;
 
-    static QString pathIn(const QString &dataDirectory);
-    // Deletes the index file of a data directory with its companions.
-    static void removeIn(const QString &dataDirectory);
+    // The index file of the catalogue at `location`: beside the tables of a
+    // folder, in a folder of this desk's own for a server.
+    static QString pathIn(const QString &location);
+    // Deletes the index file of a catalogue with its companions.
+    static void removeIn(const QString &location);
 
     // Whether opening found no usable index and started an empty one.
     bool startedEmpty() const { return m_startedEmpty; }

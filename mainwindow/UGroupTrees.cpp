@@ -141,16 +141,12 @@ void TGroupTrees::LoadGroupTree(TGroupTree *tree, Table *table)
         tree->setCurrentItem(root);
         return;
     }
-    QSet<int> shown{0};
-    try {
-        loadGroupLevel(tree, *table, root, shown);
-    } catch (...) {
-        // Later operations find rows by key over the whole table.
+    if (table->filtered())
         table->setFiltered(false);
-        throw;
-    }
+    QSet<int> shown{0};
+    addGroupLevel(tree, groupsByParent(*table), root, shown);
     root->setExpanded(true);
-    table->setFiltered(false);
+    table->first();
     tree->setCurrentItem(root);
 }
 
@@ -179,26 +175,40 @@ void TGroupTrees::followOtherDesk(TGroupTree *tree, Table *table)
         tree->setCurrentItem(tree->topLevelItem(0));
 }
 
-// All children of a node are read before any deeper level, because each
-// deeper level replaces the filter. Rows that no chain of parents joins to
-// the root (a cycle, a missing parent) are therefore never read.
-void TGroupTrees::loadGroupLevel(TGroupTree *tree, Table &table, QTreeWidgetItem *node,
-                                 QSet<int> &shown)
+// Every group of the table under the key of its parent, in the table's
+// order, read in one pass: a tree of a few hundred groups is one statement
+// rather than one a group.
+QHash<int, QList<TGroupTrees::GroupRow>> TGroupTrees::groupsByParent(Table &table)
 {
-    table.setFilter(QStringLiteral("UpGroupID=") + QString::number(tagOf(node)));
-    if (!table.filtered()) // a changed filter is read again already
-        table.setFiltered(true);
+    QHash<int, QList<GroupRow>> children;
     for (table.first(); !table.eof(); table.next()) {
-        const int tag = static_cast<int>(table.fieldByName(QStringLiteral("GroupID"))->asInteger());
-        // A row whose key is already in the tree (a hand-made row with key 0
-        // under the root) would otherwise be read again without end.
-        if (shown.contains(tag))
+        const Field *parent = table.fieldByName(QStringLiteral("UpGroupID"));
+        // A row without a parent is joined to no node, as no parent's key matches it.
+        if (parent->isNull())
             continue;
-        shown.insert(tag);
-        tree->addNode(node, table.fieldByName(QStringLiteral("Description"))->asString(), tag);
+        children[int(parent->asInteger())]
+            << GroupRow{int(table.fieldByName(QStringLiteral("GroupID"))->asInteger()),
+                        table.fieldByName(QStringLiteral("Description"))->asString()};
+    }
+    return children;
+}
+
+// All children of a node are added before any deeper level. Rows that no
+// chain of parents joins to the root (a cycle, a missing parent) are
+// therefore never shown.
+void TGroupTrees::addGroupLevel(TGroupTree *tree, const QHash<int, QList<GroupRow>> &children,
+                                QTreeWidgetItem *node, QSet<int> &shown)
+{
+    for (const GroupRow &row : children.value(tagOf(node))) {
+        // A row whose key is already in the tree (a hand-made row with key 0
+        // under the root) would otherwise be added again without end.
+        if (shown.contains(row.tag))
+            continue;
+        shown.insert(row.tag);
+        tree->addNode(node, row.name, row.tag);
     }
     for (int i = 0; i < node->childCount(); ++i)
-        loadGroupLevel(tree, table, node->child(i), shown);
+        addGroupLevel(tree, children, node->child(i), shown);
 }
 
 QTreeWidgetItem *TGroupTrees::selectedNode() const

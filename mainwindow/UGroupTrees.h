@@ -3,6 +3,7 @@
 #include "GroupTree.h"
 #include "TabContext.h"
 
+#include <QHash>
 #include <QObject>
 #include <QSet>
 
@@ -58,7 +59,14 @@ private:
     void createMenu();
     void createTimers();
     void wire(TGroupTree *tree);
-    void loadGroupLevel(TGroupTree *tree, Table &table, QTreeWidgetItem *node, QSet<int> &shown);
+    struct GroupRow
+    {
+        int tag;
+        QString name;
+    };
+    static QHash<int, QList<GroupRow>> groupsByParent(Table &table);
+    static void addGroupLevel(TGroupTree *tree, const QHash<int, QList<GroupRow>> &children,
+                              QTreeWidgetItem *node, QSet<int> &shown);
     void applyGroup(int tag);
     void addGroup(QTreeWidgetItem *parent);
     QTreeWidgetItem *selectedNode() const;

@@ -1,11 +1,14 @@
 #include "CatalogueLocation.h"
 
 #include "EngineError.h"
+#include "FileError.h"
 #include "Session.h"
 #include "SettingsStore.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QUrl>
 #include <algorithm>
 
@@ -186,8 +189,58 @@ QString unreachableMessage(const QString &location, const QString &cause)
 
 bool holdsCatalogue(const QString &location)
 {
+    if (isServer(location))
+        return Session::open(location)->holdsTables();
     // Name filters ignore letter case: "FIRMS.DB" and "Firms.db" both count.
     return !QDir(location).entryList({QStringLiteral("*.DB")}, QDir::Files).isEmpty();
+}
+
+QString identity(const QString &location)
+{
+    if (isServer(location))
+        return withoutPassword(location);
+    return QDir::cleanPath(QDir(location).absolutePath());
+}
+
+QString shortLabel(const QString &location)
+{
+    if (isServer(location)) {
+        const ServerAddress address = ServerAddress::parse(location);
+        QString host = ServerAddress::decoded(address.hosts).section(',', 0, 0);
+        if (host.isEmpty())
+            host = address.parameter(QStringLiteral("host"));
+        if (host.isEmpty())
+            host = QStringLiteral("localhost");
+        QString database = ServerAddress::decoded(address.database);
+        if (database.isEmpty())
+            database = address.parameter(QStringLiteral("dbname"));
+        return database.isEmpty() ? host : host + '-' + database;
+    }
+    const QFileInfo info(identity(location));
+    const QString parent = QFileInfo(info.absolutePath()).fileName();
+    return (parent.isEmpty() ? QString() : parent + '-') + info.fileName();
+}
+
+bool makePlaceFor(const QString &location)
+{
+    if (isServer(location) || QFileInfo::exists(location))
+        return false;
+    return QDir().mkpath(location);
+}
+
+QString indexFolder(const QString &location)
+{
+    if (!isServer(location))
+        return location;
+    const QString mark = QString::fromLatin1(
+        QCryptographicHash::hash(identity(location).toUtf8(), QCryptographicHash::Sha256)
+            .toHex()
+            .left(16));
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                           QStringLiteral("/Quillon/index/") + mark;
+    if (!QDir().mkpath(folder))
+        throw FileError(folder + QStringLiteral(": не удаётся создать папку"));
+    return folder;
 }
 
 QStringList recent()

@@ -37,8 +37,30 @@ QString unreachableCause(const QString &location);
 // "Каталог недоступен: <where>. Причина: <cause>."
 QString unreachableMessage(const QString &location, const QString &cause);
 
-// Whether a catalogue is already there: a folder holding table files.
+// Whether a catalogue is already there: a folder holding table files, or a
+// server database holding tables.
 bool holdsCatalogue(const QString &location);
+
+// The location as one catalogue is known by wherever it is named from: a
+// folder's clean absolute path, a server address without its password.
+QString identity(const QString &location);
+
+// A few words that tell the catalogue apart in file names: the folder's
+// name after its parent's ("Фирмы-Data"), or the server's host and database
+// ("office.lan-quillon"). Not unique by itself.
+QString shortLabel(const QString &location);
+
+// Makes the folder a new catalogue at `location` goes into, with the folders
+// above it; true when it made the catalogue's own folder, which a copy that
+// fails takes away again. A server's database is never made: it must exist.
+bool makePlaceFor(const QString &location);
+
+// Where this desk keeps the word index of the catalogue's attached files:
+// beside the tables of a folder catalogue; for a server catalogue, a folder
+// of the user's own data named by the catalogue, made when missing, since
+// every desk reads the files at its own pace and the index can be made again
+// from the catalogue at any time. Throws FileError when it cannot be made.
+QString indexFolder(const QString &location);
 
 // The recently opened catalogues, newest first, without passwords; kept in
 // the settings file beside the program's other settings.

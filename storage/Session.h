@@ -160,6 +160,17 @@ public:
     virtual int packTable(const QString &fileName, QString *message = nullptr) = 0;
     // The bytes a table takes where it is stored, to tell what a pack gave back.
     virtual qint64 storedSize(const QString &fileName) = 0;
+    // Whether any table is stored there yet (a table file in the folder, a
+    // table in the server's database): a copy goes into an empty place only.
+    virtual bool holdsTables() = 0;
+    // Removes a table with its rows and indexes; nothing when there is none.
+    virtual void dropTable(const QString &fileName) = 0;
+    // Writes each table of `tables` into `folder` as a table file of a folder
+    // catalogue (the form of a backup), all as they stood at one moment: a
+    // save made meanwhile is in every file or in none. `progress` hears how
+    // far the writing has come, from 0 to 1.
+    virtual void writeTableFiles(const QStringList &tables, const QString &folder,
+                                 const std::function<void(double)> &progress) = 0;
 
     // Auto-increment keys: never handed out twice, also after deletes.
     virtual qint64 nextAutoIncrement(const TableRef &table, const QString &field) = 0;

@@ -133,10 +133,9 @@ void TransferMenu::restoreClick()
         Dialogs::openFileName(m_window, QStringLiteral("Восстановить из копии"), dm->LastFileDir);
     if (path.isEmpty())
         return;
-    if (!Dialogs::confirm(m_window,
-                          QStringLiteral("Заменить каталог данными из копии «") +
-                              QFileInfo(path).fileName() +
-                              QStringLiteral("»?\nТекущий каталог будет сохранён рядом.")))
+    if (!Dialogs::confirm(m_window, QStringLiteral("Заменить каталог данными из копии «") +
+                                        QFileInfo(path).fileName() +
+                                        QStringLiteral("»?\nТекущий каталог будет сохранён.")))
         return;
     dm->closeDataSets();
     Restore::Outcome outcome;

@@ -52,6 +52,10 @@ public:
     {
         return QFileInfo(findFile(fileName)).size();
     }
+    bool holdsTables() override;
+    void dropTable(const QString &fileName) override;
+    void writeTableFiles(const QStringList &tables, const QString &folder,
+                         const std::function<void(double)> &progress) override;
 
     qint64 nextAutoIncrement(const TableRef &table, const QString &field) override;
     void keepAutoIncrementAbove(const TableRef &table, const QString &field, qint64 used) override;

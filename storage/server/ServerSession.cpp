@@ -50,6 +50,15 @@ QString plainCause(const QString &state)
     return {};
 }
 
+// libpq's own words for a failed or lost connection: the first line says
+// what happened; the lines after it guess at causes over several lines.
+QString connectionCause(const pg_conn *conn)
+{
+    const QStringList lines =
+        QString::fromUtf8(PQerrorMessage(conn)).split('\n', Qt::SkipEmptyParts);
+    return lines.isEmpty() ? QString() : lines.first().simplified();
+}
+
 QString withContext(const QString &context, const QString &text)
 {
     return context.isEmpty() ? text : context + QStringLiteral(": ") + text;
@@ -211,7 +220,7 @@ void ServerSession::connect()
 {
     m_conn = PQconnectdb(m_uri.toUtf8().constData());
     if (PQstatus(m_conn) != CONNECTION_OK) {
-        const QString why = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+        const QString why = connectionCause(m_conn);
         const QString where = describeServer();
         // Neither the address nor libpq's password and service files gave
         // one: the window asks the user and tries again.
@@ -375,7 +384,7 @@ void ServerSession::ensureConnected()
 
 void ServerSession::throwConnectionLost(const QString &context)
 {
-    const QString why = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+    const QString why = connectionCause(m_conn);
     throw EngineError(withContext(context, QStringLiteral("нет связи с сервером ") +
                                                describeServer() + QStringLiteral(" (") + why +
                                                ')'));
@@ -497,6 +506,9 @@ TableRef ServerSession::tableByFile(const QString &fileName)
 
 QList<FieldDef> ServerSession::fields(const TableRef &table)
 {
+    const QString file = table.fileName.toUpper();
+    if (const auto known = m_fields.constFind(file); known != m_fields.constEnd())
+        return *known;
     const PgResult columns =
         run(QStringLiteral("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod), "
                            "a.attidentity <> '', pg_catalog.col_description(a.attrelid, a.attnum) "
@@ -507,6 +519,7 @@ QList<FieldDef> ServerSession::fields(const TableRef &table)
     for (int row = 0; row < columns.rows(); ++row)
         result << fieldOf(columns.value(row, 0).toString(), columns.value(row, 1).toString(),
                           columns.int64(row, 2) != 0, columns.value(row, 3).toString());
+    m_fields.insert(file, result);
     return result;
 }
 

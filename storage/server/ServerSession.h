@@ -46,6 +46,10 @@ public:
                              const FieldDef &to) override;
     int packTable(const QString &fileName, QString *message = nullptr) override;
     qint64 storedSize(const QString &fileName) override;
+    bool holdsTables() override;
+    void dropTable(const QString &fileName) override;
+    void writeTableFiles(const QStringList &tables, const QString &folder,
+                         const std::function<void(double)> &progress) override;
 
     qint64 nextAutoIncrement(const TableRef &table, const QString &field) override;
     void keepAutoIncrementAbove(const TableRef &table, const QString &field, qint64 used) override;
@@ -116,6 +120,8 @@ private:
     {
         m_columns.clear();
         m_tables.clear();
+        m_fields.clear();
+        m_indexes.clear();
     }
     unsigned tableOid(const QString &fileName);
     static QString nextKey(const TableRef &table, const QString &field);
@@ -131,5 +137,10 @@ private:
     // Tables already looked up, by their file name in upper case: a list
     // names its table at every page, and the server's catalogue is a query away.
     QHash<QString, TableRef> m_tables;
+    // Fields and indexes of the tables, by file name in upper case: every
+    // dataset opened at start asks for them, each a query of the server's
+    // catalogue; a structure change made here forgets them.
+    QHash<QString, QList<FieldDef>> m_fields;
+    QHash<QString, QList<IndexDef>> m_indexes;
     QString m_changeCopy;
 };

@@ -152,6 +152,8 @@ void ServerSession::alterTable(const QString &fileName, const QList<AlterAction>
     Transaction transaction(*this);
     ensureCollation();
     for (const AlterAction &action : actions) {
+        // Each action sees the columns the one before it left.
+        forgetStructure();
         if (action.kind == AlterAction::Drop) {
             const auto field = fieldNamed(fields(table), action.field.name);
             if (!field)
@@ -226,7 +228,22 @@ struct ServerIndex
     IndexDef index;
     QString physicalName;
     QString constraint;
+    bool rowKeyLast = false; // the row's key follows the declared fields
 };
+
+// The comment of an index whose last column is the row's key, added by the
+// server kind rather than declared.
+const QString rowKeyLastComment = QStringLiteral("row key last");
+
+// A list ordered by an index's fields breaks ties by the row's key: with
+// that key as the index's last column the server reads the ordered keys
+// from the index alone, where it would otherwise sort every row of the
+// table at each opening of the list.
+bool wantsRowKeyLast(const TableRef &table, const IndexDef &index)
+{
+    return !index.unique && !index.primary && table.rowIdentity != QLatin1String("ctid") &&
+           !index.fields.contains(table.rowIdentity, Qt::CaseInsensitive);
+}
 
 QList<ServerIndex> serverIndexes(ServerSession &session, const TableRef &table)
 {
@@ -238,7 +255,8 @@ QList<ServerIndex> serverIndexes(ServerSession &session, const TableRef &table)
             "AND a.attnum = k.attnum ORDER BY k.n), ';'), "
             "EXISTS (SELECT 1 FROM unnest(i.indcollation::oid[]) AS k(coll) JOIN "
             "pg_catalog.pg_collation c ON c.oid = k.coll WHERE c.collname = $2), "
-            "(SELECT conname FROM pg_catalog.pg_constraint WHERE conindid = i.indexrelid LIMIT 1) "
+            "(SELECT conname FROM pg_catalog.pg_constraint WHERE conindid = i.indexrelid LIMIT 1), "
+            "pg_catalog.obj_description(i.indexrelid, 'pg_class') "
             "FROM pg_catalog.pg_index i JOIN pg_catalog.pg_class ic ON ic.oid = i.indexrelid "
             "WHERE i.indrelid = $1::regclass ORDER BY ic.oid"),
         {table.qualified(), QLatin1String(ServerSession::collation)}, table.fileName);
@@ -262,6 +280,9 @@ QList<ServerIndex> serverIndexes(ServerSession &session, const TableRef &table)
             const auto field = fieldNamed(fields, column);
             index.fields << (field ? field->name : column);
         }
+        entry.rowKeyLast = found.value(row, 6).toString() == rowKeyLastComment;
+        if (entry.rowKeyLast && index.fields.size() > 1)
+            index.fields.removeLast();
         result << entry;
     }
     return result;
@@ -347,9 +368,13 @@ private:
 
 QList<IndexDef> ServerSession::indexes(const TableRef &table)
 {
+    const QString file = table.fileName.toUpper();
+    if (const auto known = m_indexes.constFind(file); known != m_indexes.constEnd())
+        return *known;
     QList<IndexDef> result;
     for (const ServerIndex &entry : serverIndexes(*this, table))
         result << entry.index;
+    m_indexes.insert(file, result);
     return result;
 }
 
@@ -385,11 +410,20 @@ void ServerSession::addIndex(const QString &fileName, const IndexDef &index)
                        QStringLiteral(" NULLS FIRST");
     }
     const bool unique = index.unique || index.primary;
+    const bool rowKeyLast = wantsRowKeyLast(table, index);
+    if (rowKeyLast)
+        columns << quotedLower(table.rowIdentity) + QStringLiteral(" NULLS FIRST");
+    const QString physicalName =
+        SqlText::quoted(schema) + '.' + SqlText::quoted(indexName(fileName, name));
     run(QStringLiteral("CREATE %1INDEX %2 ON %3 (%4)")
             .arg(unique ? QStringLiteral("UNIQUE ") : QString(),
                  SqlText::quoted(indexName(fileName, name)), table.qualified(),
                  columns.join(QStringLiteral(", "))),
         {}, fileName);
+    if (rowKeyLast)
+        run(QStringLiteral("COMMENT ON INDEX %1 IS %2")
+                .arg(physicalName, literal(rowKeyLastComment)),
+            {}, fileName);
     // A primary index may give the rows their identity.
     forgetStructure();
 }
@@ -424,6 +458,9 @@ bool ServerSession::hasSameIndex(const QString &fileName, const IndexDef &index)
         serverIndexNamed(*this, table, index.primary ? QStringLiteral("Primary") : index.name);
     if (!existing || existing->index.unique != (index.unique || index.primary) ||
         existing->index.fields.size() != index.fields.size())
+        return false;
+    // An index made before lists were read in its order is made again.
+    if (existing->rowKeyLast != wantsRowKeyLast(table, index))
         return false;
     const QList<FieldDef> tableFields = fields(table);
     bool overText = false;

@@ -61,9 +61,12 @@ start_x() {
     export DISPLAY=:$display
 }
 
-# Starts the program in the X server and waits for its main window.
+# Starts the program in the X server and waits for its main window:
+# start_app [DIR [ARGUMENT...]].
 start_app() {
-    (cd "${1:-$T}" && exec "$QUILLON") >"$T/app.log" 2>&1 &
+    local dir=${1:-$T}
+    shift $(($# > 0 ? 1 : 0))
+    (cd "$dir" && exec "$QUILLON" "$@") >"$T/app.log" 2>&1 &
     APP_PID=$!
     WINDOW=$(timeout 30 xdotool search --sync --onlyvisible --name '^Квиллон$' | head -n 1) ||
         fail "no main window (log: $(cat "$T/app.log"))"

@@ -5,6 +5,7 @@
 #include "EngineError.h"
 #include "FolderSession.h"
 #include "RecordingUi.h"
+#include "Session.h"
 #include "TableFiles.h"
 
 #include <QDir>
@@ -82,6 +83,32 @@ private slots:
                  qint64(13));
         QCOMPARE(shell(QDir(copy).filePath("FILES.DB"), "SELECT length(File) FROM Files;"),
                  QString("100000"));
+    }
+
+    // Folder to the tests' kind, on to another place of that kind (server to
+    // server on a server run) and back to a folder: each copy is proved by
+    // its sums, and the catalogue that comes back is the one that left, key
+    // counters included. A place of the tests' kind that holds a catalogue
+    // refuses a copy and keeps what it holds.
+    void copiesThroughTheOtherKindAndBack()
+    {
+        TestCatalogue::Place first, second;
+        const QString back = path("back");
+        CatalogueCopy::copy(m_data, first.location(), description, m_tables, m_ui);
+        CatalogueCopy::copy(first.location(), second.location(), description, m_tables, m_ui);
+        CatalogueCopy::copy(second.location(), back, description, m_tables, m_ui);
+        QCOMPARE(contents(back, m_tables), contents(m_data, m_tables));
+        const std::unique_ptr<Session> original = Session::open(m_data);
+        const std::unique_ptr<Session> copied = second.open();
+        for (const QString &table : m_tables)
+            QCOMPARE(CatalogueCopy::sumOf(*copied, table.section('.', 0, 0)),
+                     CatalogueCopy::sumOf(*original, table.section('.', 0, 0)));
+        QCOMPARE(copied->nextAutoIncrement(copied->tableByFile("FIRMS.DB"), "FirmID"), qint64(13));
+
+        const QByteArray before = first.snapshot();
+        QVERIFY_THROWS_EXCEPTION(EngineError, CatalogueCopy::copy(m_data, first.location(),
+                                                                  description, m_tables, m_ui));
+        QCOMPARE(first.snapshot(), before);
     }
 
     // A target that already holds a catalogue is left exactly as it was.

@@ -15,7 +15,6 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -24,13 +23,13 @@ class TransferMenuTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TestCatalogue::Place> m_place;
     RecordingUi m_ui;
     std::unique_ptr<Tdm> m_dm;
     std::unique_ptr<TMainForm> m_form;
     QStringList m_errors;
 
-    QString path(const QString &name) const { return m_dir->filePath(name); }
+    QString path(const QString &name) const { return m_place->scratch(name); }
 
     void run(const QString &sql)
     {
@@ -71,8 +70,8 @@ class TransferMenuTest : public QObject
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        TestCatalogue::pointAliasAt(path("Data"));
+        m_place = std::make_unique<TestCatalogue::Place>();
+        TestCatalogue::pointAliasAt(m_place->location());
         m_ui = RecordingUi();
         Dialogs::setScripted(true);
         m_errors.clear();
@@ -83,7 +82,7 @@ private slots:
     {
         m_form.reset();
         m_dm.reset();
-        m_dir.reset();
+        m_place.reset();
         Dialogs::setScripted(false);
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
     }
@@ -130,7 +129,10 @@ private slots:
         QCOMPARE(firmNames(), QStringList({"Дуб"}));
 
         // A file that is no backup is refused and the window goes on with its catalogue.
-        Dialogs::answerNextOpenFile(path("Data/FIRMS.DB"));
+        QFile plain(path("plain.zip"));
+        QVERIFY(plain.open(QIODevice::WriteOnly) && plain.write("SQLite format 3") > 0);
+        plain.close();
+        Dialogs::answerNextOpenFile(plain.fileName());
         Dialogs::answerNextConfirm(true);
         trigger("acRestore");
         QCOMPARE(m_errors.size(), 1);
@@ -142,8 +144,7 @@ private slots:
         trigger("acRestore");
         QCOMPARE(firmNames(), QStringList({"Дуб", "Ёлка"}));
         QVERIFY(Dialogs::asked().last().startsWith("Каталог восстановлен"));
-        QCOMPARE(TestCatalogue::shell(path("Data/FIRMS.DB"), "SELECT count(*) FROM Firms;"),
-                 QString("2"));
+        QCOMPARE(m_place->stored("FIRMS.DB", "SELECT count(*) FROM Firms"), QString("2"));
     }
 
     void exportsTheListAsShown()
@@ -190,9 +191,9 @@ private slots:
         QCOMPARE(lastLine, QString("5"));
         QCOMPARE(lastColour, QColor(255, 220, 220));
         QCOMPARE(firmNames(), QStringList({"Дуб", "Ёлка", "Клён"}));
-        QCOMPARE(TestCatalogue::shell(path("Data/GRPFRM.DB"),
-                                      "SELECT group_concat(FirmID) FROM GrpFrm WHERE GroupID = 1;"),
-                 QString("2,3"));
+        QCOMPARE(m_place->stored("GRPFRM.DB", "SELECT FirmID FROM GrpFrm WHERE GroupID = 1 "
+                                              "ORDER BY FirmID"),
+                 QString("2\n3"));
         // The file dialog offered the kinds an import reads.
         QVERIFY(Dialogs::asked().contains(
             "Импорт фирм\nТаблицы (*.csv *.txt *.xlsx *.xls *.ods);;Все файлы (*)"));
