@@ -31,7 +31,11 @@ desk() { # starts a copy of the program on the catalogue; prints its process id
     (cd "$T" && exec "$QUILLON" --catalogue "$URI") >>"$T/app.log" 2>&1 &
     echo $!
 }
-window_of() { timeout 30 xdotool search --sync --onlyvisible --pid "$1" --name '^Квиллон$' | head -n 1; }
+# xdotool matches any one of the conditions unless told "--all".
+window_of() { timeout 30 xdotool search --all --sync --onlyvisible --pid "$1" --name '^Квиллон$' | head -n 1; }
+# Xvfb runs no window manager to activate a window: it is raised above the
+# others and given the keyboard.
+to_front() { xdotool windowraise "$1" windowfocus --sync "$1"; sleep 0.2; }
 rows_of() { QUILLON_PID=$1 $A11Y rows "Список фирм" | cut -d'|' -f1 | sed 's/ *$//' | paste -sd,; }
 
 APP_PID=$(desk)
@@ -42,7 +46,7 @@ xdotool windowmove "$WINDOW_B" 420 300
 expect_soon "the second desk lists the firms" "Альфа,Бета" rows_of "$PID_B"
 
 # Desk A renames "Альфа" in its editor.
-xdotool windowactivate --sync "$WINDOW_A"
+to_front "$WINDOW_A"
 click_in "$WINDOW_A" 381 98
 xdotool click --repeat 2 --delay 80 1
 EDITOR_A=$(wait_window '^Альфа( — Квиллон)?$')
@@ -64,11 +68,11 @@ xdotool click --repeat 2 --delay 80 1
 EDITOR_A=$(wait_window '^Бета( — Квиллон)?$')
 key Tab Tab Tab Tab # the address
 say "Москва"
-xdotool windowactivate --sync "$WINDOW_B"
+to_front "$WINDOW_B"
 click_in "$WINDOW_B" 381 98
 xdotool click --repeat 2 --delay 80 1
-EDITOR_B=$(xdotool search --sync --onlyvisible --pid "$PID_B" --name '^Бета' | head -n 1)
-xdotool windowactivate --sync "$EDITOR_B"
+EDITOR_B=$(xdotool search --all --sync --onlyvisible --pid "$PID_B" --name '^Бета' | head -n 1)
+to_front "$EDITOR_B"
 key Tab Tab Tab Tab Tab # the phone
 say "222"
 size_of "$EDITOR_B"
@@ -77,7 +81,7 @@ expect_soon "the other desk's phone is saved" "|222" sql "select coalesce(addres
 expect_soon "the desk still editing is told before it saves" 1 \
     bash -c "xdotool getwindowname $EDITOR_A | grep -c 'изменена другим пользователем'"
 
-xdotool windowactivate --sync "$EDITOR_A"
+to_front "$EDITOR_A"
 size_of "$EDITOR_A"
 click_in "$EDITOR_A" $((WIDTH - 40)) $((HEIGHT - 18))
 expect_soon "the conflict is told" "Запись изменена другим пользователем." \
