@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -58,7 +59,7 @@ FolderSession::FolderSession(QString directory) : m_directory(std::move(director
     if (rc != SQLITE_OK)
         throwSqliteError(m_db, rc, {});
     sqlite3_extended_result_codes(m_db, 1);
-    sqlite3_busy_timeout(m_db, defaultBusyTimeoutMs);
+    setBusyTimeout(defaultBusyTimeoutMs);
     hardenConnection();
     TextRules::install(m_db);
     RowVersion::install(m_db);
@@ -111,9 +112,29 @@ void FolderSession::setKeepAlive(std::function<void()> keepAlive)
         this);
 }
 
+// SQLite's own wait sleeps ever longer, up to a tenth of a second a time:
+// with several desks writing one file, the lock is taken and given back
+// between those naps, and a desk could wait out its whole timeout without
+// once finding the file free. This one looks again every millisecond.
 void FolderSession::setBusyTimeout(int milliseconds)
 {
-    sqlite3_busy_timeout(m_db, milliseconds);
+    m_busyTimeoutMs = milliseconds;
+    if (milliseconds <= 0) {
+        sqlite3_busy_handler(m_db, nullptr, nullptr);
+        return;
+    }
+    sqlite3_busy_handler(
+        m_db,
+        [](void *self, int attempt) {
+            auto *session = static_cast<FolderSession *>(self);
+            if (attempt == 0)
+                session->m_busySince.start();
+            else if (session->m_busySince.elapsed() >= session->m_busyTimeoutMs)
+                return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return 1;
+        },
+        this);
 }
 
 bool FolderSession::inTransaction() const

@@ -125,6 +125,8 @@ private:
     std::function<void()> m_keepAlive;
     std::function<void(const QString &)> m_trace;
     QElapsedTimer m_sinceKeepAlive;
+    int m_busyTimeoutMs = 0;
+    QElapsedTimer m_busySince;
     // The data directory as it was when the first file was attached.
     std::pair<quint64, quint64> m_directoryIdentity{0, 0};
 };
