@@ -4,6 +4,7 @@
 #include "BaseMaker.h"
 #include "CatalogueCopy.h"
 #include "CatalogueLocation.h"
+#include "CatalogueWindow.h"
 #include "EngineError.h"
 #include "Export.h"
 #include "ExtractionProcess.h"
@@ -316,6 +317,8 @@ int runMaintenance(const QStringList &arguments)
         }
         applyCatalogueOption(arguments);
     }
+    const QList<const QCommandLineOption *> writingCommands = {&check, &pack, &restoreFrom,
+                                                               &importFrom, &copyCatalogueFrom};
     // A restore may bring a catalogue to a folder that is gone; every other
     // command works on one that is there.
     const QList<const QCommandLineOption *> catalogueCommands = {
@@ -329,6 +332,25 @@ int runMaintenance(const QStringList &arguments)
                 return 0;
             }))
             return status;
+    }
+    // A window on the folder catalogue keeps its lists and its records being
+    // edited in memory: a command that changed the tables under it would
+    // leave it showing what is no longer there.
+    const bool writes = std::any_of(
+        writingCommands.begin(), writingCommands.end(),
+        [&parser](const QCommandLineOption *command) { return parser.isSet(*command); });
+    if (writes) {
+        const QString written = parser.isSet(copyCatalogueFrom)
+                                    ? parser.positionalArguments().value(0)
+                                    : Tdm::ensureAlias();
+        if (CatalogueWindow::isOpen(CatalogueLocation::fromUserText(written))) {
+            QTextStream(stderr) << QStringLiteral("Каталог (%1) открыт в окне программы. Закройте "
+                                                  "окно и повторите: иначе окно показывало бы "
+                                                  "то, чего в каталоге уже нет.")
+                                       .arg(CatalogueLocation::described(written))
+                                << Qt::endl;
+            return 1;
+        }
     }
     if (parser.isSet(rebuildIndex))
         return reportingFailure(rebuildFileIndex);

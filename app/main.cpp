@@ -1,6 +1,7 @@
 #include "Application.h"
 #include "CatalogueChoice.h"
 #include "CatalogueLocation.h"
+#include "CatalogueWindow.h"
 #include "FileError.h"
 #include "FileIndexer.h"
 #include "IndexStatus.h"
@@ -110,6 +111,12 @@ int main(int argc, char **argv)
     WindowsUi ui(splash);
     Tdm data(ui);
     applyCatalogueOption(QCoreApplication::arguments());
+    // A folder catalogue already open in a window of this user: that window
+    // comes to the front instead of a second one on the same tables.
+    if (CatalogueWindow::isOpen(Tdm::ensureAlias(), true)) {
+        delete splash;
+        return 0;
+    }
     // A restore cut short is completed before anything looks at the
     // catalogue: between its two renames the data folder is not there.
     Application::guarded([] { Restore::finishInterrupted(Tdm::ensureAlias()); });
@@ -128,10 +135,21 @@ int main(int argc, char **argv)
     frmFind = &find;
     mainForm.show();
     std::unique_ptr<FileIndexer> indexer = startFileIndexer(data, mainForm, find);
+    CatalogueWindow shown;
+    const auto showCatalogue = [&] {
+        if (data.Main_sess())
+            shown.show(data.Main_sess()->location(), [&mainForm] {
+                mainForm.setWindowState(mainForm.windowState() & ~Qt::WindowMinimized);
+                mainForm.raise();
+                mainForm.activateWindow();
+            });
+    };
+    showCatalogue();
     // Another catalogue opened from the menu brings its own index.
     QObject::connect(&data, &Tdm::catalogueOpened, &mainForm, [&] {
         stopFileIndexer(indexer, mainForm, find);
         indexer = startFileIndexer(data, mainForm, find);
+        showCatalogue();
     });
     // On a Linux desktop a frameless window may stay above the main window:
     // it is hidden until a manual check shows it again.

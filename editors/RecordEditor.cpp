@@ -1,6 +1,7 @@
 #include "RecordEditor.h"
 
 #include "Application.h"
+#include "DataSet.h"
 #include "WindowPlaces.h"
 
 #include <QHideEvent>
@@ -16,6 +17,28 @@ void RecordEditor::reject()
 {
     if (Application::guarded([this] { FormClose(); }))
         QDialog::reject();
+}
+
+void RecordEditor::showCaption(const QString &name)
+{
+    m_name = name;
+    setWindowTitle(m_changedElsewhere ? name + QStringLiteral(" — изменена другим пользователем")
+                                      : name);
+}
+
+void RecordEditor::watchRecord(DataSet &record)
+{
+    connect(&record, &DataSet::editedElsewhere, this, [this] {
+        m_changedElsewhere = true;
+        showCaption(m_name);
+    });
+    // Saved, or given up: what this desk shows is the stored record again.
+    connect(&record, &DataSet::stateChanged, this, [this, &record] {
+        if (record.state() == DataSetState::Browse && m_changedElsewhere) {
+            m_changedElsewhere = false;
+            showCaption(m_name);
+        }
+    });
 }
 
 void RecordEditor::hideEvent(QHideEvent *event)

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class ClassesRoot;
+class DataSet;
 class QLineEdit;
 
 // What the firm and the item editor have in common: a modal window with no
@@ -32,10 +33,18 @@ protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
+    // The record's name as the caption; while another desk's change to the
+    // record being edited is known, the caption says so too.
+    void showCaption(const QString &name);
+    // Follows `record` for changes other desks make while it is edited here.
+    void watchRecord(DataSet &record);
+
     const ClassesRoot &m_classesRoot;
     // The record's name box, set by the window that builds it.
     QLineEdit *m_nameBox = nullptr;
 
 private:
     bool m_newRecord = false;
+    QString m_name;
+    bool m_changedElsewhere = false;
 };

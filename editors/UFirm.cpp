@@ -66,7 +66,8 @@ TfrmEditFirm::TfrmEditFirm(QWidget *owner, const ClassesRoot &classesRoot)
     m_nameBox = DBEdit1;
 
     connect(DBEdit1, &QLineEdit::textChanged, this, &TfrmEditFirm::DBEdit1Change);
-    setWindowTitle(dm->tblFirms.fieldByName(QStringLiteral("Name"))->asString());
+    watchRecord(dm->tblFirms);
+    showCaption(dm->tblFirms.fieldByName(QStringLiteral("Name"))->asString());
     setUpWindow(this, 544, 395);
     onEnter(DBGridEh1, [this] { DBGridEh1Enter(); });
 }
@@ -184,7 +185,7 @@ void TfrmEditFirm::setTabOrder()
 
 void TfrmEditFirm::DBEdit1Change(const QString &text)
 {
-    setWindowTitle(text);
+    showCaption(text);
 }
 
 // The browser's command without its file placeholder; when that names a

@@ -35,7 +35,8 @@ TfrmEditItem::TfrmEditItem(QWidget *owner, const ClassesRoot &classesRoot)
     m_nameBox = DBEdit1;
 
     connect(DBEdit1, &QLineEdit::textChanged, this, &TfrmEditItem::DBEdit1Change);
-    setWindowTitle(dm->tblItem.fieldByName(QStringLiteral("Name"))->asString());
+    watchRecord(dm->tblItem);
+    showCaption(dm->tblItem.fieldByName(QStringLiteral("Name"))->asString());
     setUpWindow(this, 602, 401);
     onEnter(DBGridEh1, [this] { DBGridEh1Enter(DBGridEh1); });
     onEnter(DBGridEh2, [this] { DBGridEh1Enter(DBGridEh2); });
@@ -147,7 +148,7 @@ void TfrmEditItem::bindGridKeys(DBGrid *grid)
 
 void TfrmEditItem::DBEdit1Change(const QString &text)
 {
-    setWindowTitle(text);
+    showCaption(text);
 }
 
 void TfrmEditItem::BitBtn1Click()

@@ -12,6 +12,7 @@
 #include <QSet>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QTreeWidgetItemIterator>
 
 namespace {
 
@@ -147,6 +148,31 @@ void TGroupTrees::LoadGroupTree(TGroupTree *tree, Table *table)
     root->setExpanded(true);
     table->first();
     tree->setCurrentItem(root);
+}
+
+void TGroupTrees::followOtherDesk(TGroupTree *tree, Table *table)
+{
+    const int selected = tree->currentItem() ? tagOf(tree->currentItem()) : 0;
+    QSet<int> open;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        if ((*it)->isExpanded())
+            open << tagOf(*it);
+    }
+    QTreeWidgetItem *again = nullptr;
+    {
+        const QSignalBlocker quiet(tree);
+        LoadGroupTree(tree, table);
+        tree->sortAll();
+        for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+            (*it)->setExpanded(open.contains(tagOf(*it)));
+            if (tagOf(*it) == selected)
+                again = *it;
+        }
+        if (again)
+            tree->setCurrentItem(again);
+    }
+    if (!again)
+        tree->setCurrentItem(tree->topLevelItem(0));
 }
 
 // Every group of the table under the key of its parent, in the table's

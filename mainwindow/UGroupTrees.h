@@ -27,6 +27,11 @@ public:
     // Rebuilds `tree` from `table` level by level under the root "Все", opens
     // the root, leaves the table unfiltered and selects the root.
     void LoadGroupTree(TGroupTree *tree, Table *table);
+    // Groups another desk added, renamed, moved or deleted: the tree is made
+    // again with the same nodes open and the same one selected, so that the
+    // list stays as it is; only when that group is gone does the root take
+    // its place.
+    void followOtherDesk(TGroupTree *tree, Table *table);
 
     QMenu *PopupMenu1;
     QAction *N1, *N2, *N3, *N4;

@@ -24,6 +24,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -242,6 +243,9 @@ DBGrid *TMainForm::makeList(const char *name, DataSet *dataSet)
     auto *grid = new DBGrid(this);
     grid->setObjectName(QString::fromLatin1(name));
     grid->setDataSource(dataSet == &dm->qFirms ? &dm->dsMainFirms : &dm->dsMainItems);
+    // What a screen reader calls the list: it has no label of its own.
+    grid->setAccessibleName(dataSet == &dm->qFirms ? QStringLiteral("Список фирм")
+                                                   : QStringLiteral("Список элементов"));
     grid->setColumns({{QStringLiteral("Name"), QStringLiteral("Название"), 250}});
     grid->setReadOnly(true);
     bindListKeys(grid);
@@ -345,6 +349,47 @@ void TMainForm::FormCreate()
     PageControl1->blockSignals(false);
     PageControl1Change();
     CheckBox1->setChecked(dm->FolderFilter);
+    showReadOnly(dm->Main_sess()->readOnlyReason());
+    connect(dm, &Tdm::changedElsewhere, this, [this](const QStringList &tables) {
+        Application::guarded([&] { followOtherDesks(tables); });
+    });
+}
+
+// The group trees are made once from their tables: what another desk did
+// to the groups is made again in them.
+void TMainForm::followOtherDesks(const QStringList &tables)
+{
+    const bool any = tables.contains(QStringLiteral("*"));
+    if (any || tables.contains(QStringLiteral("GRFIRMS")))
+        m_trees->followOtherDesk(TreeGrpFirm, &dm->tblGrpFirm);
+    if (any || tables.contains(QStringLiteral("GRITEMS")))
+        m_trees->followOtherDesk(TreeGrpItem, &dm->tblGrpItem);
+}
+
+// A catalogue this desk may only read (a reading role on a server, foreign
+// objects in a folder's files) offers no command that would change it, and
+// the status bar says why.
+void TMainForm::showReadOnly(const QString &reason)
+{
+    const bool readOnly = !reason.isEmpty();
+    for (QWidget *button : {SpeedButton2, SpeedButton3, SpeedButton4, SpeedButton6})
+        button->setEnabled(!readOnly);
+    for (QAction *action : m_trees->PopupMenu1->actions())
+        action->setEnabled(!readOnly);
+    if (readOnly) {
+        for (TGroupTree *tree : {TreeGrpFirm, TreeGrpItem}) {
+            tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+            tree->setAcceptDrops(false);
+        }
+    }
+    if (!m_readOnlyNote) {
+        m_readOnlyNote = new QLabel(this);
+        m_readOnlyNote->setObjectName(QStringLiteral("ReadOnlyReason"));
+        m_readOnlyNote->setWordWrap(true);
+        statusBar()->addPermanentWidget(m_readOnlyNote, 1);
+    }
+    m_readOnlyNote->setText(reason);
+    m_readOnlyNote->setVisible(readOnly);
 }
 
 void TMainForm::PageControl1Change()

@@ -52,6 +52,8 @@ public:
 
     // Handlers, named after the controls they serve.
     void FormCreate();
+    void showReadOnly(const QString &reason);
+    void followOtherDesks(const QStringList &tables);
     void PageControl1Change();
     void SpeedButton1Click();
     void ToolButton2Click();
@@ -97,6 +99,7 @@ private:
     int selectedGroup() const;
 
     TGroupTrees *m_trees = nullptr;
+    QLabel *m_readOnlyNote = nullptr;
     QString SearchBuffer;
 };
 

@@ -43,12 +43,13 @@ void DataSet::requireActive() const
 
 bool DataSet::canModify() const
 {
-    return active() && m_plan.keyed && m_plan.live;
+    return active() && m_plan.keyed && m_plan.live && !m_session->isReadOnly();
 }
 
 void DataSet::requireModifiable() const
 {
     requireActive();
+    m_session->requireWritable();
     if (!canModify())
         throw EngineError(contextName() + QStringLiteral(": набор данных только для чтения"));
 }
@@ -339,7 +340,10 @@ void DataSet::edit()
     if (beforeEdit)
         beforeEdit(*this);
     Record copy = recordAt(m_current);
+    m_readVersion = versionOfShown(copy);
     m_buffer = copy;
+    m_original = copy;
+    m_elsewhere.reset();
     m_modified = false;
     setState(DataSetState::Edit);
 }
@@ -431,7 +435,13 @@ void DataSet::writeUpdate()
     }
     if (columns.isEmpty())
         return;
-    const qint64 rowid = m_session->updateRow(m_plan.base, columns, values, m_buffer.rowid);
+    qint64 rowid = 0;
+    try {
+        rowid = m_session->updateRow(m_plan.base, columns, values, m_buffer.rowid, m_readVersion);
+    } catch (const RecordConflict &) {
+        throw conflictFound();
+    }
+    m_elsewhere.reset();
     // A kind whose row identity moves with a change keeps the list on the row.
     if (rowid != m_buffer.rowid && m_plan.keyed)
         m_keys[size_t(m_current)] = rowid;
@@ -454,6 +464,7 @@ void DataSet::cancel()
         m_eof = isEmpty();
     } else if (m_state == DataSetState::Edit) {
         m_modified = false;
+        m_elsewhere.reset();
         setState(DataSetState::Browse);
         emit rowChanged(m_current);
         if (afterCancel)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DataSetSql.h"
+#include "EngineError.h"
 #include "Field.h"
 #include "RowCache.h"
 #include "Session.h"
@@ -11,6 +12,7 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class DataSource;
@@ -73,6 +75,14 @@ public:
     void refresh();
     // Reads the current record again from its table.
     void refreshRecord();
+    // Another desk changed this dataset's table: the rows are read again by
+    // key (their contents as they are shown), staying on the current record
+    // and its state, so that nothing that follows the dataset moves unless
+    // the current record is gone. A record being edited is not touched; it
+    // is marked when another desk changed it (editedElsewhere).
+    void followChangesElsewhere();
+    // The table the rows are read from, by its name in the description.
+    QString tableFile() const { return m_plan.base.fileName; }
 
     void first();
     void last();
@@ -105,6 +115,23 @@ public:
     bool modified() const { return m_modified; }
     bool canModify() const;
 
+    // The ways on after a post raised RecordConflict; nothing typed is lost
+    // by any of them. saveMine stores what was typed here over the other
+    // desk's values, keeping its changes to the fields not typed here;
+    // keepTheirs takes the other desk's values in the fields it changed and
+    // saves what was typed into the others. For a record deleted elsewhere,
+    // saveAsNew stores what was typed as a new record and dropDeleted lets
+    // it go.
+    void saveMine();
+    void keepTheirs();
+    void saveAsNew();
+    void dropDeleted();
+    // The fields another desk changed in the record being edited, by their
+    // labels; empty while no change elsewhere is known.
+    QStringList changedElsewhere() const;
+    // The names the user knows fields by ("Phones" → "Телефон"), for messages.
+    void setFieldLabels(const QHash<QString, QString> &labels) { m_fieldLabels = labels; }
+
     // Posts already commit with a full sync; this makes the contract explicit
     // for callers that save after each post.
     void saveChanges();
@@ -128,6 +155,11 @@ signals:
     void fieldChanged(const QString &fieldName);
     void stateChanged();
     void posted();
+    // Another desk changed or deleted the record being edited.
+    void editedElsewhere();
+    // The rows were read again where they stood: the same current record,
+    // nothing for details to follow.
+    void rowsReread();
 
 protected:
     // How a subclass's rows are read.
@@ -159,6 +191,13 @@ private:
     Record emptyRecord() const;
     void writeInsert();
     void writeUpdate();
+    // The version the shown record `shown` has where it is stored; a version
+    // no row has when the stored row differs from it or is gone.
+    QVariant versionOfShown(const Record &shown) const;
+    bool readVersioned(qint64 rowid, Record &record, QVariant &version) const;
+    RecordConflict conflictFound();
+    bool typedHere(int column) const;
+    void adoptTheirs(bool theirFieldsWin);
     std::optional<qint64> locateRowid(const QString &condition, const SearchValues &values);
     int positionOfRowid(qint64 rowid) const;
     bool leadsTheOrder(const Field *field) const;
@@ -194,6 +233,19 @@ private:
     bool m_eof = true;
     bool m_bof = true;
     Record m_buffer; // the record being edited or inserted
+    // The record being edited as it was read, and the version it had then.
+    Record m_original;
+    QVariant m_readVersion;
+    // What another desk made of the record being edited, once a post found it.
+    struct Elsewhere
+    {
+        bool deleted = false;
+        Record theirs;
+        QVariant version;
+        QList<bool> changed; // by column
+    };
+    std::optional<Elsewhere> m_elsewhere;
+    QHash<QString, QString> m_fieldLabels;
     bool m_modified = false;
     int m_returnTo = -1; // where a cancelled insert goes back to
     QMetaObject::Connection m_sourceConnections[3];

@@ -71,19 +71,37 @@ bool namesColumnsOneByOne(const ReadPlan &plan, const QStringList &columns)
     return true;
 }
 
+namespace {
+
+QString pageSelectList(const SqlDialect &dialect, const ReadPlan &plan, const QStringList &columns,
+                       const QList<bool> &blobColumns)
+{
+    if (!namesColumnsOneByOne(plan, columns))
+        return plan.selectList;
+    QStringList named;
+    for (int i = 0; i < columns.size(); ++i)
+        named << (blobColumns[i] ? QStringLiteral("NULL") : dialect.name(columns[i]));
+    return named.join(QStringLiteral(", "));
+}
+
+} // namespace
+
 QString page(const SqlDialect &dialect, const ReadPlan &plan, const QStringList &columns,
              const QList<bool> &blobColumns, std::span<const qint64> identities)
 {
-    QString select = plan.selectList;
-    if (namesColumnsOneByOne(plan, columns)) {
-        QStringList named;
-        for (int i = 0; i < columns.size(); ++i)
-            named << (blobColumns[i] ? QStringLiteral("NULL") : dialect.name(columns[i]));
-        select = named.join(QStringLiteral(", "));
-    }
     return QStringLiteral("SELECT %1, %2 FROM %3 WHERE %4")
-        .arg(select, plan.rowIdentity, plan.from,
+        .arg(pageSelectList(dialect, plan, columns, blobColumns), plan.rowIdentity, plan.from,
              dialect.rowsAmong(plan.base, plan.alias, identities));
+}
+
+QString versionedRow(const SqlDialect &dialect, const ReadPlan &plan, const QStringList &columns,
+                     const QList<bool> &blobColumns, const QStringList &tableColumns,
+                     qint64 identity)
+{
+    return QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %5")
+        .arg(pageSelectList(dialect, plan, columns, blobColumns), plan.rowIdentity,
+             dialect.rowVersion(plan.base, plan.alias, tableColumns), plan.from,
+             dialect.rowsAmong(plan.base, plan.alias, std::span<const qint64>(&identity, 1)));
 }
 
 QString blob(const SqlDialect &dialect, const ReadPlan &plan, const QString &column,

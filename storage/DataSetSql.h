@@ -49,6 +49,10 @@ QString shape(const ReadPlan &plan);
 // One page of rows by identity; `columns` are the dataset's, blobs left as NULL.
 QString page(const SqlDialect &dialect, const ReadPlan &plan, const QStringList &columns,
              const QList<bool> &blobColumns, std::span<const qint64> identities);
+// One row by identity as `page` reads it, with its version after the identity.
+QString versionedRow(const SqlDialect &dialect, const ReadPlan &plan, const QStringList &columns,
+                     const QList<bool> &blobColumns, const QStringList &tableColumns,
+                     qint64 identity);
 // True when a page can name every column one by one (so blobs can stay on
 // disk): the select list takes columns as the table stores them.
 bool namesColumnsOneByOne(const ReadPlan &plan, const QStringList &columns);

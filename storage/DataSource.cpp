@@ -29,4 +29,5 @@ void DataSource::connectDataSet()
         m_dataSet = nullptr;
         emit dataSetChanged();
     });
+    m_connections[7] = connect(m_dataSet, &DataSet::rowsReread, this, &DataSource::dataSetChanged);
 }

@@ -27,10 +27,13 @@ signals:
     void stateChanged();
     // The dataset's current record was posted (its key may be new).
     void recordPosted();
+    // Another dataset was joined, or the rows were read again where they
+    // stood (another desk changed them) with the same current record:
+    // grids and boxes show them anew; details have nothing to follow.
     void dataSetChanged();
 
 private:
     void connectDataSet();
     DataSet *m_dataSet = nullptr;
-    QMetaObject::Connection m_connections[7];
+    QMetaObject::Connection m_connections[8];
 };

@@ -24,6 +24,26 @@ public:
     using EngineError::EngineError;
 };
 
+class DataSet;
+
+// A post that found its record no longer as this desk read it: another desk
+// changed it meanwhile, or deleted it. The record stays in edit with what was
+// typed; the dataset that posted it offers the ways on (DataSet::saveMine,
+// keepTheirs, saveAsNew), and the windows ask the user which to take.
+class RecordConflict : public EngineError
+{
+public:
+    RecordConflict(const QString &message, bool deleted, DataSet *dataSet = nullptr)
+        : EngineError(message), m_deleted(deleted), m_dataSet(dataSet)
+    {}
+    bool deleted() const { return m_deleted; }
+    DataSet *dataSet() const { return m_dataSet; }
+
+private:
+    bool m_deleted;
+    DataSet *m_dataSet;
+};
+
 // The silent abort: cancels the operation under way and is shown to nobody.
 class EAbort : public std::exception
 {

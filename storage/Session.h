@@ -41,6 +41,10 @@ public:
     virtual QString collatedOrderBy(const QString &orderBy) const = 0;
     // A text column compared in the lists' order.
     virtual QString inListOrder(const QString &column) const = 0;
+    // A value that changes whenever the row of `table` with these `columns`
+    // changes, so that a post can tell whether it still holds what was read.
+    virtual QString rowVersion(const TableRef &table, const QString &alias,
+                               const QStringList &columns) const = 0;
     // A condition: the text `text` begins with `prefix`, letter for letter.
     virtual QString startsWith(const QString &text, const QString &prefix) const = 0;
 };
@@ -179,12 +183,35 @@ public:
 
     // Rows by their identity. An insert fills the auto-increment field's value
     // into `values` and returns the new row's identity; an update returns the
-    // identity the row has afterwards.
+    // identity the row has afterwards. Given the `readVersion` (its
+    // rowVersion when it was read), an update changes the row only while it
+    // still has that version, and throws RecordConflict otherwise.
     virtual qint64 insertRow(const TableRef &table, const QList<FieldDef> &columns,
                              QVariantList &values) = 0;
     virtual qint64 updateRow(const TableRef &table, const QStringList &columns,
-                             const QVariantList &values, qint64 identity) = 0;
+                             const QVariantList &values, qint64 identity,
+                             const QVariant &readVersion) = 0;
     virtual void deleteRow(const TableRef &table, qint64 identity) = 0;
+
+    // The tables (by their name in the description, FIRMS.DB) that other
+    // connections changed since the last call: another desk, a command-line
+    // action, another window. "*" stands for any table. Cheap enough to ask
+    // several times a second; nothing is read from the tables themselves.
+    virtual QStringList changedElsewhere() = 0;
+
+    // Held while the structure check, a pack or a restore works on the
+    // catalogue, so that they run one at a time; let go when destroyed.
+    class MaintenanceLock
+    {
+    public:
+        virtual ~MaintenanceLock() = default;
+    };
+    // Takes the lock, or throws saying that another program holds it.
+    virtual std::unique_ptr<MaintenanceLock> lockForMaintenance() = 0;
+    // The other programs connected to the catalogue now, one line each, in
+    // words for a person ("anna, 192.168.1.7, с 10:02"); empty where the
+    // kind keeps no connections (a folder: its windows are counted apart).
+    virtual QStringList otherDesks() = 0;
 
     // Milliseconds to wait for a table that another program holds.
     virtual void setBusyTimeout(int milliseconds) = 0;
@@ -218,6 +245,7 @@ public:
     // reason allows writing again.
     void setReadOnly(const QString &reason) { m_readOnlyReason = reason; }
     bool isReadOnly() const { return !m_readOnlyReason.isEmpty(); }
+    QString readOnlyReason() const { return m_readOnlyReason; }
     // Throws the reason when the session is read-only.
     void requireWritable() const;
 

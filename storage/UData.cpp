@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QScopedValueRollback>
+#include <QSet>
 #include <QStandardPaths>
 
 Tdm *dm = nullptr;
@@ -43,6 +44,11 @@ Tdm::Tdm(StorageUi &ui, QObject *parent) : QObject(parent), m_ui(ui)
 {
     dm = this;
     declareDataSets();
+    // A third of a second: a change shows at the other desks well within a
+    // second, and the look costs a few counters (or nothing but the server's
+    // notices) each time.
+    m_otherDesks.setInterval(333);
+    connect(&m_otherDesks, &QTimer::timeout, this, &Tdm::followOtherDesks);
 }
 
 Tdm::~Tdm()
@@ -102,6 +108,24 @@ void Tdm::declareDataSets()
 
 void Tdm::declareLists()
 {
+    // As the editors label their boxes.
+    const QHash<QString, QString> labels = {{"Name", "Наименование"},
+                                            {"Sinonyms", "Другие названия"},
+                                            {"Description", "Описание"},
+                                            {"Address", "Адрес"},
+                                            {"Phones", "Телефон"},
+                                            {"Email", "e-mail"},
+                                            {"WWW", "WWW"},
+                                            {"FileName", "Файл"},
+                                            {"File", "Содержимое файла"},
+                                            {"Type", "Тип"},
+                                            {"FolderID", "Папка"},
+                                            {"FirmID", "Фирма"},
+                                            {"ItemID", "Элемент"}};
+    for (DataSet *record : std::initializer_list<DataSet *>{
+             &tblFirms, &tblItem, &tblFolder, &tblGrpFirm, &tblGrpItem, &tblGrpFrm, &tblGrpItm,
+             &tblCrFirmFolder, &tblCrItemFolder, &qFirmFiles, &qItemFiles, &qFSaler, &qFMaker})
+        record->setFieldLabels(labels);
     // The firm drop-downs of the maker and seller grids choose among every
     // firm: in the lists' order, so that a person can find one by its name.
     qListFirm.setSql(
@@ -385,13 +409,49 @@ void Tdm::openDataSets()
 {
     for (DataSource *source : dataSources())
         source->dataSet()->open();
+    m_otherDesks.start();
 }
 
 void Tdm::closeDataSets()
 {
+    m_otherDesks.stop();
     for (DataSource *source : dataSources())
         source->dataSet()->close();
     m_session->releaseTables();
+}
+
+namespace {
+
+// "FIRMS.DB", "Firms" and "firms" name one table.
+QString tableStem(const QString &name)
+{
+    return name.section('.', 0, 0).toUpper();
+}
+
+} // namespace
+
+// What other desks changed reaches this one's lists, trees and editors.
+// A failure (a server gone for a moment) is left to the next action of the
+// user, which reports it; the next look tries again.
+void Tdm::followOtherDesks()
+{
+    if (!m_session || m_session->inTransaction())
+        return;
+    try {
+        QSet<QString> changed;
+        for (const QString &table : m_session->changedElsewhere())
+            changed << tableStem(table);
+        if (changed.isEmpty())
+            return;
+        for (DataSource *source : dataSources()) {
+            DataSet *data = source->dataSet();
+            if (changed.contains(QStringLiteral("*")) ||
+                changed.contains(tableStem(data->tableFile())))
+                data->followChangesElsewhere();
+        }
+        emit changedElsewhere(changed.values());
+    } catch (const EngineError &) {
+    }
 }
 
 void Tdm::tblFolderAfterScroll(DataSet &dataSet)

@@ -5,6 +5,7 @@
 #include "Table.h"
 
 #include <QObject>
+#include <QTimer>
 #include <memory>
 
 class Session;
@@ -95,6 +96,8 @@ signals:
     void attachedFilePosted(qint64 fileId);
     // Attached-file rows were deleted, on their own or with their firm or item.
     void attachedFilesDeleted();
+    // Other desks changed these tables (stems in upper case, "FIRMS"; "*" for any).
+    void changedElsewhere(const QStringList &tables);
 
 private:
     void declareDataSets();
@@ -115,6 +118,7 @@ private:
     void bindSession();
 
     void allTablesAfterPost(DataSet &dataSet);
+    void followOtherDesks();
     void tblFolderAfterPost(DataSet &dataSet);
     // Sets the folder conditions from the current folder; false while it has no key.
     bool setFolderConditions(const DataSet &folders);
@@ -134,6 +138,9 @@ private:
 
     StorageUi &m_ui;
     std::unique_ptr<Session> m_session;
+    // Looks for other desks' changes while the datasets are open: a few
+    // times a second, so that a change shows within one.
+    QTimer m_otherDesks;
     // Set while a deletion the user has already agreed to runs.
     bool m_deletionAgreed = false;
 };

@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include "DataSet.h"
+#include "Dialogs.h"
 #include "EngineError.h"
 #include "Russian.h"
 
@@ -66,16 +68,55 @@ bool Application::notify(QObject *receiver, QEvent *event)
 
 bool Application::guarded(const std::function<void()> &action)
 {
-    try {
-        action();
-        return true;
-    } catch (const EAbort &) {
-    } catch (const EngineError &e) {
-        showError(e.message());
-    } catch (const std::exception &e) {
-        showError(QString::fromLocal8Bit(e.what()));
+    // A record another desk changed meanwhile stops the action at its post;
+    // once the user has settled it, the action goes on as asked (the editor
+    // closes, the grid moves). Bounded: the other desk may change it again.
+    constexpr int settlements = 3;
+    for (int attempt = 0;; ++attempt) {
+        try {
+            action();
+            return true;
+        } catch (const EAbort &) {
+        } catch (const RecordConflict &e) {
+            if (resolveConflict(e) && attempt < settlements)
+                continue;
+        } catch (const EngineError &e) {
+            showError(e.message());
+        } catch (const std::exception &e) {
+            showError(QString::fromLocal8Bit(e.what()));
+        }
+        return false;
     }
-    return false;
+}
+
+// The user decides what becomes of a record another desk changed or deleted
+// while it was being edited here; true once that is done. Closing the box
+// leaves the record in edit with what was typed, to be saved later.
+bool Application::resolveConflict(const RecordConflict &conflict)
+{
+    DataSet *record = conflict.dataSet();
+    if (!record) {
+        showError(conflict.message());
+        return false;
+    }
+    QWidget *window = QApplication::activeWindow();
+    const bool deleted = conflict.deleted();
+    const QString question =
+        deleted ? conflict.message() + QStringLiteral("\nСохранить введённое как новую запись?")
+                : conflict.message();
+    const QStringList buttons =
+        deleted ? QStringList{QStringLiteral("Сохранить как новую"), QStringLiteral("Не сохранять")}
+                : QStringList{QStringLiteral("Сохранить мои значения"),
+                              QStringLiteral("Оставить его значения")};
+    const int choice = Dialogs::choose(window, question, buttons);
+    if (choice < 0)
+        return false;
+    return guarded([&] {
+        if (deleted)
+            choice == 0 ? record->saveAsNew() : record->dropDeleted();
+        else
+            choice == 0 ? record->saveMine() : record->keepTheirs();
+    });
 }
 
 void Application::showError(const QString &message)

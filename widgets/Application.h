@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <functional>
 
+class RecordConflict;
+
 // The application object. An exception that escapes an event handler is shown
 // in the error box and the program goes on; the silent abort passes without a
 // word. Enter on a focused button presses that button in every window.
@@ -14,10 +16,15 @@ public:
 
     bool notify(QObject *receiver, QEvent *event) override;
 
-    // Runs `action` and shows any failure in the error box; returns false when it failed.
+    // Runs `action` and shows any failure in the error box; returns false when
+    // it failed. A record that another desk changed meanwhile is put to the
+    // user, and once settled the action runs again.
     static bool guarded(const std::function<void()> &action);
 
     // Shows an error box; tests replace what it does.
     static void showError(const QString &message);
     static void setErrorSink(std::function<void(const QString &)> sink);
+
+private:
+    static bool resolveConflict(const RecordConflict &conflict);
 };

@@ -82,10 +82,16 @@ DBGrid::~DBGrid()
 void DBGrid::setDataSource(DataSource *source)
 {
     disconnect(m_followConnection);
+    disconnect(m_rereadConnection);
     m_model->setDataSource(source);
-    if (source)
+    if (source) {
         m_followConnection =
             connect(source, &DataSource::currentMoved, this, &DBGrid::followDataSet);
+        // Rows read again under the grid: the current record keeps its
+        // row, wherever the rows above it went.
+        m_rereadConnection =
+            connect(source, &DataSource::dataSetChanged, this, &DBGrid::followDataSet);
+    }
     followDataSet();
 }
 

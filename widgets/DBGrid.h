@@ -94,5 +94,6 @@ private:
     bool m_readOnly = false;
     bool m_following = false;
     QMetaObject::Connection m_followConnection;
+    QMetaObject::Connection m_rereadConnection;
     QMetaObject::Connection m_focusConnection;
 };

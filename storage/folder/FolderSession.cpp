@@ -3,6 +3,7 @@
 #include "EngineError.h"
 #include "FolderStructureChange.h"
 #include "ForeignObjects.h"
+#include "RowVersion.h"
 #include "SqlText.h"
 #include "SqliteStatement.h"
 #include "TableFiles.h"
@@ -14,6 +15,7 @@
 #include <QRegularExpression>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -57,9 +59,10 @@ FolderSession::FolderSession(QString directory) : m_directory(std::move(director
     if (rc != SQLITE_OK)
         throwSqliteError(m_db, rc, {});
     sqlite3_extended_result_codes(m_db, 1);
-    sqlite3_busy_timeout(m_db, defaultBusyTimeoutMs);
+    setBusyTimeout(defaultBusyTimeoutMs);
     hardenConnection();
     TextRules::install(m_db);
+    RowVersion::install(m_db);
 }
 
 // The program makes no triggers and no views, and no table of its own
@@ -109,9 +112,29 @@ void FolderSession::setKeepAlive(std::function<void()> keepAlive)
         this);
 }
 
+// SQLite's own wait sleeps ever longer, up to a tenth of a second a time:
+// with several desks writing one file, the lock is taken and given back
+// between those naps, and a desk could wait out its whole timeout without
+// once finding the file free. This one looks again every millisecond.
 void FolderSession::setBusyTimeout(int milliseconds)
 {
-    sqlite3_busy_timeout(m_db, milliseconds);
+    m_busyTimeoutMs = milliseconds;
+    if (milliseconds <= 0) {
+        sqlite3_busy_handler(m_db, nullptr, nullptr);
+        return;
+    }
+    sqlite3_busy_handler(
+        m_db,
+        [](void *self, int attempt) {
+            auto *session = static_cast<FolderSession *>(self);
+            if (attempt == 0)
+                session->m_busySince.start();
+            else if (session->m_busySince.elapsed() >= session->m_busyTimeoutMs)
+                return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return 1;
+        },
+        this);
 }
 
 bool FolderSession::inTransaction() const
@@ -394,6 +417,12 @@ public:
         return column + QStringLiteral(" COLLATE ") + TextRules::collationName;
     }
 
+    QString rowVersion(const TableRef &, const QString &alias,
+                       const QStringList &columns) const override
+    {
+        return RowVersion::expression(alias, columns);
+    }
+
     QString startsWith(const QString &text, const QString &prefix) const override
     {
         return QStringLiteral("substr(%1, 1, length(%2)) = %2").arg(text, prefix);
@@ -512,19 +541,47 @@ qint64 FolderSession::insertRow(const TableRef &table, const QList<FieldDef> &co
 }
 
 qint64 FolderSession::updateRow(const TableRef &table, const QStringList &columns,
-                                const QVariantList &values, qint64 identity)
+                                const QVariantList &values, qint64 identity,
+                                const QVariant &readVersion)
 {
     QStringList assignments;
     for (const QString &column : columns)
         assignments << SqlText::quoted(column) + QStringLiteral(" = ?");
-    Statement update = prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-                                   .arg(table.qualified(), assignments.join(QStringLiteral(", "))),
-                               table.fileName);
+    QString condition = QStringLiteral("rowid = ?");
+    if (readVersion.isValid())
+        condition += QStringLiteral(" AND ") + RowVersion::expression({}, fieldNames(table)) +
+                     QStringLiteral(" = ?");
+    Statement update =
+        prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                    .arg(table.qualified(), assignments.join(QStringLiteral(", ")), condition),
+                table.fileName);
     for (int i = 0; i < values.size(); ++i)
         update.bind(i + 1, values[i]);
     update.bind(int(values.size()) + 1, identity);
+    if (readVersion.isValid())
+        update.bind(int(values.size()) + 2, readVersion);
     update.step();
+    if (readVersion.isValid() && sqlite3_changes(m_db) == 0)
+        throw RecordConflict(table.fileName +
+                                 QStringLiteral(": запись изменена другим пользователем"),
+                             !rowExists(table, identity));
     return identity;
+}
+
+QStringList FolderSession::fieldNames(const TableRef &table)
+{
+    QStringList names;
+    for (const FieldDef &field : fields(table))
+        names << field.name;
+    return names;
+}
+
+bool FolderSession::rowExists(const TableRef &table, qint64 identity)
+{
+    Statement found = prepare(
+        QStringLiteral("SELECT 1 FROM %1 WHERE rowid = ?").arg(table.qualified()), table.fileName);
+    found.bind(1, identity);
+    return found.step();
 }
 
 void FolderSession::deleteRow(const TableRef &table, qint64 identity)
@@ -533,6 +590,23 @@ void FolderSession::deleteRow(const TableRef &table, qint64 identity)
         QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(table.qualified()), table.fileName);
     remove.bind(1, identity);
     remove.step();
+}
+
+QStringList FolderSession::changedElsewhere()
+{
+    QStringList changed;
+    for (auto it = m_schemaFiles.constBegin(); it != m_schemaFiles.constEnd(); ++it) {
+        Statement counter = prepare(
+            QStringLiteral("PRAGMA %1.data_version").arg(SqlText::quoted(it.key())), it.value());
+        if (!counter.step())
+            continue;
+        const qint64 version = counter.int64(0);
+        const auto known = m_dataVersions.constFind(it.key());
+        if (known != m_dataVersions.constEnd() && *known != version)
+            changed << it.value().toUpper();
+        m_dataVersions.insert(it.key(), version);
+    }
+    return changed;
 }
 
 std::unique_ptr<TableChange> FolderSession::startTableChange(const QString &fileName, int position,

@@ -64,9 +64,18 @@ public:
     qint64 insertRow(const TableRef &table, const QList<FieldDef> &columns,
                      QVariantList &values) override;
     qint64 updateRow(const TableRef &table, const QStringList &columns, const QVariantList &values,
-                     qint64 identity) override;
+                     qint64 identity, const QVariant &readVersion) override;
     void deleteRow(const TableRef &table, qint64 identity) override;
 
+    QStringList changedElsewhere() override;
+    // Each table file's change is a transaction of its own in SQLite, and
+    // the window of a folder catalogue refuses commands that would write
+    // under it: nothing more to hold.
+    std::unique_ptr<MaintenanceLock> lockForMaintenance() override
+    {
+        return std::make_unique<MaintenanceLock>();
+    }
+    QStringList otherDesks() override { return {}; }
     void setBusyTimeout(int milliseconds) override;
     void setKeepAlive(std::function<void()> keepAlive) override;
     void setTrace(std::function<void(const QString &sql)> trace) override;
@@ -98,6 +107,8 @@ private:
     // files came from (a restore put another in its place meanwhile).
     void requireSameDirectory() const;
     void hardenConnection();
+    QStringList fieldNames(const TableRef &table);
+    bool rowExists(const TableRef &table, qint64 identity);
     void bringToCurrentOrder(const QString &schema, const QString &fileName);
     void makeRoomForAttachment();
     QString schemaFor(const QString &fileName) const;
@@ -107,10 +118,15 @@ private:
     QString m_directory;
     sqlite3 *m_db = nullptr;
     QHash<QString, QString> m_schemaFiles; // schema -> file name
+    // Each attached file's change counter when last looked at: SQLite counts
+    // the commits other connections made to the file.
+    QHash<QString, qint64> m_dataVersions; // schema -> counter
     QStringList m_attachOrder;             // least recently attached first
     std::function<void()> m_keepAlive;
     std::function<void(const QString &)> m_trace;
     QElapsedTimer m_sinceKeepAlive;
+    int m_busyTimeoutMs = 0;
+    QElapsedTimer m_busySince;
     // The data directory as it was when the first file was attached.
     std::pair<quint64, quint64> m_directoryIdentity{0, 0};
 };

@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QThread>
 #include <libpq-fe.h>
 #include <poll.h>
 
@@ -174,6 +175,13 @@ public:
     QString collatedOrderBy(const QString &orderBy) const override { return orderBy; }
     QString inListOrder(const QString &column) const override { return column; }
 
+    // The transaction that wrote the row's current version: every update
+    // makes a new one, whichever desk posts it.
+    QString rowVersion(const TableRef &, const QString &alias, const QStringList &) const override
+    {
+        return (alias.isEmpty() ? QString() : alias + '.') + QStringLiteral("xmin::text");
+    }
+
     QString startsWith(const QString &text, const QString &prefix) const override
     {
         return QStringLiteral("starts_with(%1, %2)").arg(text, prefix);
@@ -225,6 +233,28 @@ void ServerSession::connect()
         throw EngineError(where + QStringLiteral(": нет связи с сервером (") + why + ')');
     }
     setUp();
+    noteWhatTheRoleMayDo();
+}
+
+// A role that may only read the catalogue's tables (see
+// scripts/server-roles.sql) opens it read-only, and the windows say why.
+// A catalogue without tables yet is writable to whoever may make them.
+void ServerSession::noteWhatTheRoleMayDo()
+{
+    const PgResult may = run(
+        QStringLiteral(
+            "SELECT current_user, coalesce(bool_and(pg_catalog.has_table_privilege(c.oid, "
+            "'INSERT') AND pg_catalog.has_table_privilege(c.oid, 'UPDATE') AND "
+            "pg_catalog.has_table_privilege(c.oid, 'DELETE')), "
+            "pg_catalog.has_schema_privilege($1, 'CREATE')) "
+            "FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+            "WHERE n.nspname = $1 AND c.relkind = 'r'"),
+        {schema});
+    if (may.value(0, 1).toBool())
+        return;
+    setReadOnly(QStringLiteral("Каталог открыт только для чтения: роль «%1» на сервере %2 может "
+                               "только читать его.")
+                    .arg(may.value(0, 0).toString(), describeServer()));
 }
 
 // What every connection of a catalogue starts with: UTF-8, the catalogue's
@@ -241,6 +271,102 @@ void ServerSession::setUp()
                        "pg_catalog.set_config('DateStyle', 'ISO', false), "
                        "pg_catalog.set_config('lock_timeout', $2, false)"),
         {schema, QString::number(m_lockTimeoutMs) + QStringLiteral("ms")});
+    run(QStringLiteral("LISTEN ") + QLatin1String(changesChannel));
+}
+
+// Every write tells the other desks which table it changed; the server
+// delivers the notice when the write commits and drops it when it is undone.
+void ServerSession::announceChange(pg_result *result, const QString &context)
+{
+    const QByteArray status = PQcmdStatus(result);
+    const bool wrote =
+        status.startsWith("INSERT") || status.startsWith("UPDATE") || status.startsWith("DELETE");
+    if (!wrote || qstrcmp(PQcmdTuples(result), "0") == 0)
+        return;
+    run(QStringLiteral("SELECT pg_catalog.pg_notify($1, $2)"),
+        {QLatin1String(changesChannel),
+         context.isEmpty() ? QStringLiteral("*") : context.toUpper()});
+}
+
+namespace {
+
+// The advisory lock of maintenance, one number for every catalogue of a
+// database ("quillon" in ASCII): one database holds one catalogue.
+constexpr qint64 maintenanceLockKey = 0x7175696c6c6f6e;
+// A check, pack or restore waits for the one under way this many times as
+// long as a post waits for a row (a minute by default): a check of twenty
+// desks started together takes that long.
+constexpr int maintenanceWaitFactor = 30;
+
+class ServerMaintenanceLock : public Session::MaintenanceLock
+{
+public:
+    explicit ServerMaintenanceLock(ServerSession &session) : m_session(session) {}
+    ~ServerMaintenanceLock() override
+    {
+        // A connection lost meanwhile took the lock with it.
+        try {
+            m_session.run(QStringLiteral("SELECT pg_catalog.pg_advisory_unlock($1::bigint)"),
+                          {maintenanceLockKey});
+        } catch (const EngineError &) {
+        }
+    }
+
+private:
+    ServerSession &m_session;
+};
+
+} // namespace
+
+// Another desk's structure check at its start takes a moment: it is waited
+// for, within a bound, so that desks started together each check in turn.
+std::unique_ptr<Session::MaintenanceLock> ServerSession::lockForMaintenance()
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!run(QStringLiteral("SELECT pg_catalog.pg_try_advisory_lock($1::bigint)"),
+                {maintenanceLockKey})
+                .value(0, 0)
+                .toBool()) {
+        if (waited.elapsed() > qint64(m_lockTimeoutMs) * maintenanceWaitFactor)
+            throw EngineError(describeServer() +
+                              QStringLiteral(": каталог уже проверяет, сжимает или восстанавливает "
+                                             "другая программа. Повторите, когда она закончит."));
+        if (m_keepAlive)
+            m_keepAlive();
+        QThread::msleep(keepAliveIntervalMs);
+    }
+    return std::make_unique<ServerMaintenanceLock>(*this);
+}
+
+QStringList ServerSession::otherDesks()
+{
+    const PgResult desks = run(QStringLiteral(
+        "SELECT usename, coalesce(host(client_addr), 'этот компьютер'), "
+        "to_char(backend_start, 'HH24:MI') FROM pg_catalog.pg_stat_activity WHERE datname = "
+        "pg_catalog.current_database() AND pid <> pg_catalog.pg_backend_pid() AND backend_type = "
+        "'client backend' ORDER BY backend_start"));
+    QStringList lines;
+    for (int row = 0; row < desks.rows(); ++row)
+        lines << QStringLiteral("%1, %2, с %3")
+                     .arg(desks.value(row, 0).toString(), desks.value(row, 1).toString(),
+                          desks.value(row, 2).toString());
+    return lines;
+}
+
+QStringList ServerSession::changedElsewhere()
+{
+    QStringList changed;
+    if (PQstatus(m_conn) != CONNECTION_OK || !PQconsumeInput(m_conn))
+        return changed;
+    while (PGnotify *notice = PQnotifies(m_conn)) {
+        // This desk's own writes come back too; it knows them already.
+        if (notice->be_pid != PQbackendPID(m_conn))
+            changed << QString::fromUtf8(notice->extra);
+        PQfreemem(notice);
+    }
+    changed.removeDuplicates();
+    return changed;
 }
 
 // A connection lost (the server stopped or restarted) is made again before
@@ -287,7 +413,9 @@ PgResult ServerSession::run(const QString &sql, const QVariantList &values, cons
                                        parameters.lengths.data(), parameters.formats.data(), 1);
     if (!sent)
         throwConnectionLost(context);
-    return waitForResult(context);
+    PgResult result = waitForResult(context);
+    announceChange(result.handle(), context);
+    return result;
 }
 
 // Waits for the server without blocking the window's paints for long.
@@ -562,7 +690,8 @@ qint64 ServerSession::insertRow(const TableRef &table, const QList<FieldDef> &co
 }
 
 qint64 ServerSession::updateRow(const TableRef &table, const QStringList &columns,
-                                const QVariantList &values, qint64 identity)
+                                const QVariantList &values, qint64 identity,
+                                const QVariant &readVersion)
 {
     requireWritable();
     QStringList assignments;
@@ -570,12 +699,32 @@ qint64 ServerSession::updateRow(const TableRef &table, const QStringList &column
         assignments << QStringLiteral("%1 = $%2").arg(quotedLower(columns[i])).arg(i + 1);
     QVariantList bound = values;
     bound << identityValue(table, identity);
-    const PgResult updated =
-        run(QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %4")
-                .arg(table.qualified(), assignments.join(QStringLiteral(", ")),
-                     identityMatch(table, int(bound.size())), identityColumn(table)),
-            bound, table.fileName);
+    QString condition = identityMatch(table, int(bound.size()));
+    if (readVersion.isValid()) {
+        // Read committed: an update waiting on another desk's lock checks
+        // the version again on the row that desk left.
+        bound << readVersion.toString();
+        condition += QStringLiteral(" AND xmin::text = $%1").arg(bound.size());
+    }
+    const PgResult updated = run(QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %4")
+                                     .arg(table.qualified(), assignments.join(QStringLiteral(", ")),
+                                          condition, identityColumn(table)),
+                                 bound, table.fileName);
+    if (updated.rows() == 0 && readVersion.isValid())
+        throw RecordConflict(table.fileName +
+                                 QStringLiteral(": запись изменена другим пользователем"),
+                             !rowExists(table, identity));
     return updated.rows() > 0 ? updated.int64(0, 0) : identity;
+}
+
+// A row known by its place has a new place after any update: it counts as
+// gone, there being no telling it from a deleted one.
+bool ServerSession::rowExists(const TableRef &table, qint64 identity)
+{
+    return run(QStringLiteral("SELECT 1 FROM %1 WHERE %2")
+                   .arg(table.qualified(), identityMatch(table, 1)),
+               {identityValue(table, identity)}, table.fileName)
+               .rows() > 0;
 }
 
 void ServerSession::deleteRow(const TableRef &table, qint64 identity)

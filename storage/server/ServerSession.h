@@ -58,9 +58,12 @@ public:
     qint64 insertRow(const TableRef &table, const QList<FieldDef> &columns,
                      QVariantList &values) override;
     qint64 updateRow(const TableRef &table, const QStringList &columns, const QVariantList &values,
-                     qint64 identity) override;
+                     qint64 identity, const QVariant &readVersion) override;
     void deleteRow(const TableRef &table, qint64 identity) override;
 
+    QStringList changedElsewhere() override;
+    std::unique_ptr<MaintenanceLock> lockForMaintenance() override;
+    QStringList otherDesks() override;
     void setBusyTimeout(int milliseconds) override;
     void setKeepAlive(std::function<void()> keepAlive) override { m_keepAlive = keepAlive; }
     void setTrace(std::function<void(const QString &sql)> trace) override { m_trace = trace; }
@@ -103,6 +106,10 @@ protected:
 private:
     void connect();
     void setUp();
+    void noteWhatTheRoleMayDo();
+    void announceChange(pg_result *result, const QString &context);
+    // The channel of the change notices every desk of a catalogue listens on.
+    static constexpr char changesChannel[] = "quillon_changes";
     void ensureConnected();
     QString describeServer() const;
     [[noreturn]] void throwConnectionLost(const QString &context);
@@ -119,6 +126,7 @@ private:
     unsigned tableOid(const QString &fileName);
     static QString nextKey(const TableRef &table, const QString &field);
     void numberNewRows(const TableRef &table, const QString &column);
+    bool rowExists(const TableRef &table, qint64 identity);
 
     QString m_uri;
     pg_conn *m_conn = nullptr;

@@ -9,7 +9,11 @@ the desktop's accessibility bus.
     a11y.py focus NAME      puts the focus on the control NAME (a text box by its label)
     a11y.py rows NAME       prints the rows of the table NAME, a line a row, cells
                             joined by " | "
+
+With QUILLON_PID set, only the program of that process id is read (two
+copies of the program on one catalogue).
 """
+import os
 import sys
 
 import pyatspi
@@ -32,6 +36,9 @@ def walk(node):
 def nodes(window=None):
     for app in pyatspi.Registry.getDesktop(0):
         if app is None or app.name != "quillon":
+            continue
+        if os.environ.get("QUILLON_PID") and \
+                app.get_process_id() != int(os.environ["QUILLON_PID"]):
             continue
         for i in range(app.childCount):
             top = app.getChildAtIndex(i)

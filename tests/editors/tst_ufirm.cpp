@@ -238,6 +238,59 @@ private slots:
         QCOMPARE(stored("FIRMS.DB", "select Sinonyms from FIRMS"), QString("другое"));
     }
 
+    // Another desk (a session of its own) changes the firm while it is being
+    // edited here; closing the editor asks, and what was typed survives.
+    void aChangeFromAnotherDeskIsNeverOverwrittenUnseen_data()
+    {
+        QTest::addColumn<int>("choice"); // 0 saves mine, 1 keeps theirs, -1 closes the box
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("save mine") << 0 << "Ромашка-2|букеты|222";
+        QTest::newRow("keep theirs") << 1 << "Ромашка-3|букеты|222";
+        QTest::newRow("box closed") << -1 << "Ромашка-3|букеты|";
+    }
+
+    void aChangeFromAnotherDeskIsNeverOverwrittenUnseen()
+    {
+        QFETCH(int, choice);
+        QFETCH(QString, expected);
+        startWith({"Ромашка"});
+        m_editor->DBEdit1->selectAll();
+        type(m_editor->DBEdit1, "Ромашка-2");
+        m_editor->DBEdit5->setFocus();
+        type(m_editor->DBEdit5, "222");
+        m_place->open()->execute(
+            "Update Firms set Name = 'Ромашка-3', Description = 'букеты' where FirmID = 1");
+        Dialogs::answerNextChoice(choice);
+        m_editor->close();
+        QCOMPARE(Dialogs::lastShown().text, QString("Запись изменена другим пользователем.\n"
+                                                    "Другой пользователь изменил: Наименование, "
+                                                    "Описание."));
+        QCOMPARE(Dialogs::lastShown().buttons,
+                 QStringList({"Сохранить мои значения", "Оставить его значения"}));
+        QCOMPARE(stored("FIRMS.DB", "select Name || '|' || Description || '|' || "
+                                    "coalesce(Phones, '') from FIRMS"),
+                 expected);
+        QCOMPARE(m_editor->isVisible(), choice < 0); // nothing typed is lost
+        if (choice < 0)
+            QCOMPARE(m_editor->DBEdit5->text(), QString("222"));
+        QVERIFY(m_errors.isEmpty());
+    }
+
+    void aFirmDeletedAtAnotherDeskCanBeSavedAsNew()
+    {
+        startWith({"Ромашка"});
+        m_editor->DBEdit5->setFocus();
+        type(m_editor->DBEdit5, "222");
+        m_place->open()->execute("Delete from Firms where FirmID = 1");
+        Dialogs::answerNextChoice(0);
+        m_editor->close();
+        QCOMPARE(Dialogs::lastShown().text, QString("Запись удалена другим пользователем.\n"
+                                                    "Сохранить введённое как новую запись?"));
+        QCOMPARE(stored("FIRMS.DB", "select Name || '|' || Phones from FIRMS"),
+                 QString("Ромашка|222"));
+        QVERIFY(m_errors.isEmpty());
+    }
+
     void theFolderGridRefusesEntryWithoutFolders()
     {
         startWith({"Альфа"});

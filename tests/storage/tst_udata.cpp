@@ -180,10 +180,8 @@ private slots:
                      qPrintable(m_ui.questions[0]));
         QCOMPARE(names(m_dm->qItems), QStringList({"Болт", "Гайка"}));
         QCOMPARE(m_dm->qFirmFiles.recordCount(), 1);
-        m_dm->tblFolder.append();
-        m_dm->tblFolder.fieldByName("Description")->setAsString("Новая папка");
         try {
-            m_dm->tblFolder.post();
+            m_dm->tblFolder.append();
             QFAIL("a read-only catalogue took a new row");
         } catch (const EngineError &e) {
             QVERIFY2(e.message().contains("только для чтения") && e.message().contains("wipe"),
