@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Another desk's rename reaching a list of 100,000 firms, on a folder and on
+# a server catalogue, each way beside the sqlite3 shell or psql running the
+# statements that way ran, in the same run.
+set -euo pipefail
+build=$(realpath "${1:-build}")
+here=$(dirname "$0")
+source "$here/lib/catalogue.sh"
+work=$(mktemp -d)
+server=$build/bench-server
+trap '"$here/../scripts/test-server.sh" pause "$server" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+
+# Sums the run times a tool printed, one line per way.
+reference() { # tool label, statements file, command...
+    local label=$1 file=$2
+    shift 2
+    awk -v dir="$work" '/^-- way: / { way = $3; next } { print >> (dir "/" way ".sql") }' "$file"
+    for way in whole row; do
+        "$@" "$work/$way.sql" | awk -v l="$label" -v w="$way" '
+            /^Run Time: real/ { t += $4 * 1000; n++ } /^Time: / { t += $2; n++ }
+            END { printf "%s, the %s way'"'"'s statements: %8.1f ms (%d statements)\n", l, w, t, n }'
+        rm -f "$work/$way.sql"
+    done
+}
+
+data=$(generated_catalogue "$build")
+extension=$build/storage/libquillon-sqlite
+echo "-- folder catalogue"
+"$build/bench/followbench" "$data" --statements "$work/folder.sql"
+reference "sqlite3 shell" "$work/folder.sql" \
+    bash -c 'cd "$0" && { echo ".timer on"; echo ".output /dev/null"; cat "$2"; } | sqlite3 -cmd ".load $1" FIRMS.DB' \
+    "$data" "$extension"
+
+admin="postgresql:///postgres?host=$server&user=postgres"
+uri="postgresql:///quillon_bench?host=$server&user=postgres"
+export PG_OPTIONS=" "
+if [ -f "$server/data/PG_VERSION" ]; then
+    "$here/../scripts/test-server.sh" resume "$server"
+else
+    "$here/../scripts/test-server.sh" start "$server" >/dev/null
+fi
+if [ -z "$(psql -X -At "$admin" -c "select 1 from pg_database where datname = 'quillon_bench'")" ]; then
+    psql -X -q "$admin" -c "create database quillon_bench"
+    "$build/bench/quillon-gen" "$uri" --scale "${BENCH_SCALE:-1}" >/dev/null
+    psql -X -q "$uri" -c "vacuum analyze"
+fi
+echo "-- server catalogue"
+"$build/bench/followbench" "$uri" --statements "$work/server.sql"
+reference "psql" "$work/server.sql" \
+    bash -c '{ echo "\\timing on"; echo "\\o /dev/null"; cat "$1"; } | psql -X -q "$0"' "$uri"
