@@ -28,7 +28,7 @@ extension=$build/storage/libquillon-sqlite
 echo "-- folder catalogue"
 "$build/bench/followbench" "$data" --statements "$work/folder.sql"
 reference "sqlite3 shell" "$work/folder.sql" \
-    bash -c 'cd "$0" && { echo ".timer on"; echo ".output /dev/null"; cat "$2"; } | sqlite3 -cmd ".load $1" FIRMS.DB' \
+    bash -c 'cd "$0" && { echo "attach '"'"'FIRMS.DB'"'"' as FIRMS;"; echo "select count(*) from FIRMS.sqlite_master;"; echo ".timer on"; echo ".output /dev/null"; cat "$2"; } | sqlite3 -cmd ".load $1" :memory:' \
     "$data" "$extension"
 
 admin="postgresql:///postgres?host=$server&user=postgres"
@@ -47,4 +47,4 @@ fi
 echo "-- server catalogue"
 "$build/bench/followbench" "$uri" --statements "$work/server.sql"
 reference "psql" "$work/server.sql" \
-    bash -c '{ echo "\\timing on"; echo "\\o /dev/null"; cat "$1"; } | psql -X -q "$0"' "$uri"
+    bash -c '{ echo "select 1 from firms limit 1;"; echo "\\timing on"; echo "\\o /dev/null"; cat "$1"; } | psql -X -q "$0"' "$uri"
