@@ -33,19 +33,7 @@ reference "sqlite3 shell" "$work/folder.sql" \
     bash -c 'cd "$0" && { echo "attach '"'"'FIRMS.DB'"'"' as FIRMS;"; echo ".output /dev/null"; cat "$2"; echo ".timer on"; cat "$2"; } | sqlite3 -cmd ".load $1" :memory:' \
     "$data" "$extension"
 
-admin="postgresql:///postgres?host=$server&user=postgres"
-uri="postgresql:///quillon_bench?host=$server&user=postgres"
-export PG_OPTIONS=" "
-if [ -f "$server/data/PG_VERSION" ]; then
-    "$here/../scripts/test-server.sh" resume "$server"
-else
-    "$here/../scripts/test-server.sh" start "$server" >/dev/null
-fi
-if [ -z "$(psql -X -At "$admin" -c "select 1 from pg_database where datname = 'quillon_bench'")" ]; then
-    psql -X -q "$admin" -c "create database quillon_bench"
-    "$build/bench/quillon-gen" "$uri" --scale "${BENCH_SCALE:-1}" >/dev/null
-    psql -X -q "$uri" -c "vacuum analyze"
-fi
+uri=$(generated_server_catalogue "$build" "$here/../scripts")
 echo "-- server catalogue"
 "$build/bench/followbench" "$uri" --statements "$work/server.sql"
 reference "psql" "$work/server.sql" \

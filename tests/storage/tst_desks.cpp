@@ -101,20 +101,6 @@ class DesksTest : public QObject
         return list;
     }
 
-    // What the other desk changed, as this desk's notices tell it; a server's
-    // notices come a moment after the commit.
-    QList<Session::ChangeNotice> noticesAtMine()
-    {
-        QList<Session::ChangeNotice> notices;
-        QElapsedTimer waited;
-        waited.start();
-        while (notices.isEmpty() && waited.elapsed() < 5000) {
-            QTest::qWait(10);
-            notices = m_mine->changedElsewhere();
-        }
-        return notices;
-    }
-
     static QString names(DataSet &list)
     {
         QStringList names;
@@ -294,7 +280,7 @@ private slots:
         set(*theirs, "Name", "Астра"); // theirs stands on Тюльпан, now first in order
         theirs->locate("Name", "Ромашка");
         set(*theirs, "Description", "букеты");
-        QVERIFY(!noticesAtMine().isEmpty());
+        QVERIFY(!noticesOf(*m_mine).isEmpty());
         list->followChangesElsewhere();
         mine->followChangesElsewhere();
 
@@ -366,7 +352,7 @@ private slots:
             set(*theirs, change.contains('>') ? "Name" : "Phones", parts[1]);
         }
 
-        const QList<Session::ChangeNotice> notices = noticesAtMine();
+        const QList<Session::ChangeNotice> notices = noticesOf(*m_mine);
         QCOMPARE(notices.size(), 1);
         QCOMPARE(notices[0].table, QString("FIRMS.DB"));
         QVERIFY(notices[0].identity.has_value());

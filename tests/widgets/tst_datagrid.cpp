@@ -229,13 +229,7 @@ private slots:
         theirs->edit();
         theirs->fieldByName("Name")->setAsString("Фирма 000900а");
         theirs->post();
-        QList<Session::ChangeNotice> notices;
-        QElapsedTimer waited;
-        waited.start();
-        while (notices.isEmpty() && waited.elapsed() < 5000) {
-            QTest::qWait(10);
-            notices = m_session->changedElsewhere();
-        }
+        const QList<Session::ChangeNotice> notices = noticesOf(*m_session);
         QCOMPARE(notices.size(), 1);
         m_session->setTrace(countPageReads);
         pageReads = 0;
