@@ -8,22 +8,10 @@ set -euo pipefail
 build=$(realpath "${1:-build}")
 here=$(dirname "$0")
 server=$build/bench-server
-admin="postgresql:///postgres?host=$server&user=postgres"
-uri="postgresql:///quillon_bench?host=$server&user=postgres"
 work=$(mktemp -d)
 trap '"$here/../scripts/test-server.sh" pause "$server"; rm -rf "$work"' EXIT
-
-export PG_OPTIONS=" " # the defaults: fsync and synchronous commits on
-if [ -f "$server/data/PG_VERSION" ]; then
-    "$here/../scripts/test-server.sh" resume "$server"
-else
-    "$here/../scripts/test-server.sh" start "$server" >/dev/null
-fi
-if [ -z "$(psql -X -At "$admin" -c "select 1 from pg_database where datname = 'quillon_bench'")" ]; then
-    psql -X -q "$admin" -c "create database quillon_bench"
-    "$build/bench/quillon-gen" "$uri" --scale "${BENCH_SCALE:-1}" >/dev/null
-    psql -X -q "$uri" -c "vacuum analyze"
-fi
+source "$here/lib/catalogue.sh"
+uri=$(generated_server_catalogue "$build" "$here/../scripts")
 
 echo "-- the list actions on the server catalogue, each beside psql on its statements"
 "$build/bench/listbench" "$uri" --statements "$work/statements.sql" 2>/dev/null | tee "$work/out"

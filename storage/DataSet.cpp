@@ -82,6 +82,7 @@ void DataSet::close()
     m_current = -1;
     m_eof = m_bof = true;
     m_modified = false;
+    m_followLater.clear();
     m_columns.clear();
     m_tableFields.clear();
     if (!m_persistent)
@@ -146,7 +147,7 @@ void DataSet::refreshRecord()
     requireActive();
     if (m_state != DataSetState::Browse || isEmpty() || !m_plan.keyed)
         return;
-    m_rows.forgetRow(m_current);
+    m_rows.forget(m_keys[size_t(m_current)]);
     m_lookups.clear();
     emit rowChanged(m_current);
 }
@@ -445,8 +446,8 @@ void DataSet::writeUpdate()
     // A kind whose row identity moves with a change keeps the list on the row.
     if (rowid != m_buffer.rowid && m_plan.keyed)
         m_keys[size_t(m_current)] = rowid;
+    m_rows.forget(m_buffer.rowid);
     m_buffer.rowid = rowid;
-    m_rows.forgetRow(m_current);
     m_lookups.clear();
     emit rowChanged(m_current);
 }

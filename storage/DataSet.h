@@ -81,8 +81,16 @@ public:
     // the current record is gone. A record being edited is not touched; it
     // is marked when another desk changed it (editedElsewhere).
     void followChangesElsewhere();
+    // Another desk inserted, changed or deleted these rows of this dataset's
+    // table (by identity): each is read again alone and put where the
+    // list's order puts it, or taken out when the list no longer shows it,
+    // staying on the current record. Rows of a record being edited or
+    // inserted wait until it is posted or cancelled.
+    void followRowsElsewhere(const QList<qint64> &identities);
     // The table the rows are read from, by its name in the description.
     QString tableFile() const { return m_plan.base.fileName; }
+    // True when the list's condition names the table `stem` (CRFOLDERS).
+    bool conditionReads(const QString &stem) const;
 
     void first();
     void last();
@@ -160,6 +168,11 @@ signals:
     // The rows were read again where they stood: the same current record,
     // nothing for details to follow.
     void rowsReread();
+    // A row another desk changed moved from one position to another: -1 as
+    // `from` for a row that came, -1 as `to` for a row that went. The
+    // current record may be at another position, never another record
+    // unless it was the one that went.
+    void rowMoved(int from, int to);
 
 protected:
     // How a subclass's rows are read.
@@ -183,6 +196,10 @@ private:
     void bindFields(const QStringList &columns, const QStringList &declaredTypes);
     const Record &recordAt(int row) const;
     void loadPage(int page) const;
+    void loadRows(const std::vector<qint64> &rowids) const;
+    void followRow(qint64 rowid);
+    int placeInOrder(qint64 rowid, int leftOut) const;
+    void followLater();
     void dropCache();
     void setState(DataSetState state);
     void setCurrent(int row, bool notify = true);
@@ -247,7 +264,8 @@ private:
     std::optional<Elsewhere> m_elsewhere;
     QHash<QString, QString> m_fieldLabels;
     bool m_modified = false;
-    int m_returnTo = -1; // where a cancelled insert goes back to
+    int m_returnTo = -1;         // where a cancelled insert goes back to
+    QList<qint64> m_followLater; // rows changed elsewhere while a record was edited
     QMetaObject::Connection m_sourceConnections[3];
 };
 

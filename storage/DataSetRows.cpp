@@ -114,13 +114,24 @@ int DataSet::displayRowCount() const
     return recordCount() + (m_state == DataSetState::Insert ? 1 : 0);
 }
 
+// The rows of a page not read yet: after another desk's change only the
+// changed row is read again.
 void DataSet::loadPage(int page) const
 {
+    std::vector<qint64> missing;
+    for (const qint64 rowid : RowCache::pageKeys(m_keys, page)) {
+        if (!m_rows.find(rowid))
+            missing.push_back(rowid);
+    }
+    loadRows(missing);
+}
+
+void DataSet::loadRows(const std::vector<qint64> &rowids) const
+{
     const bool oneByOne = DataSetSql::namesColumnsOneByOne(m_plan, m_columns);
-    Statement statement =
-        m_session->prepare(DataSetSql::page(m_session->dialect(), m_plan, m_columns, m_blobColumns,
-                                            RowCache::pageKeys(m_keys, page)),
-                           m_plan.base.fileName);
+    Statement statement = m_session->prepare(
+        DataSetSql::page(m_session->dialect(), m_plan, m_columns, m_blobColumns, rowids),
+        m_plan.base.fileName);
     QHash<qint64, Record> byRowid;
     const int count = int(m_columns.size());
     while (statement.step()) {
@@ -133,7 +144,7 @@ void DataSet::loadPage(int page) const
         }
         byRowid.insert(record.rowid, record);
     }
-    m_rows.store(page, m_keys, byRowid, count);
+    m_rows.store(rowids, byRowid, count);
 }
 
 void DataSet::dropCache()
@@ -151,10 +162,11 @@ const Record &DataSet::recordAt(int row) const
     const int stored = (m_state == DataSetState::Insert && row > m_current) ? row - 1 : row;
     if (!m_plan.keyed)
         return m_allRows.at(stored);
-    if (const Record *cached = m_rows.find(stored))
+    const qint64 rowid = m_keys[size_t(stored)];
+    if (const Record *cached = m_rows.find(rowid))
         return *cached;
     loadPage(RowCache::pageOf(stored));
-    return *m_rows.find(stored);
+    return *m_rows.find(rowid);
 }
 
 QByteArray DataSet::readBlob(qint64 rowid, const Field *field) const

@@ -46,6 +46,14 @@ QString keys(const ReadPlan &plan)
            whereClause(plan) + orderClause(plan);
 }
 
+QString keysAmong(const SqlDialect &dialect, const ReadPlan &plan,
+                  std::span<const qint64> identities)
+{
+    return QStringLiteral("SELECT ") + plan.rowIdentity + QStringLiteral(" FROM ") + plan.from +
+           whereClause(plan, dialect.rowsAmong(plan.base, plan.alias, identities)) +
+           orderClause(plan);
+}
+
 QString shape(const ReadPlan &plan)
 {
     return QStringLiteral("SELECT ") + plan.selectList + QStringLiteral(" FROM ") + plan.from +

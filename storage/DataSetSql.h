@@ -44,6 +44,9 @@ namespace DataSetSql {
 
 // The ordered row ids of a keyed plan.
 QString keys(const ReadPlan &plan);
+// Those of `identities` that the plan's condition keeps, in the list's order.
+QString keysAmong(const SqlDialect &dialect, const ReadPlan &plan,
+                  std::span<const qint64> identities);
 // No rows, only the columns and their declared types.
 QString shape(const ReadPlan &plan);
 // One page of rows by identity; `columns` are the dataset's, blobs left as NULL.

@@ -30,4 +30,5 @@ void DataSource::connectDataSet()
         emit dataSetChanged();
     });
     m_connections[7] = connect(m_dataSet, &DataSet::rowsReread, this, &DataSource::dataSetChanged);
+    m_connections[8] = connect(m_dataSet, &DataSet::rowMoved, this, &DataSource::rowMoved);
 }

@@ -31,9 +31,11 @@ signals:
     // stood (another desk changed them) with the same current record:
     // grids and boxes show them anew; details have nothing to follow.
     void dataSetChanged();
+    // A row another desk changed moved (DataSet::rowMoved).
+    void rowMoved(int from, int to);
 
 private:
     void connectDataSet();
     DataSet *m_dataSet = nullptr;
-    QMetaObject::Connection m_connections[8];
+    QMetaObject::Connection m_connections[9];
 };

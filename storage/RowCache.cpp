@@ -7,36 +7,35 @@ std::span<const qint64> RowCache::pageKeys(const std::vector<qint64> &keys, int 
     return std::span<const qint64>(keys).subspan(from, to - from);
 }
 
-const Record *RowCache::find(int row)
+const Record *RowCache::find(qint64 rowid) const
 {
-    const int page = pageOf(row);
-    const auto it = m_pages.constFind(page);
-    if (it == m_pages.constEnd())
-        return nullptr;
-    return &it->at(row % pageSize);
+    const auto it = m_records.find(rowid);
+    return it == m_records.end() ? nullptr : &it->second;
 }
 
-void RowCache::store(int page, const std::vector<qint64> &keys,
-                     const QHash<qint64, Record> &byRowid, int columnCount)
+void RowCache::store(const std::vector<qint64> &asked, const QHash<qint64, Record> &byRowid,
+                     int columnCount)
 {
-    QList<Record> rows;
-    const size_t from = size_t(page) * pageSize;
-    const size_t to = std::min(keys.size(), from + pageSize);
-    for (size_t i = from; i < to; ++i) {
-        rows << byRowid.value(keys[i], Record{keys[i], QList<QVariant>(columnCount),
-                                              QList<bool>(columnCount, false)});
+    while (!m_reads.empty() && m_kept + asked.size() > maxRows) {
+        for (const qint64 rowid : m_reads.front())
+            m_records.erase(rowid);
+        m_kept -= m_reads.front().size();
+        m_reads.pop_front();
     }
-    if (m_pages.size() >= maxPages && !m_use.isEmpty())
-        m_pages.remove(m_use.takeFirst());
-    m_pages.insert(page, rows);
-    m_use.removeAll(page);
-    m_use.append(page);
+    for (const qint64 rowid : asked) {
+        m_records.insert_or_assign(rowid,
+                                   byRowid.value(rowid, Record{rowid, QList<QVariant>(columnCount),
+                                                               QList<bool>(columnCount, false)}));
+    }
+    m_reads.push_back(asked);
+    m_kept += asked.size();
 }
 
 void RowCache::clear()
 {
-    m_pages.clear();
-    m_use.clear();
+    m_records.clear();
+    m_reads.clear();
+    m_kept = 0;
 }
 
 QString LookupCache::entry(const QString &keyField, const QString &resultField, const QVariant &key)

@@ -3,8 +3,10 @@
 #include <QHash>
 #include <QList>
 #include <QVariant>
+#include <deque>
 #include <optional>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 // One record as read from a table: its row id and a value per column. Blob
@@ -16,9 +18,10 @@ struct Record
     QList<bool> pending; // blob not read yet
 };
 
-// The rows of a keyed list that have been read, a page at a time, with the
-// least recently used pages given up first so that scrolling a list of a
-// million rows keeps only a few screens in memory.
+// The rows of a keyed list that have been read, a page at a time, kept by
+// their key so that a row another desk added or removed above them leaves
+// them where they are; the rows read longest ago are given up first, so that
+// scrolling a list of a million rows keeps only a few screens in memory.
 class RowCache
 {
 public:
@@ -30,21 +33,23 @@ public:
     // The row identities of one page.
     static std::span<const qint64> pageKeys(const std::vector<qint64> &keys, int page);
 
-    // The cached record at a row, or nullptr when its page is not read yet.
-    const Record *find(int row);
-    // Keeps a page just read; rows missing from `byRowid` (deleted by
-    // another program meanwhile) show blank.
-    void store(int page, const std::vector<qint64> &keys, const QHash<qint64, Record> &byRowid,
+    // The cached record of a row, or nullptr when it is not read yet.
+    const Record *find(qint64 rowid) const;
+    // Keeps the rows just read for `asked`; rows missing from `byRowid`
+    // (deleted by another program meanwhile) show blank.
+    void store(const std::vector<qint64> &asked, const QHash<qint64, Record> &byRowid,
                int columnCount);
-    void forgetRow(int row) { m_pages.remove(pageOf(row)); }
+    void forget(qint64 rowid) { m_records.erase(rowid); }
     void clear();
 
 private:
-    // At most this many pages stay cached (some ten thousand rows).
-    static constexpr int maxPages = 50;
+    // At most this many rows stay cached (fifty pages).
+    static constexpr size_t maxRows = 50 * pageSize;
 
-    QHash<int, QList<Record>> m_pages;
-    QList<int> m_use; // least recently used first
+    // Node-based: a record found stays where it is while others are stored.
+    std::unordered_map<qint64, Record> m_records;
+    std::deque<std::vector<qint64>> m_reads; // the keys of each read, oldest first
+    size_t m_kept = 0;                       // keys in m_reads
 };
 
 // Results of lookups by key, kept while the looked-up rows stay as they are:

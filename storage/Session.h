@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 
 // A table of the catalogue as a connection reaches it.
@@ -193,11 +194,17 @@ public:
                              const QVariant &readVersion) = 0;
     virtual void deleteRow(const TableRef &table, qint64 identity) = 0;
 
-    // The tables (by their name in the description, FIRMS.DB) that other
-    // connections changed since the last call: another desk, a command-line
-    // action, another window. "*" stands for any table. Cheap enough to ask
-    // several times a second; nothing is read from the tables themselves.
-    virtual QStringList changedElsewhere() = 0;
+    // What other connections changed since the last call: another desk, a
+    // command-line action, another window. A notice names a row where the
+    // kind can tell which one; otherwise the table as a whole. Cheap enough
+    // to ask several times a second; nothing is read from the tables.
+    struct ChangeNotice
+    {
+        QString table;                  // by its name in the description, FIRMS.DB; "*" for any
+        std::optional<qint64> identity; // the row inserted, changed or deleted
+        bool operator==(const ChangeNotice &) const = default;
+    };
+    virtual QList<ChangeNotice> changedElsewhere() = 0;
 
     // Held while the structure check, a pack or a restore works on the
     // catalogue, so that they run one at a time; let go when destroyed.

@@ -14,6 +14,7 @@
 #include <QScopedValueRollback>
 #include <QSet>
 #include <QStandardPaths>
+#include <algorithm>
 
 Tdm *dm = nullptr;
 
@@ -430,7 +431,8 @@ QString tableStem(const QString &name)
 
 } // namespace
 
-// What other desks changed reaches this one's lists, trees and editors.
+// What other desks changed reaches this one's lists, trees and editors: row
+// by row where the notices name the rows, else each table as a whole.
 // A failure (a server gone for a moment) is left to the next action of the
 // user, which reports it; the next look tries again.
 void Tdm::followOtherDesks()
@@ -438,16 +440,34 @@ void Tdm::followOtherDesks()
     if (!m_session || m_session->inTransaction())
         return;
     try {
-        QSet<QString> changed;
-        for (const QString &table : m_session->changedElsewhere())
-            changed << tableStem(table);
+        QHash<QString, QList<qint64>> rows; // table stem -> rows named
+        QSet<QString> whole;
+        for (const Session::ChangeNotice &notice : m_session->changedElsewhere()) {
+            const QString stem = tableStem(notice.table);
+            if (notice.identity)
+                rows[stem] << *notice.identity;
+            else
+                whole << stem;
+        }
+        QSet<QString> changed = whole;
+        for (auto it = rows.cbegin(); it != rows.cend(); ++it)
+            changed << it.key();
         if (changed.isEmpty())
             return;
         for (DataSource *source : dataSources()) {
             DataSet *data = source->dataSet();
-            if (changed.contains(QStringLiteral("*")) ||
-                changed.contains(tableStem(data->tableFile())))
+            const QString stem = tableStem(data->tableFile());
+            // A list whose condition reads another table (the firms of a
+            // folder) gains and loses rows as that table changes.
+            const bool wholeList =
+                whole.contains(QStringLiteral("*")) || whole.contains(stem) ||
+                std::any_of(changed.cbegin(), changed.cend(), [&](const QString &other) {
+                    return other != stem && data->conditionReads(other);
+                });
+            if (wholeList)
                 data->followChangesElsewhere();
+            else if (rows.contains(stem))
+                data->followRowsElsewhere(rows.value(stem));
         }
         emit changedElsewhere(changed.values());
     } catch (const EngineError &) {

@@ -31,10 +31,20 @@ void DBEdit::setDataSource(DataSource *source)
         m_connections << connect(m_source, &DataSource::dataSetReset, this, &DBEdit::followRecord)
                       << connect(m_source, &DataSource::dataSetChanged, this, &DBEdit::followRecord)
                       << connect(m_source, &DataSource::currentMoved, this, &DBEdit::followRecord)
+                      << connect(m_source, &DataSource::rowChanged, this, &DBEdit::followRow)
                       << connect(m_source, &DataSource::stateChanged, this, &DBEdit::followRecord)
                       << connect(m_source, &DataSource::fieldChanged, this, &DBEdit::fieldChanged);
     }
     followRecord();
+}
+
+// The record shown was read again (another desk changed it): shown anew,
+// unless this desk is editing it.
+void DBEdit::followRow(int row)
+{
+    const DataSet *data = dataSet();
+    if (data && row == data->recNo() && data->state() == DataSetState::Browse)
+        followRecord();
 }
 
 void DBEdit::setFieldName(const QString &name)

@@ -33,6 +33,7 @@ private:
     DataSet *dataSet() const;
     void showValue();
     void followRecord();
+    void followRow(int row);
     void rememberEntryValue();
     void undoOwnChange();
     void fieldChanged(const QString &name);

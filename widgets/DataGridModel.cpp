@@ -26,6 +26,7 @@ void DataGridModel::attach()
     m_connections << connect(m_source, &DataSource::dataSetReset, this, &DataGridModel::resetRows)
                   << connect(m_source, &DataSource::dataSetChanged, this, &DataGridModel::resetRows)
                   << connect(m_source, &DataSource::rowChanged, this, &DataGridModel::updateRow)
+                  << connect(m_source, &DataSource::rowMoved, this, &DataGridModel::placeMovedRow)
                   << connect(m_source, &DataSource::currentMoved, this,
                              &DataGridModel::updateIndicator)
                   << connect(m_source, &DataSource::stateChanged, this,
@@ -66,6 +67,26 @@ void DataGridModel::updateRow(int row)
 {
     if (row >= 0 && row < m_rowCount && !m_columns.isEmpty())
         emit dataChanged(index(row, 0), index(row, int(m_columns.size()) - 1));
+}
+
+// A row another desk changed came, went or moved: the view keeps its
+// selection and scroll position on the rows it shows, as with any model.
+void DataGridModel::placeMovedRow(int from, int to)
+{
+    if (from < 0) {
+        beginInsertRows({}, to, to);
+        ++m_rowCount;
+        endInsertRows();
+    } else if (to < 0) {
+        beginRemoveRows({}, from, from);
+        --m_rowCount;
+        endRemoveRows();
+    } else if (from != to) {
+        // Qt names the place by the row it goes before, counted before the move.
+        beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+        endMoveRows();
+    }
+    updateIndicator();
 }
 
 void DataGridModel::updateIndicator()

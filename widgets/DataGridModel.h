@@ -59,6 +59,7 @@ private:
     void attach();
     void resetRows();
     void updateRow(int row);
+    void placeMovedRow(int from, int to);
     void updateIndicator();
     QVariant indicator(int row) const;
     bool isEditable(int column) const;

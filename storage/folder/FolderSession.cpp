@@ -1,6 +1,7 @@
 #include "FolderSession.h"
 
 #include "EngineError.h"
+#include "FolderChanges.h"
 #include "FolderStructureChange.h"
 #include "ForeignObjects.h"
 #include "RowVersion.h"
@@ -63,6 +64,7 @@ FolderSession::FolderSession(QString directory) : m_directory(std::move(director
     hardenConnection();
     TextRules::install(m_db);
     RowVersion::install(m_db);
+    m_changes = std::make_unique<FolderChanges>(m_db, m_directory, m_schemaFiles);
 }
 
 // The program makes no triggers and no views, and no table of its own
@@ -89,6 +91,7 @@ void FolderSession::requireSameDirectory() const
 
 FolderSession::~FolderSession()
 {
+    m_changes->publish();
     sqlite3_close_v2(m_db);
 }
 
@@ -213,6 +216,7 @@ QString FolderSession::attachFile(const QString &path)
     attach.step();
     m_schemaFiles.insert(schema, fileName);
     m_attachOrder.append(schema);
+    m_changes->attached(schema);
     try {
         // Reading the schema is what tells a table file from any other file.
         execute(
@@ -271,6 +275,7 @@ bool FolderSession::detach(const QString &fileName)
     const QByteArray sql = "DETACH DATABASE " + SqlText::quoted(schema).toUtf8();
     if (sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
+    m_changes->detached(schema);
     m_schemaFiles.remove(schema);
     m_attachOrder.removeAll(schema);
     return true;
@@ -376,6 +381,7 @@ void FolderSession::beginTransaction(bool nested)
 void FolderSession::commitTransaction(bool nested)
 {
     execute(nested ? QStringLiteral("RELEASE quillon") : QStringLiteral("COMMIT"));
+    m_changes->publish();
 }
 
 void FolderSession::rollbackTransaction(bool nested) noexcept
@@ -537,6 +543,7 @@ qint64 FolderSession::insertRow(const TableRef &table, const QList<FieldDef> &co
     insert.step();
     const qint64 rowid = sqlite3_last_insert_rowid(m_db);
     transaction.commit();
+    m_changes->publish();
     return rowid;
 }
 
@@ -565,6 +572,7 @@ qint64 FolderSession::updateRow(const TableRef &table, const QStringList &column
         throw RecordConflict(table.fileName +
                                  QStringLiteral(": запись изменена другим пользователем"),
                              !rowExists(table, identity));
+    m_changes->publish();
     return identity;
 }
 
@@ -590,23 +598,12 @@ void FolderSession::deleteRow(const TableRef &table, qint64 identity)
         QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(table.qualified()), table.fileName);
     remove.bind(1, identity);
     remove.step();
+    m_changes->publish();
 }
 
-QStringList FolderSession::changedElsewhere()
+QList<Session::ChangeNotice> FolderSession::changedElsewhere()
 {
-    QStringList changed;
-    for (auto it = m_schemaFiles.constBegin(); it != m_schemaFiles.constEnd(); ++it) {
-        Statement counter = prepare(
-            QStringLiteral("PRAGMA %1.data_version").arg(SqlText::quoted(it.key())), it.value());
-        if (!counter.step())
-            continue;
-        const qint64 version = counter.int64(0);
-        const auto known = m_dataVersions.constFind(it.key());
-        if (known != m_dataVersions.constEnd() && *known != version)
-            changed << it.value().toUpper();
-        m_dataVersions.insert(it.key(), version);
-    }
-    return changed;
+    return m_changes->elsewhere();
 }
 
 std::unique_ptr<TableChange> FolderSession::startTableChange(const QString &fileName, int position,

@@ -7,6 +7,7 @@
 #include <QHash>
 
 struct sqlite3;
+class FolderChanges;
 
 // The folder kind: one SQLite connection whose table files (one file per
 // table, in the data directory) are attached on demand under their file
@@ -67,7 +68,7 @@ public:
                      qint64 identity, const QVariant &readVersion) override;
     void deleteRow(const TableRef &table, qint64 identity) override;
 
-    QStringList changedElsewhere() override;
+    QList<ChangeNotice> changedElsewhere() override;
     // Each table file's change is a transaction of its own in SQLite, and
     // the window of a folder catalogue refuses commands that would write
     // under it: nothing more to hold.
@@ -118,10 +119,9 @@ private:
     QString m_directory;
     sqlite3 *m_db = nullptr;
     QHash<QString, QString> m_schemaFiles; // schema -> file name
-    // Each attached file's change counter when last looked at: SQLite counts
-    // the commits other connections made to the file.
-    QHash<QString, qint64> m_dataVersions; // schema -> counter
-    QStringList m_attachOrder;             // least recently attached first
+    // The rows this connection and the others change, told to each other.
+    std::unique_ptr<FolderChanges> m_changes;
+    QStringList m_attachOrder; // least recently attached first
     std::function<void()> m_keepAlive;
     std::function<void(const QString &)> m_trace;
     QElapsedTimer m_sinceKeepAlive;

@@ -354,18 +354,25 @@ QStringList ServerSession::otherDesks()
     return lines;
 }
 
-QStringList ServerSession::changedElsewhere()
+// A notice reads "FIRMS.DB" for a table as a whole, or "FIRMS.DB U 17" for
+// the row 17 inserted (I), updated (U) or deleted (D).
+QList<Session::ChangeNotice> ServerSession::changedElsewhere()
 {
-    QStringList changed;
+    QList<ChangeNotice> changed;
     if (PQstatus(m_conn) != CONNECTION_OK || !PQconsumeInput(m_conn))
         return changed;
     while (PGnotify *notice = PQnotifies(m_conn)) {
         // This desk's own writes come back too; it knows them already.
-        if (notice->be_pid != PQbackendPID(m_conn))
-            changed << QString::fromUtf8(notice->extra);
+        const QStringList words = QString::fromUtf8(notice->extra).split(' ');
+        if (notice->be_pid != PQbackendPID(m_conn)) {
+            bool numbered = false;
+            const qint64 identity = words.value(2).toLongLong(&numbered);
+            ChangeNotice change{words.first(), numbered ? std::optional(identity) : std::nullopt};
+            if (!changed.contains(change))
+                changed << change;
+        }
         PQfreemem(notice);
     }
-    changed.removeDuplicates();
     return changed;
 }
 
@@ -654,6 +661,23 @@ QString identityColumn(const TableRef &table)
                                                       : quotedLower(table.rowIdentity);
 }
 
+// A write of one row (ending in its RETURNING list) that names the row to
+// the other desks in the same statement: the notice goes out when the write
+// commits and never when it is undone. Its result is the write's own, more
+// columns after them. A row known by its place (ctid) is not named, an
+// update giving it a new place: its table is announced as a whole after the
+// write (announceChange).
+QString announcingRow(const QString &write, const TableRef &table, char change, const char *channel)
+{
+    if (table.rowIdentity == QLatin1String("ctid"))
+        return write;
+    return QStringLiteral("WITH written AS (%1, %2 AS changed_row) SELECT written.*, "
+                          "pg_catalog.pg_notify('%3', '%4 %5 ' || written.changed_row) "
+                          "FROM written")
+        .arg(write, identityColumn(table), QLatin1String(channel),
+             table.fileName.toUpper().replace('\'', QStringLiteral("''")), QString(QChar(change)));
+}
+
 } // namespace
 
 // The server gives auto-increment keys itself; the key is read back with the
@@ -681,8 +705,9 @@ qint64 ServerSession::insertRow(const TableRef &table, const QList<FieldDef> &co
                                                .arg(names.join(QStringLiteral(", ")),
                                                     marks.join(QStringLiteral(", ")));
     const PgResult inserted =
-        run(QStringLiteral("INSERT INTO %1%2 RETURNING %3")
-                .arg(table.qualified(), into, returned.join(QStringLiteral(", "))),
+        run(announcingRow(QStringLiteral("INSERT INTO %1%2 RETURNING %3")
+                              .arg(table.qualified(), into, returned.join(QStringLiteral(", "))),
+                          table, 'I', changesChannel),
             given, table.fileName);
     for (int i = 0; i < generated.size(); ++i)
         values[generated[i]] = inserted.value(0, i + 1);
@@ -706,10 +731,12 @@ qint64 ServerSession::updateRow(const TableRef &table, const QStringList &column
         bound << readVersion.toString();
         condition += QStringLiteral(" AND xmin::text = $%1").arg(bound.size());
     }
-    const PgResult updated = run(QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %4")
-                                     .arg(table.qualified(), assignments.join(QStringLiteral(", ")),
-                                          condition, identityColumn(table)),
-                                 bound, table.fileName);
+    const PgResult updated =
+        run(announcingRow(QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %4")
+                              .arg(table.qualified(), assignments.join(QStringLiteral(", ")),
+                                   condition, identityColumn(table)),
+                          table, 'U', changesChannel),
+            bound, table.fileName);
     if (updated.rows() == 0 && readVersion.isValid())
         throw RecordConflict(table.fileName +
                                  QStringLiteral(": запись изменена другим пользователем"),
@@ -730,6 +757,8 @@ bool ServerSession::rowExists(const TableRef &table, qint64 identity)
 void ServerSession::deleteRow(const TableRef &table, qint64 identity)
 {
     requireWritable();
-    run(QStringLiteral("DELETE FROM %1 WHERE %2").arg(table.qualified(), identityMatch(table, 1)),
+    run(announcingRow(QStringLiteral("DELETE FROM %1 WHERE %2 RETURNING %3")
+                          .arg(table.qualified(), identityMatch(table, 1), identityColumn(table)),
+                      table, 'D', changesChannel),
         {identityValue(table, identity)}, table.fileName);
 }

@@ -61,7 +61,7 @@ public:
                      qint64 identity, const QVariant &readVersion) override;
     void deleteRow(const TableRef &table, qint64 identity) override;
 
-    QStringList changedElsewhere() override;
+    QList<ChangeNotice> changedElsewhere() override;
     std::unique_ptr<MaintenanceLock> lockForMaintenance() override;
     QStringList otherDesks() override;
     void setBusyTimeout(int milliseconds) override;

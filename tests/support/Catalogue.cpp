@@ -8,9 +8,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTest>
 
 namespace TestCatalogue {
 
@@ -359,6 +361,18 @@ std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool 
     query->setSql(sql);
     query->setRequestLive(live);
     return query;
+}
+
+QList<Session::ChangeNotice> noticesOf(Session &session)
+{
+    QList<Session::ChangeNotice> notices;
+    QElapsedTimer waited;
+    waited.start();
+    while (notices.isEmpty() && waited.elapsed() < 5000) {
+        QTest::qWait(10);
+        notices = session.changedElsewhere();
+    }
+    return notices;
 }
 
 void pointAliasAt(const QString &location)

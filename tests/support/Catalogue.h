@@ -116,6 +116,9 @@ void insertRows(Session &session, const QString &table, const QStringList &colum
 // A table dataset and a query dataset on a session, not yet open.
 std::unique_ptr<Table> openTable(Session &session, const QString &file);
 std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool live = false);
+// What other desks changed, as `session`'s notices tell it: waited for, a
+// server's notices coming a moment after the commit.
+QList<Session::ChangeNotice> noticesOf(Session &session);
 
 // A fresh start for a data module: the alias points at `location` (a folder
 // is made now if need be, empty) and no settings are stored.

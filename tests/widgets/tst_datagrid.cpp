@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -205,6 +206,43 @@ private slots:
         m_session->setTrace({});
         qInfo("100,000 rows: opened, shown, scrolled to the end and back in %lld ms",
               timer.elapsed());
+    }
+
+    // Another desk renames a firm above the current one, so that it moves
+    // below it: the grid moves that one row, the current record keeps its
+    // cursor, the view its scroll position, and only the renamed row is read.
+    void aRowRenamedElsewhereMovesAloneInTheGrid()
+    {
+        fillFirms(1000);
+        auto firms = query({"Select * From Firms", "order by name"});
+        firms->open();
+        Form form(firms.get(), {column("Name", "Название")});
+        QVERIFY(firms->locate("Name", QString("Фирма 000501")));
+        QTest::qWait(20);
+        const int scrolled = form.grid->verticalScrollBar()->value();
+        m_session->changedElsewhere(); // where the notices start from
+
+        const std::unique_ptr<Session> elsewhere = m_place->open();
+        auto theirs = openTable(*elsewhere, "FIRMS.DB");
+        theirs->open();
+        QVERIFY(theirs->locate("Name", QString("Фирма 000010")));
+        theirs->edit();
+        theirs->fieldByName("Name")->setAsString("Фирма 000900а");
+        theirs->post();
+        const QList<Session::ChangeNotice> notices = noticesOf(*m_session);
+        QCOMPARE(notices.size(), 1);
+        m_session->setTrace(countPageReads);
+        pageReads = 0;
+        firms->followRowsElsewhere({*notices.first().identity});
+        QTest::qWait(20);
+        m_session->setTrace({});
+
+        QCOMPARE(firms->recNo(), 499);
+        QCOMPARE(form.grid->currentIndex().row(), 499);
+        QCOMPARE(form.cell(499), QString("Фирма 000501"));
+        QCOMPARE(form.cell(899), QString("Фирма 000900а"));
+        QCOMPARE(form.grid->verticalScrollBar()->value(), scrolled);
+        QVERIFY2(pageReads <= 4, qPrintable(QString::number(pageReads)));
     }
 
     void aReadOnlyListPassesKeysToTheWindowAndChangesNothing()

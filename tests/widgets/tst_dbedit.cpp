@@ -83,6 +83,25 @@ private slots:
         QVERIFY(edit.isReadOnly());
     }
 
+    // Another desk renames the record shown: the box shows the new name.
+    void followsAnotherDesksChangeOfTheRecord()
+    {
+        DBEdit edit;
+        edit.setDataSource(&m_source);
+        edit.setFieldName("Name");
+        m_session->changedElsewhere(); // where the notices start from
+        const std::unique_ptr<Session> elsewhere = m_place->open();
+        auto theirs = openTable(*elsewhere, "FIRMS.DB");
+        theirs->open();
+        theirs->edit();
+        theirs->fieldByName("Name")->setAsString("Альфа-2");
+        theirs->post();
+        const QList<Session::ChangeNotice> notices = noticesOf(*m_session);
+        QCOMPARE(notices.size(), 1);
+        m_firms->followRowsElsewhere({*notices.first().identity});
+        QCOMPARE(edit.text(), QString("Альфа-2"));
+    }
+
     void aRefusedValueShowsTheRecordAsItIs()
     {
         QStringList errors;
