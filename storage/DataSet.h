@@ -195,7 +195,8 @@ private:
     // no row has when the stored row differs from it or is gone.
     QVariant versionOfShown(const Record &shown) const;
     bool readVersioned(qint64 rowid, Record &record, QVariant &version) const;
-    RecordConflict conflictFound();
+    // What the other desk made of the record whose post `found` refused.
+    RecordConflict conflictFound(const RecordConflict &found);
     bool typedHere(int column) const;
     void adoptTheirs(bool theirFieldsWin);
     std::optional<qint64> locateRowid(const QString &condition, const SearchValues &values);
@@ -236,6 +237,10 @@ private:
     // The record being edited as it was read, and the version it had then.
     Record m_original;
     QVariant m_readVersion;
+    // The version of each row with an unread blob as it was first shown,
+    // kept until this desk changes the row: rows read again after another
+    // desk's change show nothing of a replaced blob.
+    mutable QHash<qint64, QVariant> m_shownVersions;
     // What another desk made of the record being edited, once a post found it.
     struct Elsewhere
     {

@@ -54,6 +54,9 @@ QVariant DataSet::versionOfShown(const Record &shown) const
         if (!shown.pending.value(i) && !sameStored(shown.values[i], stored.values.value(i)))
             return notAsRead;
     }
+    const auto seen = m_shownVersions.constFind(shown.rowid);
+    if (seen != m_shownVersions.constEnd() && !sameStored(*seen, version))
+        return notAsRead;
     return version;
 }
 
@@ -64,10 +67,19 @@ bool DataSet::typedHere(int column) const
             !sameStored(m_buffer.values[column], m_original.values[column]));
 }
 
-RecordConflict DataSet::conflictFound()
+RecordConflict DataSet::conflictFound(const RecordConflict &found)
 {
+    // A row known by its place got a new one with the other desk's change:
+    // the list follows it there.
+    if (const std::optional<qint64> now = found.movedTo()) {
+        if (m_plan.keyed)
+            m_keys[size_t(m_current)] = *now;
+        m_buffer.rowid = *now;
+        m_rows.forgetRow(m_current);
+    }
     Elsewhere elsewhere;
-    elsewhere.deleted = !readVersioned(m_buffer.rowid, elsewhere.theirs, elsewhere.version);
+    elsewhere.deleted =
+        found.deleted() || !readVersioned(m_buffer.rowid, elsewhere.theirs, elsewhere.version);
     for (int i = 0; i < m_columns.size() && !elsewhere.deleted; ++i)
         elsewhere.changed << (!m_original.pending.value(i) &&
                               !sameStored(m_original.values[i], elsewhere.theirs.values.value(i)));

@@ -117,9 +117,16 @@ int DataSet::displayRowCount() const
 void DataSet::loadPage(int page) const
 {
     const bool oneByOne = DataSetSql::namesColumnsOneByOne(m_plan, m_columns);
+    // A row whose blob stays unread is read with its version: the blob is
+    // not shown, and only the version tells that another desk replaced it.
+    const bool versioned = oneByOne && m_blobColumns.contains(true);
+    QStringList tableColumns;
+    for (const FieldDef &field : m_tableFields)
+        tableColumns << field.name;
     Statement statement =
         m_session->prepare(DataSetSql::page(m_session->dialect(), m_plan, m_columns, m_blobColumns,
-                                            RowCache::pageKeys(m_keys, page)),
+                                            RowCache::pageKeys(m_keys, page),
+                                            versioned ? tableColumns : QStringList()),
                            m_plan.base.fileName);
     QHash<qint64, Record> byRowid;
     const int count = int(m_columns.size());
@@ -131,6 +138,8 @@ void DataSet::loadPage(int page) const
             // Blobs named one by one stay on disk until asked for.
             record.pending << (oneByOne && m_blobColumns[i]);
         }
+        if (versioned && !m_shownVersions.contains(record.rowid))
+            m_shownVersions.insert(record.rowid, statement.value(count + 1));
         byRowid.insert(record.rowid, record);
     }
     m_rows.store(page, m_keys, byRowid, count);
