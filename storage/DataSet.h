@@ -107,6 +107,10 @@ public:
     void append();
     void insert();
     void edit();
+    // Starts editing the current record as a window showed it where it shows
+    // one field apart from the dataset (a tree's node): a stored value other
+    // than `shown` is another desk's change, and the post says so.
+    void editAsShown(const QString &fieldName, const QVariant &shown);
     void post();
     void cancel();
     void deleteRecord();

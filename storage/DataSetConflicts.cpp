@@ -60,6 +60,16 @@ QVariant DataSet::versionOfShown(const Record &shown) const
     return version;
 }
 
+void DataSet::editAsShown(const QString &fieldName, const QVariant &shown)
+{
+    edit();
+    const int column = fieldByName(fieldName)->m_column;
+    if (sameStored(m_original.values[column], shown))
+        return;
+    m_original.values[column] = shown;
+    m_readVersion = notAsRead;
+}
+
 bool DataSet::typedHere(int column) const
 {
     return !m_buffer.pending.value(column) &&
