@@ -127,7 +127,7 @@ bool isPending(const DataSet &dataSet)
 void postIfPending(DataSet &dataSet)
 {
     if (isPending(dataSet))
-        dataSet.post();
+        Application::postSettled(dataSet);
 }
 
 void storePending(DataSet &dataSet)

@@ -316,7 +316,7 @@ void FilesPanel::cmdChangeClick()
             rows.edit();
         rows.fieldByName(QStringLiteral("FileName"))->setAsString(shortFileName(path));
         rows.fieldByName(QStringLiteral("File"))->setBytes(packed);
-        rows.post();
+        Application::postSettled(rows);
     });
 }
 
@@ -385,7 +385,7 @@ void FilesPanel::storeBack(const QString &path)
     if (rows.state() == DataSetState::Browse)
         rows.edit();
     rows.fieldByName(QStringLiteral("File"))->setBytes(packed);
-    rows.post();
+    Application::postSettled(rows);
 }
 
 void FilesPanel::DBGrid1DrawColumnCell(QPainter *painter, const QRect &rect, int row, int column)

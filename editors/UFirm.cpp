@@ -231,8 +231,8 @@ void TfrmEditFirm::DBGridEh1Enter()
 
 void TfrmEditFirm::DBGridEh1KeyDown(int key)
 {
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && isPending(dm->tblCrFirmFolder))
-        dm->tblCrFirmFolder.post();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter)
+        postIfPending(dm->tblCrFirmFolder);
 }
 
 void TfrmEditFirm::FormClose()

@@ -185,7 +185,7 @@ void TGroupTree::commitData(QWidget *editor)
     // editor, which would commit the same text once more.
     if (m_committing || !line || !node)
         return;
-    const QString text = line->text();
+    QString text = line->text();
     {
         const QScopedValueRollback guard(m_committing, true);
         if (onEdited && !onEdited(node, text))

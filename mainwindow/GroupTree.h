@@ -56,8 +56,8 @@ public:
     // right of the viewport.
     std::function<void()> onClick;                        // left click anywhere
     std::function<bool(QTreeWidgetItem *node)> onEditing; // false refuses the edit
-    std::function<bool(QTreeWidgetItem *node, const QString &text)>
-        onEdited; // false keeps the text
+    std::function<bool(QTreeWidgetItem *node, QString &text)>
+        onEdited; // false keeps the old text; the handler may change the text shown
     std::function<void(QObject *source, const QPoint &pos)> onDragOver;
     std::function<void(QObject *source, const QPoint &pos)> onDragDrop;
     std::function<void()> onEndDrag;

@@ -118,8 +118,8 @@ void TGroupTrees::wire(TGroupTree *tree)
     });
     tree->onClick = [this] { Application::guarded([this] { TreeGrpClick(); }); };
     tree->onEditing = [this](QTreeWidgetItem *node) { return TreeGrpEditing(node); };
-    tree->onEdited = [this](QTreeWidgetItem *node, const QString &text) {
-        return Application::guarded([&] { TreeGrpEdited(node, text); });
+    tree->onEdited = [this](QTreeWidgetItem *node, QString &text) {
+        return Application::guarded([&] { text = TreeGrpEdited(node, text); });
     };
     tree->onDragOver = [this](QObject *source, const QPoint &pos) {
         TreeGrpDragOver(source, pos.x(), pos.y());
@@ -316,14 +316,18 @@ bool TGroupTrees::TreeGrpEditing(QTreeWidgetItem *node)
 }
 
 // The text is stored as typed: an empty or repeated name is the user's
-// choice, and a long one is cut by the field.
-void TGroupTrees::TreeGrpEdited(QTreeWidgetItem *node, const QString &text)
+// choice, and a long one is cut by the field. The name as stored comes back:
+// another desk's, when the user kept that.
+QString TGroupTrees::TreeGrpEdited(QTreeWidgetItem *node, const QString &text)
 {
     DataSet &table = groupTable();
     locateGroup(table, tagOf(node));
-    table.edit();
-    table.fieldByName(QStringLiteral("Description"))->setAsString(text);
+    // The tree shows the name as it was loaded, not as the table holds it now.
+    table.editAsShown(QStringLiteral("Description"), node->text(0));
+    Field *name = table.fieldByName(QStringLiteral("Description"));
+    name->setAsString(text);
     postOrDrop(table);
+    return name->asString();
 }
 
 // A valid target: the drag comes from the current tree, whose selected node

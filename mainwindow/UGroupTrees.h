@@ -43,8 +43,9 @@ public:
     void TreeGrpClick();
     // Whether an in-place edit of `node` may start (never on the root).
     bool TreeGrpEditing(QTreeWidgetItem *node);
-    // Stores the accepted text of `node`; the tree shows it only after this returns.
-    void TreeGrpEdited(QTreeWidgetItem *node, const QString &text);
+    // Stores the accepted text of `node` and returns the text as stored, which
+    // the tree shows only after this returns.
+    QString TreeGrpEdited(QTreeWidgetItem *node, const QString &text);
     // Positions in viewport coordinates of the current tree.
     void TreeGrpDragOver(QObject *source, int x, int y);
     void TreeGrpDragDrop(QObject *source, int x, int y);

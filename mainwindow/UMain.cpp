@@ -492,7 +492,7 @@ void TMainForm::postPendingFolder()
 {
     const DataSetState state = dm->tblFolder.state();
     if (state == DataSetState::Edit || state == DataSetState::Insert)
-        dm->tblFolder.post();
+        Application::postSettled(dm->tblFolder);
 }
 
 void TMainForm::grdFoldersKeyDown(int key)

@@ -19,6 +19,9 @@
 -- get the same rights (default privileges of the role running this script).
 -- Only the owner changes the structure (`--check`), packs (`--pack`) and
 -- restores; editors add, change and delete records and attached files.
+-- Beside the catalogue's tables the program keeps the journal
+-- quillon_row_moves (where an edit moved a row of a table without a key of
+-- its own); editors write to it too, and the grants below cover it.
 
 \set ON_ERROR_STOP on
 

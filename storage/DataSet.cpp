@@ -79,6 +79,7 @@ void DataSet::close()
     m_keys.shrink_to_fit();
     m_allRows.clear();
     dropCache();
+    m_shownVersions.clear();
     m_current = -1;
     m_eof = m_bof = true;
     m_modified = false;
@@ -439,10 +440,11 @@ void DataSet::writeUpdate()
     qint64 rowid = 0;
     try {
         rowid = m_session->updateRow(m_plan.base, columns, values, m_buffer.rowid, m_readVersion);
-    } catch (const RecordConflict &) {
-        throw conflictFound();
+    } catch (const RecordConflict &conflict) {
+        throw conflictFound(conflict);
     }
     m_elsewhere.reset();
+    m_shownVersions.remove(m_buffer.rowid);
     // A kind whose row identity moves with a change keeps the list on the row.
     if (rowid != m_buffer.rowid && m_plan.keyed)
         m_keys[size_t(m_current)] = rowid;

@@ -115,6 +115,10 @@ public:
     void append();
     void insert();
     void edit();
+    // Starts editing the current record as a window showed it where it shows
+    // one field apart from the dataset (a tree's node): a stored value other
+    // than `shown` is another desk's change, and the post says so.
+    void editAsShown(const QString &fieldName, const QVariant &shown);
     void post();
     void cancel();
     void deleteRecord();
@@ -212,7 +216,8 @@ private:
     // no row has when the stored row differs from it or is gone.
     QVariant versionOfShown(const Record &shown) const;
     bool readVersioned(qint64 rowid, Record &record, QVariant &version) const;
-    RecordConflict conflictFound();
+    // What the other desk made of the record whose post `found` refused.
+    RecordConflict conflictFound(const RecordConflict &found);
     bool typedHere(int column) const;
     void adoptTheirs(bool theirFieldsWin);
     std::optional<qint64> locateRowid(const QString &condition, const SearchValues &values);
@@ -253,6 +258,10 @@ private:
     // The record being edited as it was read, and the version it had then.
     Record m_original;
     QVariant m_readVersion;
+    // The version of each row with an unread blob as it was first shown,
+    // kept until this desk changes the row: rows read again after another
+    // desk's change show nothing of a replaced blob.
+    mutable QHash<qint64, QVariant> m_shownVersions;
     // What another desk made of the record being edited, once a post found it.
     struct Elsewhere
     {

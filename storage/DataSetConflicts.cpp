@@ -54,7 +54,20 @@ QVariant DataSet::versionOfShown(const Record &shown) const
         if (!shown.pending.value(i) && !sameStored(shown.values[i], stored.values.value(i)))
             return notAsRead;
     }
+    const auto seen = m_shownVersions.constFind(shown.rowid);
+    if (seen != m_shownVersions.constEnd() && !sameStored(*seen, version))
+        return notAsRead;
     return version;
+}
+
+void DataSet::editAsShown(const QString &fieldName, const QVariant &shown)
+{
+    edit();
+    const int column = fieldByName(fieldName)->m_column;
+    if (sameStored(m_original.values[column], shown))
+        return;
+    m_original.values[column] = shown;
+    m_readVersion = notAsRead;
 }
 
 bool DataSet::typedHere(int column) const
@@ -64,10 +77,19 @@ bool DataSet::typedHere(int column) const
             !sameStored(m_buffer.values[column], m_original.values[column]));
 }
 
-RecordConflict DataSet::conflictFound()
+RecordConflict DataSet::conflictFound(const RecordConflict &found)
 {
+    // A row known by its place got a new one with the other desk's change:
+    // the list follows it there.
+    if (const std::optional<qint64> now = found.movedTo()) {
+        if (m_plan.keyed)
+            m_keys[size_t(m_current)] = *now;
+        m_buffer.rowid = *now;
+        m_rows.forgetRow(m_current);
+    }
     Elsewhere elsewhere;
-    elsewhere.deleted = !readVersioned(m_buffer.rowid, elsewhere.theirs, elsewhere.version);
+    elsewhere.deleted =
+        found.deleted() || !readVersioned(m_buffer.rowid, elsewhere.theirs, elsewhere.version);
     for (int i = 0; i < m_columns.size() && !elsewhere.deleted; ++i)
         elsewhere.changed << (!m_original.pending.value(i) &&
                               !sameStored(m_original.values[i], elsewhere.theirs.values.value(i)));

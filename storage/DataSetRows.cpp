@@ -129,9 +129,16 @@ void DataSet::loadPage(int page) const
 void DataSet::loadRows(const std::vector<qint64> &rowids) const
 {
     const bool oneByOne = DataSetSql::namesColumnsOneByOne(m_plan, m_columns);
-    Statement statement = m_session->prepare(
-        DataSetSql::page(m_session->dialect(), m_plan, m_columns, m_blobColumns, rowids),
-        m_plan.base.fileName);
+    // A row whose blob stays unread is read with its version: the blob is
+    // not shown, and only the version tells that another desk replaced it.
+    const bool versioned = oneByOne && m_blobColumns.contains(true);
+    QStringList tableColumns;
+    for (const FieldDef &field : m_tableFields)
+        tableColumns << field.name;
+    Statement statement =
+        m_session->prepare(DataSetSql::page(m_session->dialect(), m_plan, m_columns, m_blobColumns,
+                                            rowids, versioned ? tableColumns : QStringList()),
+                           m_plan.base.fileName);
     QHash<qint64, Record> byRowid;
     const int count = int(m_columns.size());
     while (statement.step()) {
@@ -142,6 +149,8 @@ void DataSet::loadRows(const std::vector<qint64> &rowids) const
             // Blobs named one by one stay on disk until asked for.
             record.pending << (oneByOne && m_blobColumns[i]);
         }
+        if (versioned && !m_shownVersions.contains(record.rowid))
+            m_shownVersions.insert(record.rowid, statement.value(count + 1));
         byRowid.insert(record.rowid, record);
     }
     m_rows.store(rowids, byRowid, count);

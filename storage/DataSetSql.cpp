@@ -95,11 +95,15 @@ QString pageSelectList(const SqlDialect &dialect, const ReadPlan &plan, const QS
 } // namespace
 
 QString page(const SqlDialect &dialect, const ReadPlan &plan, const QStringList &columns,
-             const QList<bool> &blobColumns, std::span<const qint64> identities)
+             const QList<bool> &blobColumns, std::span<const qint64> identities,
+             const QStringList &versionedBy)
 {
-    return QStringLiteral("SELECT %1, %2 FROM %3 WHERE %4")
-        .arg(pageSelectList(dialect, plan, columns, blobColumns), plan.rowIdentity, plan.from,
-             dialect.rowsAmong(plan.base, plan.alias, identities));
+    const QString version = versionedBy.isEmpty()
+                                ? QString()
+                                : ", " + dialect.rowVersion(plan.base, plan.alias, versionedBy);
+    return QStringLiteral("SELECT %1, %2%3 FROM %4 WHERE %5")
+        .arg(pageSelectList(dialect, plan, columns, blobColumns), plan.rowIdentity, version,
+             plan.from, dialect.rowsAmong(plan.base, plan.alias, identities));
 }
 
 QString versionedRow(const SqlDialect &dialect, const ReadPlan &plan, const QStringList &columns,

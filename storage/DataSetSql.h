@@ -50,8 +50,10 @@ QString keysAmong(const SqlDialect &dialect, const ReadPlan &plan,
 // No rows, only the columns and their declared types.
 QString shape(const ReadPlan &plan);
 // One page of rows by identity; `columns` are the dataset's, blobs left as NULL.
+// Given the table's columns, each row's version follows its identity.
 QString page(const SqlDialect &dialect, const ReadPlan &plan, const QStringList &columns,
-             const QList<bool> &blobColumns, std::span<const qint64> identities);
+             const QList<bool> &blobColumns, std::span<const qint64> identities,
+             const QStringList &versionedBy = {});
 // One row by identity as `page` reads it, with its version after the identity.
 QString versionedRow(const SqlDialect &dialect, const ReadPlan &plan, const QStringList &columns,
                      const QList<bool> &blobColumns, const QStringList &tableColumns,

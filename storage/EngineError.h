@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <stdexcept>
 
 // An engine failure: what the engine refused and why. The message names the
@@ -33,15 +34,19 @@ class DataSet;
 class RecordConflict : public EngineError
 {
 public:
-    RecordConflict(const QString &message, bool deleted, DataSet *dataSet = nullptr)
-        : EngineError(message), m_deleted(deleted), m_dataSet(dataSet)
+    RecordConflict(const QString &message, bool deleted, DataSet *dataSet = nullptr,
+                   std::optional<qint64> movedTo = std::nullopt)
+        : EngineError(message), m_deleted(deleted), m_dataSet(dataSet), m_movedTo(movedTo)
     {}
     bool deleted() const { return m_deleted; }
     DataSet *dataSet() const { return m_dataSet; }
+    // The record's identity now, where the other desk's change gave it a new one.
+    std::optional<qint64> movedTo() const { return m_movedTo; }
 
 private:
     bool m_deleted;
     DataSet *m_dataSet;
+    std::optional<qint64> m_movedTo;
 };
 
 // The silent abort: cancels the operation under way and is shown to nobody.

@@ -89,6 +89,16 @@ bool Application::guarded(const std::function<void()> &action)
     }
 }
 
+void Application::postSettled(DataSet &record)
+{
+    try {
+        record.post();
+    } catch (const RecordConflict &conflict) {
+        if (!resolveConflict(conflict))
+            throw EAbort();
+    }
+}
+
 // The user decides what becomes of a record another desk changed or deleted
 // while it was being edited here; true once that is done. Closing the box
 // leaves the record in edit with what was typed, to be saved later.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <functional>
 
+class DataSet;
 class RecordConflict;
 
 // The application object. An exception that escapes an event handler is shown
@@ -20,6 +21,12 @@ public:
     // it failed. A record that another desk changed meanwhile is put to the
     // user, and once settled the action runs again.
     static bool guarded(const std::function<void()> &action);
+
+    // Posts `record`. A record another desk changed or deleted meanwhile is
+    // put to the user at once, so that the action that posted it need not run
+    // again; left unsettled (the box closed), the action stops silently and
+    // what was typed stays in the record.
+    static void postSettled(DataSet &record);
 
     // Shows an error box; tests replace what it does.
     static void showError(const QString &message);

@@ -248,8 +248,8 @@ void ServerSession::noteWhatTheRoleMayDo()
             "pg_catalog.has_table_privilege(c.oid, 'DELETE')), "
             "pg_catalog.has_schema_privilege($1, 'CREATE')) "
             "FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
-            "WHERE n.nspname = $1 AND c.relkind = 'r'"),
-        {schema});
+            "WHERE n.nspname = $1 AND c.relkind = 'r' AND c.relname <> $2"),
+        {schema, QLatin1String(rowMovesName)});
     if (may.value(0, 1).toBool())
         return;
     setReadOnly(QStringLiteral("Каталог открыт только для чтения: роль «%1» на сервере %2 может "
@@ -731,21 +731,37 @@ qint64 ServerSession::updateRow(const TableRef &table, const QStringList &column
         bound << readVersion.toString();
         condition += QStringLiteral(" AND xmin::text = $%1").arg(bound.size());
     }
+    const bool byPlace = table.rowIdentity == QLatin1String("ctid");
+    const bool noteMove = byPlace && readVersion.isValid() && keepsRowMoves();
+    // The move and its note are one change: neither stays without the other.
+    std::optional<Transaction> moveNoted;
+    if (noteMove)
+        moveNoted.emplace(*this);
     const PgResult updated =
-        run(announcingRow(QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %4")
+        run(announcingRow(QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %4, xmin::text")
                               .arg(table.qualified(), assignments.join(QStringLiteral(", ")),
                                    condition, identityColumn(table)),
                           table, 'U', changesChannel),
             bound, table.fileName);
-    if (updated.rows() == 0 && readVersion.isValid())
-        throw RecordConflict(table.fileName +
-                                 QStringLiteral(": запись изменена другим пользователем"),
-                             !rowExists(table, identity));
-    return updated.rows() > 0 ? updated.int64(0, 0) : identity;
+    if (updated.rows() == 0 && readVersion.isValid()) {
+        const QString message =
+            table.fileName + QStringLiteral(": запись изменена другим пользователем");
+        if (!byPlace)
+            throw RecordConflict(message, !rowExists(table, identity));
+        // A row at the place read is never the row read: a change would have moved it.
+        const std::optional<qint64> now = placeNow(table, identity, readVersion.toString());
+        throw RecordConflict(message, !now, nullptr, now);
+    }
+    if (updated.rows() == 0)
+        return identity;
+    const qint64 place = updated.int64(0, 0);
+    if (noteMove) {
+        noteRowMove(table, identity, readVersion.toString(), place, updated.value(0, 1).toString());
+        moveNoted->commit();
+    }
+    return place;
 }
 
-// A row known by its place has a new place after any update: it counts as
-// gone, there being no telling it from a deleted one.
 bool ServerSession::rowExists(const TableRef &table, qint64 identity)
 {
     return run(QStringLiteral("SELECT 1 FROM %1 WHERE %2")

@@ -4,6 +4,7 @@
 #include "Session.h"
 
 #include <QHash>
+#include <optional>
 
 struct pg_conn;
 
@@ -127,6 +128,13 @@ private:
     static QString nextKey(const TableRef &table, const QString &field);
     void numberNewRows(const TableRef &table, const QString &column);
     bool rowExists(const TableRef &table, qint64 identity);
+    // The journal of where rows known by their place were moved by updates.
+    static constexpr char rowMovesName[] = "quillon_row_moves";
+    static QString rowMovesTable();
+    bool keepsRowMoves();
+    void noteRowMove(const TableRef &table, qint64 from, const QString &fromVersion, qint64 to,
+                     const QString &toVersion);
+    std::optional<qint64> placeNow(const TableRef &table, qint64 place, QString version);
 
     QString m_uri;
     pg_conn *m_conn = nullptr;
@@ -143,4 +151,5 @@ private:
     QHash<QString, QList<FieldDef>> m_fields;
     QHash<QString, QList<IndexDef>> m_indexes;
     QString m_changeCopy;
+    std::optional<bool> m_keepsRowMoves; // known once asked
 };

@@ -11,11 +11,11 @@ using namespace ServerText;
 
 bool ServerSession::holdsTables()
 {
-    const PgResult found =
-        run(QStringLiteral(
-                "SELECT count(*) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n "
-                "ON n.oid = c.relnamespace WHERE n.nspname = $1 AND c.relkind IN ('r', 'p')"),
-            {schema});
+    const PgResult found = run(
+        QStringLiteral("SELECT count(*) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n "
+                       "ON n.oid = c.relnamespace WHERE n.nspname = $1 AND c.relkind IN ('r', 'p') "
+                       "AND c.relname <> $2"),
+        {schema, QLatin1String(rowMovesName)});
     return found.int64(0, 0) > 0;
 }
 

@@ -35,6 +35,16 @@ QByteArray inflated(const QByteArray &packed)
     return out;
 }
 
+QByteArray deflated(const QByteArray &bytes)
+{
+    QByteArray out(int(compressBound(uLong(bytes.size()))), '\0');
+    uLongf size = uLongf(out.size());
+    compress(reinterpret_cast<Bytef *>(out.data()), &size,
+             reinterpret_cast<const Bytef *>(bytes.constData()), uLong(bytes.size()));
+    out.resize(qsizetype(size));
+    return out;
+}
+
 } // namespace
 
 class FirmEditorTest : public WindowTest
@@ -289,6 +299,36 @@ private slots:
         QCOMPARE(stored("FIRMS.DB", "select Name || '|' || Phones from FIRMS"),
                  QString("Ромашка|222"));
         QVERIFY(m_errors.isEmpty());
+    }
+
+    // Another desk replaced the file meanwhile under the same name: nothing in
+    // the grid shows it, yet replacing it here asks first.
+    void replacingAFileAnotherDeskReplacedAsksFirst_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("mine saved") << 0 << QByteArray("mine\n");
+        QTest::newRow("theirs kept") << 1 << QByteArray("theirs\n");
+    }
+
+    void replacingAFileAnotherDeskReplacedAsksFirst()
+    {
+        QFETCH(int, choice);
+        QFETCH(QByteArray, expected);
+        startWith({"Альфа"});
+        attach("price.txt", "first\n");
+        TestCatalogue::changeAtAnotherDesk(*m_place, "FILES.DB", {"FileID", 1},
+                                           {{"File", deflated("theirs\n")}});
+        writeFile("price.txt", "mine\n");
+        Dialogs::answerNextOpenFile(path("price.txt"));
+        Dialogs::answerNextChoice(choice);
+        QTest::mouseClick(files()->cmdChange, Qt::LeftButton);
+
+        QCOMPARE(Dialogs::lastShown().text, QString("Запись изменена другим пользователем.\n"
+                                                    "Другой пользователь изменил: Содержимое "
+                                                    "файла."));
+        QCOMPARE(storedFile(), expected);
+        QCOMPARE(dm->qFirmFiles.state(), DataSetState::Browse);
     }
 
     void theFolderGridRefusesEntryWithoutFolders()

@@ -141,6 +141,95 @@ private slots:
         QCOMPARE(stored(table + ".DB", "select count(*) from " + table), QString("0"));
     }
 
+    // Another desk changes or deletes the row being chosen anew in a grid:
+    // Enter asks, and what the user takes is what is stored.
+    void aRowAnotherDeskChangedOrDeletedIsSettledByTheUser_data()
+    {
+        QTest::addColumn<QString>("grid");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value"); // the grid's rows, the other desk's among them
+        QTest::addColumn<bool>("deleted");  // else changed to 3
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("message"); // after "Запись ..."
+        QTest::addColumn<QString>("expected");
+        const QString changed = "изменена другим пользователем.\nДругой пользователь изменил: ";
+        const QString deleted =
+            "удалена другим пользователем.\nСохранить введённое как новую запись?";
+        QTest::newRow("maker, mine saved") << "DBGridEh1"
+                                           << "CRFIRMS.DB"
+                                           << "Type"
+                                           << "m" << false << 0 << changed + "Фирма."
+                                           << "2";
+        QTest::newRow("maker, theirs kept") << "DBGridEh1"
+                                            << "CRFIRMS.DB"
+                                            << "Type"
+                                            << "m" << false << 1 << changed + "Фирма."
+                                            << "3";
+        QTest::newRow("maker deleted") << "DBGridEh1"
+                                       << "CRFIRMS.DB"
+                                       << "Type"
+                                       << "m" << true << 0 << deleted << "2";
+        QTest::newRow("seller, mine saved") << "DBGridEh2"
+                                            << "CRFIRMS.DB"
+                                            << "Type"
+                                            << "s" << false << 0 << changed + "Фирма."
+                                            << "2";
+        QTest::newRow("folder, theirs kept") << "DBGridEh3"
+                                             << "CRFOLDERS.DB"
+                                             << "ItemID"
+                                             << "1" << false << 1 << changed + "Папка."
+                                             << "3";
+        QTest::newRow("folder deleted") << "DBGridEh3"
+                                        << "CRFOLDERS.DB"
+                                        << "ItemID"
+                                        << "1" << true << 0 << deleted << "2";
+    }
+
+    void aRowAnotherDeskChangedOrDeletedIsSettledByTheUser()
+    {
+        QFETCH(QString, grid);
+        QFETCH(QString, file);
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        QFETCH(bool, deleted);
+        QFETCH(int, choice);
+        QFETCH(QString, message);
+        QFETCH(QString, expected);
+        startWith({"1, 1, 'm'", "1, 1, 's'"}, {"Альфа", "Бета", "Гамма"});
+        for (const QString folder : {"1, 'Склад'", "2, 'Офис'", "3, 'Цех'"})
+            run("Insert Into Folders (FolderID, Description) Values (" + folder + ")");
+        run("Insert Into CrFolders (FolderID, ItemID) Values (1, 1)");
+        m_dm->closeDataSets();
+        m_dm->openDataSets();
+        openEditor();
+        auto *rows = m_editor->findChild<DBGrid *>(grid);
+        const bool folders = file == "CRFOLDERS.DB";
+        const QString chosen = folders ? "FolderID" : "FirmID";
+        rows->setFocus();
+        QTest::keyClick(rows, Qt::Key_F2);
+        auto *list = qobject_cast<QComboBox *>(QApplication::focusWidget());
+        QVERIFY(list);
+        const QVariant row = field == "Type" ? QVariant(value) : QVariant(value.toInt());
+        TestCatalogue::changeAtAnotherDesk(*m_place, file, {field, row},
+                                           deleted
+                                               ? QList<std::pair<QString, QVariant>>{}
+                                               : QList<std::pair<QString, QVariant>>{{chosen, 3}});
+        QTest::sendKeyEvent(QTest::Click, list, Qt::Key_unknown, folders ? "о" : "б",
+                            Qt::NoModifier);
+        Dialogs::answerNextChoice(choice);
+        QTest::keyClick(list, Qt::Key_Return);
+
+        QCOMPARE(Dialogs::lastShown().text, "Запись " + message);
+        QCOMPARE(stored(file, "select " + chosen + " from " + file.section('.', 0, 0) + " where " +
+                                  field + " = '" + value + "'"),
+                 expected);
+        QCOMPARE(rows->dataSet()->state(), DataSetState::Browse);
+        QCOMPARE(rows->dataSet()->fieldByName(chosen)->asString(), expected);
+        m_editor->close();
+        QVERIFY(!m_editor->isVisible());
+    }
+
     void aMakerIsFoundInTheDropDownByItsFirstLetters()
     {
         startWith({}, {"Гамма", "Бета", "Бетон", "Альфа"});

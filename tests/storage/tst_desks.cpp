@@ -229,33 +229,63 @@ private slots:
         QCOMPARE(m_place->stored("FILES.DB", "select length(File) from Files"), QString("4"));
     }
 
-    void relationRowsAndFoldersConflictToo_data()
+    // Folders, types and relation rows post through the same datasets. A
+    // relation row has no key of its own, yet another desk's edit of it is a
+    // change, this desk's own edits never conflict, and only a deletion is one.
+    void foldersTypesAndRelationRowsConflictLikeRecords_data()
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("keyPart"); // a field of its key that stays
         QTest::newRow("folder") << "FOLDERS.DB"
-                                << "Description";
-        QTest::newRow("relation row") << "CRFIRMS.DB"
-                                      << "Type";
+                                << "Description"
+                                << "";
         QTest::newRow("type") << "GRFIRMS.DB"
-                              << "Description";
+                              << "Description"
+                              << "";
+        QTest::newRow("maker") << "CRFIRMS.DB"
+                               << "FirmID"
+                               << "";
+        QTest::newRow("folder member") << "CRFOLDERS.DB"
+                                       << "FolderID"
+                                       << "";
+        QTest::newRow("type member") << "GRPFRM.DB"
+                                     << "GroupID"
+                                     << "FirmID";
     }
 
-    void relationRowsAndFoldersConflictToo()
+    void foldersTypesAndRelationRowsConflictLikeRecords()
     {
         QFETCH(QString, file);
         QFETCH(QString, field);
+        QFETCH(QString, keyPart);
+        const QString storedValue = "select " + field + " from " + file.section('.', 0, 0);
         auto mine = openTable(*m_mine, file);
         mine->open();
         mine->append();
-        mine->fieldByName(field)->setAsString("A");
+        if (!keyPart.isEmpty())
+            mine->fieldByName(keyPart)->setAsString("7");
+        mine->fieldByName(field)->setAsString("1");
         mine->post();
+        set(*mine, field, "2");
+        set(*mine, field, "3");
         auto theirs = openTable(*m_theirs, file);
         theirs->open();
-        set(*mine, field, "B", false);
-        set(*theirs, field, "C");
-        conflictOf(*mine);
-        QCOMPARE(mine->fieldByName(field)->asString(), QString("B"));
+        set(*mine, field, "4", false);
+        set(*theirs, field, "5");
+
+        const RecordConflict changed = conflictOf(*mine);
+        QVERIFY2(!changed.deleted(), qPrintable(changed.message()));
+        QCOMPARE(mine->changedElsewhere(), QStringList{field});
+        QCOMPARE(mine->fieldByName(field)->asString(), QString("4"));
+        mine->saveMine();
+        QCOMPARE(m_place->stored(file, storedValue), QString("4"));
+        set(*mine, field, "6");
+
+        theirs->refresh();
+        theirs->deleteRecord();
+        set(*mine, field, "8", false);
+        QVERIFY(conflictOf(*mine).deleted());
     }
 
     // What one desk changes reaches the other's list by the change notices:

@@ -354,6 +354,25 @@ std::unique_ptr<Table> openTable(Session &session, const QString &file)
     return table;
 }
 
+void changeAtAnotherDesk(const Place &place, const QString &file,
+                         const std::pair<QString, QVariant> &row,
+                         const QList<std::pair<QString, QVariant>> &changes)
+{
+    const std::unique_ptr<Session> desk = place.open();
+    const std::unique_ptr<Table> table = openTable(*desk, file);
+    table->open();
+    if (!table->locate(row.first, row.second))
+        qFatal("the other desk finds no such row");
+    if (changes.isEmpty()) {
+        table->deleteRecord();
+        return;
+    }
+    table->edit();
+    for (const auto &[field, value] : changes)
+        table->fieldByName(field)->setValue(value);
+    table->post();
+}
+
 std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool live)
 {
     auto query = std::make_unique<Query>();

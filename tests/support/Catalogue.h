@@ -120,6 +120,13 @@ std::unique_ptr<Query> openQuery(Session &session, const QStringList &sql, bool 
 // server's notices coming a moment after the commit.
 QList<Session::ChangeNotice> noticesOf(Session &session);
 
+// Another desk, as another copy of the program: a session of its own posts
+// `changes` (field, value) to the first row of `file` whose field
+// `row.first` holds `row.second`, through a dataset; no changes delete it.
+void changeAtAnotherDesk(const Place &place, const QString &file,
+                         const std::pair<QString, QVariant> &row,
+                         const QList<std::pair<QString, QVariant>> &changes = {});
+
 // A fresh start for a data module: the alias points at `location` (a folder
 // is made now if need be, empty) and no settings are stored.
 void pointAliasAt(const QString &location);

@@ -345,6 +345,46 @@ private slots:
         QCOMPARE(groupRows(), before);
     }
 
+    // Another desk renamed the group meanwhile: the rename asks, and the
+    // tree shows what is stored, on either page.
+    void aGroupRenamedAtAnotherDeskIsSettledByTheUser_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("firm types, mine saved") << 0 << 0 << "Агенты";
+        QTest::newRow("item types, theirs kept") << 1 << 1 << "Материалы";
+    }
+
+    void aGroupRenamedAtAnotherDeskIsSettledByTheUser()
+    {
+        QFETCH(int, page);
+        QFETCH(int, choice);
+        QFETCH(QString, expected);
+        start({firmGroups.first(),
+               "Insert Into GrItems (GroupID, UpGroupID, Description) Values (1, 0, 'Сырьё')"});
+        showPage(page);
+        TGroupTree *tree = m_context.CurrentTree;
+        const QString file = page == 0 ? "GRFIRMS.DB" : "GRITEMS.DB";
+        TestCatalogue::changeAtAnotherDesk(*m_place, file, {"GroupID", 1},
+                                           {{"Description", "Материалы"}});
+        QTreeWidgetItem *group = tree->topLevelItem(0)->child(0);
+        tree->setCurrentItem(group);
+        QTest::keyClick(tree, Qt::Key_F2);
+        auto *editor = tree->findChild<QLineEdit *>();
+        QVERIFY(editor && editor->isVisible());
+        editor->selectAll();
+        type(editor, "Агенты");
+        Dialogs::answerNextChoice(choice);
+        QTest::keyClick(editor, Qt::Key_Return);
+
+        QTRY_COMPARE(Dialogs::lastShown().text, QString("Запись изменена другим пользователем.\n"
+                                                        "Другой пользователь изменил: Описание."));
+        QCOMPARE(stored(file, "select Description from " + file.section('.', 0, 0)), expected);
+        QTRY_COMPARE(group->text(0), expected);
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+    }
+
     void aRenameTheEngineRefusesLeavesTreeAndOtherRowsAlone()
     {
         start(firmGroups);

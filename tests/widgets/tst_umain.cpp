@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -422,6 +423,31 @@ private slots:
         dm->tblFolder.fieldByName("Description")->setAsString("Офис 2");
         dm->tblFolder.post();
         QVERIFY(dm->qFirms.isEmpty());
+    }
+
+    // Another desk renamed the folder meanwhile: Enter asks, and the grid
+    // shows what is stored.
+    void aFolderRenamedAtAnotherDeskIsSettledByTheUser()
+    {
+        startWith({"Альфа"});
+        run("Insert Into Folders (FolderID, Description) Values (1, 'Склад')");
+        dm->tblFolder.refresh();
+        m_form->grdFolders->setFocus();
+        key(m_form->grdFolders, Qt::Key_F2);
+        auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        QVERIFY(editor);
+        editor->selectAll();
+        TestCatalogue::changeAtAnotherDesk(*m_place, "FOLDERS.DB", {"FolderID", 1},
+                                           {{"Description", "Цех"}});
+        type(editor, "Офис");
+        Dialogs::answerNextChoice(1);
+        key(editor, Qt::Key_Return);
+
+        QCOMPARE(Dialogs::lastShown().text, QString("Запись изменена другим пользователем.\n"
+                                                    "Другой пользователь изменил: Описание."));
+        QCOMPARE(stored("FOLDERS.DB", "select Description from Folders"), QString("Цех"));
+        QCOMPARE(dm->tblFolder.state(), DataSetState::Browse);
+        QCOMPARE(dm->tblFolder.fieldByName("Description")->asString(), QString("Цех"));
     }
 
     void windowsComeBackAsTheyWereLeft()
