@@ -253,6 +253,17 @@ QStringList removeOldFormer(const QString &location)
     return removed;
 }
 
+// Other desks keep the former catalogue's records in their windows and
+// write them back: they would mix the two catalogues, so they close first.
+void refuseWhileOthersWork(Session &target)
+{
+    const QStringList others = target.otherDesks();
+    if (!others.isEmpty())
+        throw FileError(QStringLiteral("Каталог открыт на других рабочих местах; восстановление "
+                                       "не выполнено. Закройте программу на них и повторите.\n") +
+                        others.join('\n'));
+}
+
 // A catalogue that does not live in a folder of its own (a server's
 // database) cannot be swapped by renames: its tables are replaced where they
 // are, in one transaction, by those of the fresh catalogue made of the
@@ -268,6 +279,9 @@ Restore::Outcome replaceInPlace(const QString &location, const QString &descript
         };
     };
     const QStringList tables = Backup::catalogueTables(descriptionFile);
+    const std::unique_ptr<Session> target = Session::open(location);
+    const auto oneAtATime = target->lockForMaintenance(Session::IfHeld::Refuse);
+    refuseWhileOthersWork(*target);
     const PrivateTempDir scratch;
     const QString staging = scratch.filePath(QStringLiteral("Data"));
     if (!QDir().mkpath(staging))
@@ -275,7 +289,8 @@ Restore::Outcome replaceInPlace(const QString &location, const QString &descript
     Restore::Outcome outcome;
     outcome.leftOut = Backup::readInto(archivePath, descriptionFile, staging, report(0, 0.5));
     const std::unique_ptr<Session> fresh = Session::open(staging);
-    const std::unique_ptr<Session> target = Session::open(location);
+    // Someone may have opened the catalogue while the archive was read.
+    refuseWhileOthersWork(*target);
     if (target->holdsTables())
         outcome.aside = keepFormer(location, tables, descriptionFile, report(0.5, 0.25));
     const auto copied = report(0.75, 0.25);

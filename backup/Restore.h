@@ -25,8 +25,11 @@ struct Outcome
 // made anew from the description `descriptionFile`. A catalogue on a server
 // has no folder to swap: the former one is kept as a backup in the user's
 // backups folder (named in `aside`), and its tables are replaced in one
-// transaction. A damaged, foreign or oversized archive, or a catalogue that
-// another program is writing to, throws FileError and changes nothing.
+// transaction, under the server's maintenance lock and only while no other
+// desk has it open. A damaged, foreign or oversized archive, a catalogue that
+// another program is writing to, one open on other desks (they are named) or
+// one that another program checks, packs or restores throws and changes
+// nothing.
 Outcome fromArchive(const QString &dataDirectory, const QString &descriptionFile,
                     const QString &archivePath, const Backup::Progress &progress = {});
 

@@ -386,10 +386,15 @@ void TMainForm::showReadOnly(const QString &reason)
         m_readOnlyNote = new QLabel(this);
         m_readOnlyNote->setObjectName(QStringLiteral("ReadOnlyReason"));
         m_readOnlyNote->setWordWrap(true);
-        statusBar()->addPermanentWidget(m_readOnlyNote, 1);
+        statusBar()->insertWidget(0, m_readOnlyNote, 1);
     }
     m_readOnlyNote->setText(reason);
+    m_readOnlyNote->setToolTip(reason);
     m_readOnlyNote->setVisible(readOnly);
+    // The first panel shows nothing in this program: the reason takes its
+    // place and the rest of the bar's width, on two lines rather than in a
+    // sliver beside the panels.
+    statusPanels[0]->setVisible(!readOnly);
 }
 
 void TMainForm::PageControl1Change()

@@ -5,7 +5,8 @@
 --
 -- Run it once per catalogue database, as the database's owner (the role that
 -- made its tables with `quillon --catalogue URI --check`) or a superuser,
--- after the tables are there:
+-- after the tables are there (the package installs it as
+-- /usr/share/quillon/server-roles.sql):
 --
 --   psql "postgresql://server/quillon" -v editors=quillon_editors \
 --        -v readers=quillon_readers -f scripts/server-roles.sql

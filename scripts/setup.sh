@@ -5,7 +5,7 @@
 set -euo pipefail
 
 PACKAGES=(build-essential cmake qt6-base-dev libsqlite3-dev zlib1g-dev libglib2.0-dev
-    sqlite3 xvfb xauth xdotool imagemagick fonts-dejavu-core fonts-liberation
+    sqlite3 xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation
     shared-mime-info xdg-utils desktop-file-utils adwaita-icon-theme python3
     qt6-translations-l10n dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0
     libzip-dev zip unzip libpoppler-cpp-dev libfreexl-dev libstemmer-dev poppler-utils python3-xlwt

@@ -268,7 +268,7 @@ bool verifyCatalogue(const QString &descriptionFile, const QString &location, bo
     const Description description = readDescription(path);
     QList<TableSpec> tables = description.tables;
     const std::unique_ptr<Session> session = Session::open(location, true);
-    const auto oneAtATime = session->lockForMaintenance();
+    const auto oneAtATime = session->lockForMaintenance(Session::IfHeld::Wait);
     session->setKeepAlive([&ui] { ui.keepAlive(); });
     if (!packOnly) {
         for (TableSpec &table : tables)

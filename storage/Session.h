@@ -213,11 +213,19 @@ public:
     public:
         virtual ~MaintenanceLock() = default;
     };
+    // What to do when another program holds the lock: wait for it within a
+    // bound (desks started together each check in turn), or refuse at once.
+    enum class IfHeld
+    {
+        Wait,
+        Refuse
+    };
     // Takes the lock, or throws saying that another program holds it.
-    virtual std::unique_ptr<MaintenanceLock> lockForMaintenance() = 0;
+    virtual std::unique_ptr<MaintenanceLock> lockForMaintenance(IfHeld ifHeld) = 0;
     // The other programs connected to the catalogue now, one line each, in
-    // words for a person ("anna, 192.168.1.7, с 10:02"); empty where the
-    // kind keeps no connections (a folder: its windows are counted apart).
+    // words for a person ("anna, 192.168.1.7, с 10:02"); this program's own
+    // connections are not among them. Empty where the kind keeps no
+    // connections (a folder: its windows are counted apart).
     virtual QStringList otherDesks() = 0;
 
     // Milliseconds to wait for a table that another program holds.

@@ -72,6 +72,12 @@ TransferMenu::TransferMenu(TMainForm *window, QToolBar *bar)
     m_menu->addSeparator();
     addCommand("acImport", QStringLiteral("&Импорт из таблицы (CSV, XLSX, XLS, ODS)..."),
                &TransferMenu::importClick);
+    // A catalogue this desk may only read offers nothing that would change it.
+    connect(m_menu, &QMenu::aboutToShow, this, [this] {
+        const bool writable = dm->Main_sess() && !dm->Main_sess()->isReadOnly();
+        for (const char *changing : {"acRestore", "acImport"})
+            m_menu->findChild<QAction *>(QString::fromLatin1(changing))->setEnabled(writable);
+    });
 
     auto *open = new QAction(QStringLiteral("Копии и обмен данными"), window);
     open->setObjectName(QStringLiteral("acTransfer"));

@@ -72,7 +72,7 @@ public:
     // Each table file's change is a transaction of its own in SQLite, and
     // the window of a folder catalogue refuses commands that would write
     // under it: nothing more to hold.
-    std::unique_ptr<MaintenanceLock> lockForMaintenance() override
+    std::unique_ptr<MaintenanceLock> lockForMaintenance(IfHeld) override
     {
         return std::make_unique<MaintenanceLock>();
     }

@@ -7,6 +7,7 @@
 #include "TextRules.h"
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QThread>
 #include <libpq-fe.h>
@@ -269,8 +270,9 @@ void ServerSession::setUp()
         m_conn, [](void *, const char *) {}, nullptr);
     run(QStringLiteral("SELECT pg_catalog.set_config('search_path', $1, false), "
                        "pg_catalog.set_config('DateStyle', 'ISO', false), "
-                       "pg_catalog.set_config('lock_timeout', $2, false)"),
-        {schema, QString::number(m_lockTimeoutMs) + QStringLiteral("ms")});
+                       "pg_catalog.set_config('lock_timeout', $2, false), "
+                       "pg_catalog.set_config('application_name', $3, false)"),
+        {schema, QString::number(m_lockTimeoutMs) + QStringLiteral("ms"), programName()});
     run(QStringLiteral("LISTEN ") + QLatin1String(changesChannel));
 }
 
@@ -320,7 +322,7 @@ private:
 
 // Another desk's structure check at its start takes a moment: it is waited
 // for, within a bound, so that desks started together each check in turn.
-std::unique_ptr<Session::MaintenanceLock> ServerSession::lockForMaintenance()
+std::unique_ptr<Session::MaintenanceLock> ServerSession::lockForMaintenance(IfHeld ifHeld)
 {
     QElapsedTimer waited;
     waited.start();
@@ -328,7 +330,8 @@ std::unique_ptr<Session::MaintenanceLock> ServerSession::lockForMaintenance()
                 {maintenanceLockKey})
                 .value(0, 0)
                 .toBool()) {
-        if (waited.elapsed() > qint64(m_lockTimeoutMs) * maintenanceWaitFactor)
+        if (ifHeld == IfHeld::Refuse ||
+            waited.elapsed() > qint64(m_lockTimeoutMs) * maintenanceWaitFactor)
             throw EngineError(describeServer() +
                               QStringLiteral(": каталог уже проверяет, сжимает или восстанавливает "
                                              "другая программа. Повторите, когда она закончит."));
@@ -339,19 +342,37 @@ std::unique_ptr<Session::MaintenanceLock> ServerSession::lockForMaintenance()
     return std::make_unique<ServerMaintenanceLock>(*this);
 }
 
+// A connection without an address came through the server's own socket.
+// The server hides where and since when another role's connection came to
+// a role without the right to see it: then only the role is named.
 QStringList ServerSession::otherDesks()
 {
-    const PgResult desks = run(QStringLiteral(
-        "SELECT usename, coalesce(host(client_addr), 'этот компьютер'), "
-        "to_char(backend_start, 'HH24:MI') FROM pg_catalog.pg_stat_activity WHERE datname = "
-        "pg_catalog.current_database() AND pid <> pg_catalog.pg_backend_pid() AND backend_type = "
-        "'client backend' ORDER BY backend_start"));
+    const PgResult desks = run(
+        QStringLiteral("SELECT usename, coalesce(host(client_addr), 'этот компьютер'), "
+                       "to_char(backend_start, 'HH24:MI') FROM pg_catalog.pg_stat_activity "
+                       "WHERE datname = pg_catalog.current_database() AND backend_type = 'client "
+                       "backend' AND application_name IS DISTINCT FROM $1 ORDER BY backend_start"),
+        {programName()});
     QStringList lines;
-    for (int row = 0; row < desks.rows(); ++row)
-        lines << QStringLiteral("%1, %2, с %3")
-                     .arg(desks.value(row, 0).toString(), desks.value(row, 1).toString(),
-                          desks.value(row, 2).toString());
+    for (int row = 0; row < desks.rows(); ++row) {
+        const QString since = desks.value(row, 2).toString();
+        lines << (since.isEmpty() ? desks.value(row, 0).toString()
+                                  : QStringLiteral("%1, %2, с %3")
+                                        .arg(desks.value(row, 0).toString(),
+                                             desks.value(row, 1).toString(), since));
+    }
     return lines;
+}
+
+// Every connection of this program carries one name, told apart from those
+// of the program on other desks (and of other copies on this one), so that
+// the program does not count its own connections as other desks.
+QString ServerSession::programName()
+{
+    static const QString name =
+        QStringLiteral("quillon-") +
+        QString::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, '0');
+    return name;
 }
 
 // A notice reads "FIRMS.DB" for a table as a whole, or "FIRMS.DB U 17" for

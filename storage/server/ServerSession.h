@@ -63,7 +63,7 @@ public:
     void deleteRow(const TableRef &table, qint64 identity) override;
 
     QList<ChangeNotice> changedElsewhere() override;
-    std::unique_ptr<MaintenanceLock> lockForMaintenance() override;
+    std::unique_ptr<MaintenanceLock> lockForMaintenance(IfHeld ifHeld) override;
     QStringList otherDesks() override;
     void setBusyTimeout(int milliseconds) override;
     void setKeepAlive(std::function<void()> keepAlive) override { m_keepAlive = keepAlive; }
@@ -113,6 +113,7 @@ private:
     static constexpr char changesChannel[] = "quillon_changes";
     void ensureConnected();
     QString describeServer() const;
+    static QString programName();
     [[noreturn]] void throwConnectionLost(const QString &context);
     [[noreturn]] void throwResultError(pg_result *result, const QString &context);
     PgResult waitForResult(const QString &context);

@@ -3,6 +3,7 @@
 #include "BaseMaker.h"
 #include "Catalogue.h"
 #include "CatalogueCopy.h"
+#include "EngineError.h"
 #include "FileError.h"
 #include "FolderSession.h"
 #include "RecordingUi.h"
@@ -12,6 +13,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTest>
 
 // One backup format for both kinds of catalogue: a folder's backup restores
@@ -111,6 +113,42 @@ private slots:
         const QByteArray before = m_place->snapshot();
         QVERIFY_THROWS_EXCEPTION(
             FileError, Restore::fromArchive(m_place->location(), description, path("damaged.zip")));
+        QCOMPARE(m_place->snapshot(), before);
+    }
+
+    // A restore into a server waits for no one: another desk connected, or
+    // a check, pack or restore under way elsewhere, refuses it untouched.
+    // The program's own connections (its window's) do not count.
+    void restoreIntoAServerRefusesWhileOthersWork()
+    {
+        if (!m_place->onServer())
+            QSKIP("a folder's window refuses restores itself");
+        Backup::create(m_data, m_tables, description, path("first.zip"));
+        const std::unique_ptr<Session> window = m_place->open();
+        Restore::fromArchive(m_place->location(), description, path("first.zip"));
+        const QByteArray before = m_place->snapshot();
+
+        QProcess otherDesk;
+        // psql waiting for commands on its input stays connected, idle.
+        otherDesk.start("psql", {"-X", "-q", m_place->location()});
+        QVERIFY(otherDesk.waitForStarted());
+        QTRY_VERIFY(!window->otherDesks().isEmpty());
+        try {
+            Restore::fromArchive(m_place->location(), description, path("first.zip"));
+            QFAIL("restored while another desk was connected");
+        } catch (const FileError &e) {
+            QVERIFY2(e.message().startsWith("Каталог открыт на других рабочих местах; "
+                                            "восстановление не выполнено.") &&
+                         e.message().contains("\npostgres, этот компьютер, с "),
+                     qPrintable(e.message()));
+        }
+        otherDesk.closeWriteChannel();
+        QVERIFY(otherDesk.waitForFinished());
+        QTRY_VERIFY(window->otherDesks().isEmpty());
+
+        const auto checking = window->lockForMaintenance(Session::IfHeld::Refuse);
+        QVERIFY_THROWS_EXCEPTION(
+            EngineError, Restore::fromArchive(m_place->location(), description, path("first.zip")));
         QCOMPARE(m_place->snapshot(), before);
     }
 

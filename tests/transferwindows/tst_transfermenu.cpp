@@ -37,7 +37,8 @@ class TransferMenuTest : public QObject
         dm->TMPQuery.execSql();
     }
 
-    void start()
+    // A `readOnly` reason opens the catalogue as a reading role does.
+    void start(const QString &readOnly = {})
     {
         m_dm = std::make_unique<Tdm>(m_ui);
         m_dm->DataModuleCreate();
@@ -47,6 +48,7 @@ class TransferMenuTest : public QObject
         run("Insert Into GrpFrm (FirmID, GroupID) Values (2, 1)");
         m_dm->closeDataSets();
         m_dm->openDataSets();
+        m_dm->Main_sess()->setReadOnly(readOnly);
         m_form = std::make_unique<TMainForm>();
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
@@ -116,6 +118,32 @@ private slots:
             QVERIFY2(!letters.contains(letter), qPrintable(text));
             letters << letter;
         }
+    }
+
+    // A reader keeps the commands that only read; the status bar says why
+    // the others are off, in the place of the first panel.
+    void aReaderIsOfferedNothingThatWouldChangeTheCatalogue()
+    {
+        const QString reason =
+            "Каталог открыт только для чтения: роль «boris» может только читать.";
+        start(reason);
+        auto *menu = m_form->findChild<QMenu *>("TransferMenuItems");
+        QStringList enabled;
+        QTimer::singleShot(0, [menu, &enabled] {
+            for (const QAction *action : menu->actions())
+                if (action->isEnabled() && !action->objectName().isEmpty())
+                    enabled << action->objectName();
+            menu->close();
+        });
+        QTest::keyClick(m_form.get(), Qt::Key_F10);
+        QCOMPARE(enabled, QStringList({"acOpenCatalogue", "acBackup", "acExportShown",
+                                       "acExportWhole", "acVCard"}));
+        QVERIFY(!m_form->findChild<QWidget *>("SpeedButton2")->isEnabled());
+        auto *note = m_form->findChild<QLabel *>("ReadOnlyReason");
+        QCOMPARE(note->text(), reason);
+        QVERIFY(note->isVisible());
+        QVERIFY(!m_form->findChild<QLabel *>("StatusPanel0")->isVisible());
+        QVERIFY(note->width() > m_form->width() / 2);
     }
 
     void backupThenRestoreBringsADeletedFirmBack()
