@@ -82,10 +82,10 @@ RecordConflict DataSet::conflictFound(const RecordConflict &found)
     // A row known by its place got a new one with the other desk's change:
     // the list follows it there.
     if (const std::optional<qint64> now = found.movedTo()) {
+        m_rows.forget(m_buffer.rowid);
         if (m_plan.keyed)
             m_keys[size_t(m_current)] = *now;
         m_buffer.rowid = *now;
-        m_rows.forgetRow(m_current);
     }
     Elsewhere elsewhere;
     elsewhere.deleted =
