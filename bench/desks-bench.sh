@@ -13,14 +13,10 @@ server=$build/bench-server
 admin="postgresql:///postgres?host=$server&user=postgres"
 uri="postgresql:///quillon_load?host=$server&user=postgres"
 work=$(mktemp -d)
+source "$here/lib/catalogue.sh"
 trap '"$here/../scripts/test-server.sh" pause "$server"; rm -rf "$work"' EXIT
 
-export PG_OPTIONS=" " # the defaults: fsync and synchronous commits on
-if [ -f "$server/data/PG_VERSION" ]; then
-    "$here/../scripts/test-server.sh" resume "$server"
-else
-    "$here/../scripts/test-server.sh" start "$server" >/dev/null
-fi
+start_bench_server "$build" "$here/../scripts"
 psql -X -q "$admin" -c "drop database if exists quillon_load" -c "create database quillon_load"
 "$build/quillon" --catalogue "$uri" --check >/dev/null
 
